@@ -1,0 +1,265 @@
+#include "app/frmplayer.h"
+
+#include "app/movie_address.h"
+#include "app/playback_host.h"
+#include "app/size_fitting.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLayout>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QUrl>
+
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+namespace movarin {
+
+namespace {
+
+QString defaultChooseFile(QWidget* parent) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(),
+                                        QStringLiteral("FLV Files(*.flv)"));
+}
+
+fitting::NumberFormat userNumberFormat() {
+    const QLocale locale;
+    fitting::NumberFormat format;
+    const QString decimal = locale.decimalPoint();
+    const QString group = locale.groupSeparator();
+    format.decimal_point = decimal.size() == 1 ? decimal.at(0).toLatin1() : '.';
+    format.group_separator = group.size() == 1 ? group.at(0).toLatin1() : 0;
+    if (format.decimal_point == 0)
+        format.decimal_point = '.';
+    return format;
+}
+
+std::vector<QString> localFiles(const QMimeData* data) {
+    std::vector<QString> files;
+    if (!data || !data->hasUrls())
+        return files;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            files.push_back(QDir::toNativeSeparators(url.toLocalFile()));
+    }
+    return files;
+}
+
+} // namespace
+
+frmplayer::frmplayer(PlayerSetup setup, QWidget* parent)
+    : QMainWindow(parent), m_setup(std::move(setup)) {
+    if (m_setup.appDir.isEmpty())
+        m_setup.appDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    if (!m_setup.chooseFile)
+        m_setup.chooseFile = defaultChooseFile;
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    m_tppX = m_setup.twipsPerPixelX > 0 ? m_setup.twipsPerPixelX
+                                        : twips::per_pixel(screen ? screen->logicalDotsPerInchX() : 96);
+    m_tppY = m_setup.twipsPerPixelY > 0 ? m_setup.twipsPerPixelY
+                                        : twips::per_pixel(screen ? screen->logicalDotsPerInchY() : 96);
+
+    setWindowTitle(QStringLiteral("Movarin"));
+    // Fixed single border: minimize and close, no maximize, no resizing.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    if (!QApplication::windowIcon().isNull())
+        setWindowIcon(QApplication::windowIcon());
+
+    m_videoArea = new QWidget(this);
+    m_videoArea->setAutoFillBackground(true);
+    m_videoArea->setBackgroundRole(QPalette::Button);
+    setCentralWidget(m_videoArea);
+    player = new PlaybackHost(m_setup.engineOptions, m_videoArea);
+    player->setObjectName(QStringLiteral("player"));
+    player->setGeometry(0, 0, twips::kDesignVideoWidth, twips::kDesignVideoHeight);
+    connect(player, &PlaybackHost::FSCommand, this, &frmplayer::player_FSCommand);
+
+    buildMenu();
+    // The window's size follows the video area and the menu bar, never the user's drag.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    m_twips = twips::design_window(m_tppX, m_tppY);
+    applyGeometry();
+}
+
+frmplayer::~frmplayer() = default;
+
+void frmplayer::buildMenu() {
+    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuopen = mnuFile->addAction(QStringLiteral("&Open"));
+    mnuopen->setObjectName(QStringLiteral("mnuopen"));
+    mnuopen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    mnuExit = mnuFile->addAction(QStringLiteral("&Exit"));
+    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    mnuExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnuabout = menuBar()->addAction(QStringLiteral("&About"));
+    mnuabout->setObjectName(QStringLiteral("mnuabout"));
+    mnuupdate = menuBar()->addAction(QStringLiteral("&Update"));
+    mnuupdate->setObjectName(QStringLiteral("mnuupdate"));
+    mnuwebsite = menuBar()->addAction(QStringLiteral("&View Website"));
+    mnuwebsite->setObjectName(QStringLiteral("mnuwebsite"));
+
+    // Shortcuts must work while the menu is closed and the host has the focus.
+    for (QAction* action : {mnuopen, mnuExit})
+        addAction(action);
+
+    connect(mnuopen, &QAction::triggered, this, &frmplayer::mnuopen_Click);
+    connect(mnuExit, &QAction::triggered, this, &frmplayer::mnuExit_Click);
+    connect(mnuabout, &QAction::triggered, this, &frmplayer::mnuabout_Click);
+    connect(mnuupdate, &QAction::triggered, this, &frmplayer::mnuupdate_Click);
+    connect(mnuwebsite, &QAction::triggered, this, &frmplayer::mnuwebsite_Click);
+}
+
+log::LogWriter frmplayer::logWriter() const {
+    return [this](std::string_view text) { write_log(text); };
+}
+
+void frmplayer::write_log(std::string_view text) const {
+    log::write_log(log::log_file_in(std::filesystem::path(m_setup.appDir.toStdU16String())), text);
+}
+
+QString frmplayer::addressFor(const std::string& videoPath) const {
+    return QString::fromStdString(movie_address(m_setup.appDir.toStdString(),
+                                                QDir::separator().toLatin1(), videoPath));
+}
+
+void frmplayer::setLeft(float value) {
+    m_twips.left = value;
+    applyGeometry();
+}
+
+void frmplayer::setTop(float value) {
+    m_twips.top = value;
+    applyGeometry();
+}
+
+void frmplayer::setWidth(float value) {
+    m_twips.width = value;
+    applyGeometry();
+}
+
+void frmplayer::setHeight(float value) {
+    m_twips.height = value;
+    applyGeometry();
+}
+
+void frmplayer::applyGeometry() {
+    const auto position = twips::frame_position(m_twips, m_tppX, m_tppY);
+    const auto area = twips::video_area(m_twips, m_tppX, m_tppY);
+    if (area.width > QWIDGETSIZE_MAX || area.height > QWIDGETSIZE_MAX)
+        throw std::overflow_error("Overflow");
+    move(position.x, position.y);
+    m_videoArea->setFixedSize(area.width, area.height);
+}
+
+void frmplayer::moveHome() {
+    setLeft(twips::kHomeLeft);
+    setTop(twips::kHomeTop);
+}
+
+void frmplayer::Form_Load(const QString& commandTail) {
+    log::trap(log::Procedure::FormLoad, logWriter(), [&] {
+        setLeft(twips::kHomeLeft);
+        setTop(twips::kHomeTop);
+        // An exact comparison: a tail of blanks still goes to play_file.
+        if (!commandTail.isEmpty())
+            play_file(commandTail);
+        setAcceptDrops(true);
+    });
+}
+
+void frmplayer::play_file(const QString& filename) {
+    log::trap(log::Procedure::PlayFile, logWriter(), [&] {
+        const std::string path = clean_command_path(filename.toStdString());
+        player->setMovie(addressFor(path));
+        moveHome();
+    });
+}
+
+void frmplayer::mnuExit_Click() { close(); }
+
+void frmplayer::mnuopen_Click() {
+    log::trap(log::Procedure::MnuOpenClick, logWriter(), [&] {
+        Text1.clear();
+        Text2.clear();
+        txtfile = m_setup.chooseFile(this);
+        // Cancel keeps the video the user was watching where it is.
+        if (txtfile.isEmpty())
+            return;
+        const std::string path = clean_chosen_path(txtfile.toStdString());
+        player->setMovie(addressFor(path));
+        moveHome();
+    });
+}
+
+void frmplayer::player_FSCommand(const QString& command, const QString& args) {
+    log::trap(log::Procedure::PlayerFSCommand, logWriter(), [&] {
+        const fitting::NumberFormat format = userNumberFormat();
+        if (command == QLatin1String("actualsizewidth")) {
+            const std::string w = trim_blanks(args.toStdString());
+            player->setWidth(fitting::to_single(fitting::to_number(w, format)));
+            player->setLeft(0);
+            Text1 = QString::fromStdString(w);
+        }
+        if (command == QLatin1String("actualsizeheight")) {
+            const std::string h = trim_blanks(args.toStdString());
+            player->setHeight(fitting::to_single(fitting::to_number(h, format)));
+            player->setLeft(0);
+            Text2 = QString::fromStdString(h);
+        }
+        const auto fit = fitting::refit(Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY,
+                                        format);
+        if (fit) {
+            setWidth(fit->window_width);
+            setHeight(fit->window_height);
+            player->setWidth(fit->host_width);
+            player->setHeight(fit->host_height);
+        }
+    });
+}
+
+void frmplayer::dragEnterEvent(QDragEnterEvent* event) {
+    if (!localFiles(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void frmplayer::dragMoveEvent(QDragMoveEvent* event) {
+    if (!localFiles(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void frmplayer::dropEvent(QDropEvent* event) {
+    const std::vector<QString> files = localFiles(event->mimeData());
+    if (files.empty())
+        return;
+    event->acceptProposedAction();
+    log::trap(log::Procedure::FormOLEDragDrop, logWriter(), [&] {
+        // Several files: the first one plays; joining them all would name no file.
+        const std::string path = clean_dropped_paths({files.front().toStdString()});
+        player->setMovie(addressFor(path));
+        moveHome();
+        // Nothing was copied or moved, and the source must not delete anything.
+        event->setDropAction(Qt::IgnoreAction);
+    });
+}
+
+void frmplayer::mnuabout_Click() {}
+
+void frmplayer::mnuupdate_Click() {}
+
+void frmplayer::mnuwebsite_Click() {}
+
+} // namespace movarin

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "app/twips.h"
+#include "log/error_log.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <string_view>
+
+class QAction;
+class QMenu;
+
+namespace movarin {
+
+class PlaybackHost;
+
+// What the window takes from its surroundings; tests replace any of it.
+struct PlayerSetup {
+    // The directory that holds the executable, with the platform's own separators.
+    QString appDir;
+    // Twips per pixel; 0 means the screen's (1440 / logical DPI).
+    double twipsPerPixelX = 0;
+    double twipsPerPixelY = 0;
+    // Extra engine options, "name=value" (tests use "ao=null").
+    QStringList engineOptions;
+    // Asks the user for a file; returns an empty string on Cancel.
+    std::function<QString(QWidget* parent)> chooseFile;
+};
+
+// The program's main window: a menu bar over the playback host.
+class frmplayer : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmplayer(PlayerSetup setup, QWidget* parent = nullptr);
+    ~frmplayer() override;
+
+    // Runs once before the window is first shown.
+    void Form_Load(const QString& commandTail);
+    void play_file(const QString& filename);
+    void write_log(std::string_view text) const;
+
+    // Position and size in twips, frame and menu bar included.
+    float Left() const { return m_twips.left; }
+    float Top() const { return m_twips.top; }
+    float Width() const { return m_twips.width; }
+    float Height() const { return m_twips.height; }
+    void setLeft(float twips);
+    void setTop(float twips);
+    void setWidth(float twips);
+    void setHeight(float twips);
+    double twipsPerPixelX() const { return m_tppX; }
+    double twipsPerPixelY() const { return m_tppY; }
+
+    PlaybackHost* player = nullptr;
+    // Storage for texts only: the last reported width and height, and the last chosen path.
+    QString Text1 = QStringLiteral("Text1");
+    QString Text2 = QStringLiteral("Text2");
+    QString txtfile;
+
+    QMenu* mnuFile = nullptr;
+    QAction* mnuopen = nullptr;
+    QAction* mnuExit = nullptr;
+    QAction* mnuabout = nullptr;
+    QAction* mnuupdate = nullptr;
+    QAction* mnuwebsite = nullptr;
+
+public slots:
+    void mnuopen_Click();
+    void mnuExit_Click();
+    void mnuabout_Click();
+    void mnuupdate_Click();
+    void mnuwebsite_Click();
+    void player_FSCommand(const QString& command, const QString& args);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildMenu();
+    void applyGeometry();
+    void moveHome();
+    log::LogWriter logWriter() const;
+    QString addressFor(const std::string& videoPath) const;
+
+    PlayerSetup m_setup;
+    double m_tppX = 15;
+    double m_tppY = 15;
+    twips::WindowTwips m_twips;
+    QWidget* m_videoArea = nullptr;
+};
+
+} // namespace movarin

@@ -1,0 +1,113 @@
+#include "app/playback_host.h"
+
+#include "app/movie_address.h"
+#include "app/mpv_engine.h"
+
+#include <QFileInfo>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace movarin {
+
+namespace {
+
+int checkedPixels(float pixels) {
+    if (!std::isfinite(pixels) || std::fabs(pixels) > QWIDGETSIZE_MAX)
+        throw std::overflow_error("Overflow");
+    if (pixels < 0)
+        throw std::invalid_argument("Invalid property value");
+    return static_cast<int>(std::lround(pixels));
+}
+
+} // namespace
+
+PlaybackHost::PlaybackHost(QStringList engineOptions, QWidget* parent)
+    : QWidget(parent), m_engineOptions(std::move(engineOptions)) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(false);
+}
+
+PlaybackHost::~PlaybackHost() = default;
+
+void PlaybackHost::ensureEngine() {
+    if (m_engine)
+        return;
+    // Created on first use, so that a window with nothing to play starts without the engine.
+    m_engine = std::make_unique<MpvEngine>(m_engineOptions);
+    connect(m_engine.get(), &MpvEngine::frameRendered, this, [this](const QImage& frame) {
+        if (!m_failure.isEmpty())
+            return; // the engine idles on black after a failure; keep the notice visible
+        m_frame = frame;
+        update();
+        emit frameShown();
+    });
+    connect(m_engine.get(), &MpvEngine::videoSizeChanged, this, &PlaybackHost::onVideoSize);
+    connect(m_engine.get(), &MpvEngine::fileStarted, this, [this] { m_awaitingStart = false; });
+    connect(m_engine.get(), &MpvEngine::fileLoaded, this, [this] { m_failure.clear(); });
+    connect(m_engine.get(), &MpvEngine::loadFailed, this, [this](const QString&) {
+        if (m_awaitingStart)
+            return; // the end of the file that the last setMovie replaced
+        m_frame = QImage();
+        m_failure = tr("Cannot play %1").arg(QFileInfo(m_videoPath).fileName().isEmpty()
+                                                 ? m_videoPath
+                                                 : QFileInfo(m_videoPath).fileName());
+        update();
+    });
+    updateTargetSize();
+}
+
+void PlaybackHost::setMovie(const QString& address) {
+    ensureEngine();
+    m_videoPath = QString::fromStdString(video_path_of(address.toStdString()));
+    m_engine->loadFile(m_videoPath);
+    m_movie = address;
+    m_awaitingStart = true;
+    m_failure.clear();
+    update();
+}
+
+void PlaybackHost::setWidth(float pixels) { resize(checkedPixels(pixels), height()); }
+
+void PlaybackHost::setHeight(float pixels) { resize(width(), checkedPixels(pixels)); }
+
+void PlaybackHost::setLeft(float pixels) {
+    if (!std::isfinite(pixels) || std::fabs(pixels) > QWIDGETSIZE_MAX)
+        throw std::overflow_error("Overflow");
+    move(static_cast<int>(std::lround(pixels)), 0);
+}
+
+void PlaybackHost::onVideoSize(int width, int height) {
+    emit FSCommand(QStringLiteral("actualsizewidth"), QString::number(width));
+    emit FSCommand(QStringLiteral("actualsizeheight"), QString::number(height));
+}
+
+void PlaybackHost::updateTargetSize() {
+    if (!m_engine)
+        return;
+    const qreal dpr = devicePixelRatioF();
+    m_engine->setTargetSize(QSize(qRound(width() * dpr), qRound(height() * dpr)));
+}
+
+void PlaybackHost::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateTargetSize();
+}
+
+void PlaybackHost::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (!m_frame.isNull()) {
+        // The frame is rendered at the host's size in device pixels; a frame from before a
+        // resize is stretched until the next one arrives.
+        painter.drawImage(rect(), m_frame);
+    } else if (!m_failure.isEmpty()) {
+        painter.setPen(QColor(0x90, 0x90, 0x90));
+        painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
+                         m_failure);
+    }
+}
+
+} // namespace movarin

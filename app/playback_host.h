@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+
+namespace movarin {
+
+class MpvEngine;
+
+// The window's `player`: shows the video named by a movie address, stretched over the host's
+// whole extent, and reports the video's natural size through FSCommand.
+class PlaybackHost : public QWidget {
+    Q_OBJECT
+public:
+    explicit PlaybackHost(QStringList engineOptions = {}, QWidget* parent = nullptr);
+    ~PlaybackHost() override;
+
+    // Loads the file that the address's "filename" key names, replacing whatever plays.
+    // Throws when the engine cannot be created or commanded.
+    void setMovie(const QString& address);
+    QString movie() const { return m_movie; }
+
+    // Pixels of the window's video area; the top edge always stays at 0.
+    void setWidth(float pixels);
+    void setHeight(float pixels);
+    void setLeft(float pixels);
+
+    // Null until the first movie is set.
+    MpvEngine* engine() const { return m_engine.get(); }
+    // What the last failed load said, empty while the current file plays.
+    QString failureText() const { return m_failure; }
+    const QImage& lastFrame() const { return m_frame; }
+
+signals:
+    void FSCommand(const QString& command, const QString& args);
+    void frameShown();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void ensureEngine();
+    void updateTargetSize();
+    void onVideoSize(int width, int height);
+
+    QStringList m_engineOptions;
+    std::unique_ptr<MpvEngine> m_engine;
+    QString m_movie;
+    QString m_videoPath;
+    QString m_failure;
+    QImage m_frame;
+    bool m_awaitingStart = false;
+};
+
+} // namespace movarin

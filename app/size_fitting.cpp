@@ -1,0 +1,139 @@
+#include "app/size_fitting.h"
+
+#include "app/twips.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace movarin::fitting {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads sign, digits, fraction and exponent from the front of text; returns the characters
+// used (0 when there is no number) and the digits normalised to the C form in `out`.
+std::size_t scan_number(std::string_view text, NumberFormat format, std::string& out) {
+    std::size_t i = 0;
+    out.clear();
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        out += text[i++];
+    std::size_t digits = 0;
+    while (i < text.size()) {
+        if (is_digit(text[i])) {
+            out += text[i++];
+            ++digits;
+        } else if (format.group_separator != 0 && text[i] == format.group_separator &&
+                   digits > 0 && i + 1 < text.size() && is_digit(text[i + 1])) {
+            ++i;
+        } else {
+            break;
+        }
+    }
+    if (i < text.size() && text[i] == format.decimal_point) {
+        std::size_t j = i + 1;
+        std::string fraction;
+        while (j < text.size() && is_digit(text[j]))
+            fraction += text[j++];
+        if (digits > 0 || !fraction.empty()) {
+            out += '.';
+            out += fraction;
+            digits += fraction.size();
+            i = j;
+        }
+    }
+    if (digits == 0)
+        return 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        std::string exponent = "e";
+        if (j < text.size() && (text[j] == '+' || text[j] == '-'))
+            exponent += text[j++];
+        const std::size_t start = j;
+        while (j < text.size() && is_digit(text[j]))
+            exponent += text[j++];
+        if (j > start) {
+            out += exponent;
+            i = j;
+        }
+    }
+    return i;
+}
+
+// from_chars, unlike strtod, ignores the process locale. Out of range gives infinity.
+double c_value(const std::string& normalised) {
+    const char* first = normalised.data();
+    if (*first == '+')
+        ++first;
+    double value = 0;
+    const auto [end, error] = std::from_chars(first, normalised.data() + normalised.size(), value);
+    if (error == std::errc::result_out_of_range) {
+        const bool tiny = normalised.find("e-") != std::string::npos;
+        if (tiny)
+            return 0;
+        return normalised.front() == '-' ? -std::numeric_limits<double>::infinity()
+                                         : std::numeric_limits<double>::infinity();
+    }
+    (void)end;
+    return value;
+}
+
+std::optional<double> parse_whole(std::string_view text, NumberFormat format) {
+    std::string normalised;
+    const std::size_t used = scan_number(text, format, normalised);
+    if (used == 0 || used != text.size())
+        return std::nullopt;
+    return c_value(normalised);
+}
+
+} // namespace
+
+double leading_number(std::string_view text) {
+    std::size_t start = 0;
+    while (start < text.size() && text[start] == ' ')
+        ++start;
+    std::string normalised;
+    if (scan_number(text.substr(start), NumberFormat{}, normalised) == 0)
+        return 0;
+    return c_value(normalised);
+}
+
+std::optional<double> convert_number(std::string_view text, NumberFormat user) {
+    if (auto value = parse_whole(text, user))
+        return value;
+    return parse_whole(text, NumberFormat{});
+}
+
+float to_single(double value) {
+    if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max())
+        throw std::overflow_error("Overflow");
+    return static_cast<float>(value);
+}
+
+double to_number(std::string_view text, NumberFormat user) {
+    const auto value = convert_number(text, user);
+    if (!value)
+        throw std::invalid_argument("Type mismatch");
+    if (!std::isfinite(*value))
+        throw std::overflow_error("Overflow");
+    return *value;
+}
+
+std::optional<Refit> refit(std::string_view text1, std::string_view text2, double tpp_x,
+                           double tpp_y, NumberFormat user) {
+    if (!(leading_number(text1) > 0 && leading_number(text2) > 0))
+        return std::nullopt;
+    const double w = to_number(text1, user) * tpp_x;
+    const double h = to_number(text2, user) * tpp_y;
+    Refit result{};
+    result.window_width = to_single(w);
+    result.window_height = to_single(h + twips::kMenuAllowance);
+    result.host_width = to_single(to_number(text1, user));
+    result.host_height = to_single(to_number(text2, user));
+    return result;
+}
+
+} // namespace movarin::fitting

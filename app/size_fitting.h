@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+// Arithmetic that fits the window to the size the playback host reports.
+namespace movarin::fitting {
+
+// The number a text begins with, after leading blanks, "." as the decimal point; 0 when the
+// text does not begin with a number ("Text1", "", "abc").
+double leading_number(std::string_view text);
+
+struct NumberFormat {
+    char decimal_point = '.';
+    char group_separator = 0; // 0: none
+};
+
+// A whole text read as a number: optional sign, digits (group separators allowed between
+// them), optional decimal part, optional exponent. Nothing else, not even blanks, may stand in
+// it. Tries the user's format first, then the plain "12.5" form. Empty when it is no number.
+std::optional<double> convert_number(std::string_view text, NumberFormat user);
+
+// Single precision as the window's numbers are kept; throws std::overflow_error past its range.
+float to_single(double value);
+// Throws std::invalid_argument("Type mismatch") when the text is no number.
+double to_number(std::string_view text, NumberFormat user);
+
+struct Refit {
+    float window_width;  // twips
+    float window_height; // twips, the 650-twip allowance included
+    float host_width;    // pixels
+    float host_height;   // pixels
+};
+
+// The refit once both sizes are known (leading numbers above 0); nothing otherwise.
+std::optional<Refit> refit(std::string_view text1, std::string_view text2, double tpp_x,
+                           double tpp_y, NumberFormat user);
+
+} // namespace movarin::fitting

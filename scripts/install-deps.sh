@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those that are missing.
+# Usage: scripts/install-deps.sh [run|test]   (run as root)
+set -euo pipefail
+what=${1:-run}
+
+packages=(build-essential cmake pkg-config qt6-base-dev libmpv-dev ffmpeg)
+if [ "$what" = test ]; then
+  packages+=(xvfb xauth locales desktop-file-utils clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ "$what" = test ]; then
+  # The engine must start under a German number format; the tests need that locale.
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+  fi
+fi
