@@ -63,7 +63,40 @@ std::size_t scan_number(std::string_view text, NumberFormat format, std::string&
     return i;
 }
 
-// from_chars, unlike strtod, ignores the process locale. Out of range gives infinity.
+// Whether a number that lies outside the range of double does so by being too small: the
+// decimal exponent of its first significant digit is negative. "0.000...1" without an exponent
+// and "1000...0e-5" both occur, so the sign of the exponent alone does not tell.
+bool below_range(const std::string& normalised) {
+    const auto e = normalised.find('e');
+    long long exponent = 0;
+    if (e != std::string::npos) {
+        std::size_t i = e + 1;
+        const bool negative = i < normalised.size() && normalised[i] == '-';
+        if (i < normalised.size() && (normalised[i] == '-' || normalised[i] == '+'))
+            ++i;
+        for (; i < normalised.size() && exponent < 1'000'000'000; ++i)
+            exponent = exponent * 10 + (normalised[i] - '0');
+        if (negative)
+            exponent = -exponent;
+    }
+    const std::string mantissa = normalised.substr(0, e);
+    const auto point = mantissa.find('.');
+    long long whole_digits = 0;
+    for (std::size_t i = 0; i < mantissa.size() && i < point; ++i)
+        whole_digits += is_digit(mantissa[i]) ? 1 : 0;
+    long long index = 0;
+    for (const char c : mantissa) {
+        if (!is_digit(c))
+            continue;
+        if (c != '0')
+            return whole_digits - 1 - index + exponent < 0;
+        ++index;
+    }
+    return true;
+}
+
+// from_chars, unlike strtod, ignores the process locale. Out of range gives infinity, or zero
+// for a number too small to hold.
 double c_value(const std::string& normalised) {
     const char* first = normalised.data();
     if (*first == '+')
@@ -71,11 +104,11 @@ double c_value(const std::string& normalised) {
     double value = 0;
     const auto [end, error] = std::from_chars(first, normalised.data() + normalised.size(), value);
     if (error == std::errc::result_out_of_range) {
-        const bool tiny = normalised.find("e-") != std::string::npos;
-        if (tiny)
-            return 0;
-        return normalised.front() == '-' ? -std::numeric_limits<double>::infinity()
-                                         : std::numeric_limits<double>::infinity();
+        const bool negative = normalised.front() == '-';
+        if (below_range(normalised))
+            return negative ? -0.0 : 0.0;
+        return negative ? -std::numeric_limits<double>::infinity()
+                        : std::numeric_limits<double>::infinity();
     }
     (void)end;
     return value;
