@@ -4,6 +4,12 @@
 #include <cstdio>
 #include <fstream>
 
+#ifndef _WIN32
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace movarin::log {
 
 namespace {
@@ -84,11 +90,34 @@ std::tm local_now() {
 
 void write_log(const std::filesystem::path& log_file, std::string_view text) noexcept {
     try {
+#ifdef _WIN32
         std::ofstream out(log_file, std::ios::out | std::ios::app | std::ios::binary);
         if (!out)
             return;
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.write("\r\n", 2);
+#else
+        // Non-blocking open: a log.txt that is a named pipe nobody reads must drop the record,
+        // not freeze the window that is writing it.
+        const int fd =
+            ::open(log_file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return;
+        std::string line;
+        line.reserve(text.size() + 2);
+        line.append(text);
+        line.append("\r\n");
+        std::size_t done = 0;
+        while (done < line.size()) {
+            const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+#endif
     } catch (...) {
         // Dropped on purpose; see the header.
     }
