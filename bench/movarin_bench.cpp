@@ -1,0 +1,142 @@
+// The player as build/movarin starts it, with timing hooks the shipped program does not have.
+//
+//   movarin_bench first-frame FILE   prints "first-frame NS" (monotonic clock) when the first
+//                                    video frame is painted, and "resize-ms R turn-ms T": from
+//                                    the size arriving to the window having its new size, and
+//                                    one empty turn of the event loop measured at that moment
+//   movarin_bench play FILE SECONDS  plays, and from the first painted frame on measures
+//                                    "cpu S video S rss KIB" over SECONDS of wall time
+//
+// Both use the engine option ao=null, as the floor does: no sound device on the bench machine.
+
+#include "app/frmplayer.h"
+#include "app/mpv_engine.h"
+#include "app/playback_host.h"
+#include "bench/bench_clock.h"
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QResizeEvent>
+#include <QTimer>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace movarin;
+
+namespace {
+
+class Probe : public QObject {
+public:
+    Probe(frmplayer& window, bool play, double seconds)
+        : m_window(window), m_play(play), m_seconds(seconds) {}
+
+    void attach() {
+        m_window.player->installEventFilter(this);
+        m_window.installEventFilter(this);
+        MpvEngine* engine = m_window.player->engine();
+        if (!engine) {
+            std::fprintf(stderr, "no movie was loaded\n");
+            std::exit(2);
+        }
+        // Queued calls from the engine arrive as meta-call events; the one that carries the
+        // size is when the GUI learns it.
+        engine->installEventFilter(this);
+        connect(engine, &MpvEngine::videoSizeChanged, this, [this](int w, int h) {
+            if (m_sizeAt != 0)
+                return;
+            m_sizeAt = m_lastCallAt;
+            m_target = QSize(w, h);
+            QTimer::singleShot(0, this, [this] { m_turnAt = bench::now_ns(); });
+        });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MetaCall && watched == m_window.player->engine()) {
+            m_lastCallAt = bench::now_ns();
+        } else if (event->type() == QEvent::Resize && watched == &m_window && m_sizeAt != 0 &&
+                   m_resizedAt == 0) {
+            const QSize size = static_cast<QResizeEvent*>(event)->size();
+            if (size.width() == m_target.width() && size.height() >= m_target.height())
+                m_resizedAt = bench::now_ns();
+        } else if (event->type() == QEvent::Paint && watched == m_window.player &&
+                   !m_window.player->lastFrame().isNull() && m_firstFrameAt == 0) {
+            m_firstFrameAt = bench::now_ns();
+            // Report once the paint that begins now has been done.
+            QTimer::singleShot(0, this, [this] { firstFramePainted(); });
+        }
+        return false;
+    }
+
+private:
+    void firstFramePainted() {
+        if (!m_play) {
+            std::printf("first-frame %lld\n", static_cast<long long>(m_firstFrameAt));
+            waitForResize(0);
+            return;
+        }
+        m_cpuStart = bench::cpu_seconds();
+        m_videoStart = m_window.player->engine()->property("time-pos").toDouble();
+        QTimer::singleShot(int(m_seconds * 1000), this, [this] {
+            const double cpu = bench::cpu_seconds() - m_cpuStart;
+            double video = m_window.player->engine()->property("time-pos").toDouble() - m_videoStart;
+            if (video < 0) // looped
+                video += m_window.player->engine()->property("duration").toDouble();
+            std::printf("cpu %.4f video %.4f rss %ld\n", cpu, video, bench::peak_rss_kib());
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        });
+    }
+
+    void waitForResize(int tries) {
+        if ((m_resizedAt != 0 && m_turnAt != 0) || tries > 500) {
+            if (m_resizedAt == 0 || m_turnAt == 0) {
+                std::printf("resize-ms nan turn-ms nan\n");
+            } else {
+                std::printf("resize-ms %.4f turn-ms %.4f\n", double(m_resizedAt - m_sizeAt) / 1e6,
+                            double(m_turnAt - m_sizeAt) / 1e6);
+            }
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+            return;
+        }
+        QTimer::singleShot(10, this, [this, tries] { waitForResize(tries + 1); });
+    }
+
+    frmplayer& m_window;
+    bool m_play;
+    double m_seconds;
+    std::int64_t m_lastCallAt = 0;
+    std::int64_t m_sizeAt = 0;
+    std::int64_t m_turnAt = 0;
+    std::int64_t m_resizedAt = 0;
+    std::int64_t m_firstFrameAt = 0;
+    QSize m_target;
+    double m_cpuStart = 0;
+    double m_videoStart = 0;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setApplicationName(QStringLiteral("Movarin"));
+    const QStringList args = QApplication::arguments();
+    const bool play = args.value(1) == QLatin1String("play");
+    if (args.size() < 3 || (play && args.size() < 4)) {
+        std::fprintf(stderr, "usage: movarin_bench first-frame FILE | play FILE SECONDS\n");
+        return 2;
+    }
+
+    PlayerSetup setup;
+    setup.engineOptions = {QStringLiteral("ao=null")};
+    frmplayer window{setup};
+    window.Form_Load(args.at(2));
+    Probe probe(window, play, play ? args.at(3).toDouble() : 0);
+    probe.attach();
+    window.show();
+    return app.exec();
+}
