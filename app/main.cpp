@@ -1,21 +1,15 @@
 #include "app/frmplayer.h"
+#include "app/start_up.h"
 
 #include <QApplication>
-#include <QStringList>
-
-#include <clocale>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    // libmpv refuses to start under a locale whose decimal point is not ".".
-    std::setlocale(LC_NUMERIC, "C");
+    movarin::use_c_numeric_locale();
     QApplication::setApplicationName(QStringLiteral("Movarin"));
 
-    // The command tail is one path, never split: arguments Qt did not take, joined by blanks.
-    const QString tail = QApplication::arguments().mid(1).join(u' ');
-
     movarin::frmplayer window{movarin::PlayerSetup{}};
-    window.Form_Load(tail);
+    window.Form_Load(movarin::command_tail(QApplication::arguments()));
     window.show();
     return app.exec();
 }
