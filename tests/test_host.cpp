@@ -81,18 +81,22 @@ private slots:
         host.resize(size);
         host.show();
         host.setMovie(addressOf(m_redBlue));
-        QTRY_VERIFY_WITH_TIMEOUT(host.lastFrame().size() == size && isRed(host.lastFrame().pixelColor(1, size.height() / 2)),
+        // Rendered in device pixels, so the picture stays sharp on scaled screens.
+        const QSize device = (QSizeF(size) * host.devicePixelRatioF()).toSize();
+        QTRY_VERIFY_WITH_TIMEOUT(host.lastFrame().size() == device &&
+                                     isRed(host.lastFrame().pixelColor(1, device.height() / 2)),
                                  kWait);
         const QImage frame = host.lastFrame();
-        for (int y : {1, size.height() / 2, size.height() - 2}) {
+        for (int y : {1, device.height() / 2, device.height() - 2}) {
             QVERIFY2(isRed(frame.pixelColor(1, y)), qPrintable(frame.pixelColor(1, y).name()));
-            QVERIFY2(isBlue(frame.pixelColor(size.width() - 2, y)),
-                     qPrintable(frame.pixelColor(size.width() - 2, y).name()));
+            QVERIFY2(isBlue(frame.pixelColor(device.width() - 2, y)),
+                     qPrintable(frame.pixelColor(device.width() - 2, y).name()));
         }
         // What the user sees is the frame, not a black border around it.
         const QImage shown = host.grab().toImage();
-        QVERIFY(isRed(shown.pixelColor(1, size.height() - 2)));
-        QVERIFY(isBlue(shown.pixelColor(size.width() - 2, 1)));
+        QCOMPARE(shown.size(), device);
+        QVERIFY(isRed(shown.pixelColor(1, device.height() - 2)));
+        QVERIFY(isBlue(shown.pixelColor(device.width() - 2, 1)));
     }
 
     void unplayablePathIsQuiet() {
