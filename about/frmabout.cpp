@@ -73,7 +73,7 @@ frmabout::frmabout(QWidget* owner, double twipsPerPixelX, double twipsPerPixelY)
     Image1 = new PictureBox(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setPixmap(picture(QStringLiteral(":/about/about.jpg")));
-    Image1->setGeometry(pixelRect(0, 0, 5595, 2850));
+    Image1->setGeometry(pixelRect(0, 0, kFormWidth, kFormHeight));
 
     imgok = new PictureBox(this);
     imgok->setObjectName(QStringLiteral("imgok"));
@@ -119,7 +119,7 @@ void frmabout::Form_Load(const OwnerTwips& owner) {
         setLeft(place.left);
         setTop(place.top);
     } catch (...) {
-        // Quietly shown wherever it stands: the About window is not worth a log record.
+        // Not logged: the window is shown all the same, wherever it stands.
     }
 }
 

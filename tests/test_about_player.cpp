@@ -45,8 +45,8 @@ bool clickAbout(frmplayer& player, const std::function<void(frmabout*)>& drive) 
         QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == about, 5000);
         drive(about);
     });
+    // Repeats, so that even a window opened from inside another one is closed in the end.
     QTimer watchdog;
-    watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [&] {
         if (frmabout* about = openAbout()) {
             watchdogFired = true;
