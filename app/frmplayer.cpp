@@ -1,5 +1,6 @@
 #include "app/frmplayer.h"
 
+#include "about/frmabout.h"
 #include "app/movie_address.h"
 #include "app/playback_host.h"
 #include "app/size_fitting.h"
@@ -256,7 +257,11 @@ void frmplayer::dropEvent(QDropEvent* event) {
     });
 }
 
-void frmplayer::mnuabout_Click() {}
+void frmplayer::mnuabout_Click() {
+    log::trap(log::Procedure::MnuAboutClick, logWriter(), [&] {
+        about::show_about(this, {Left(), Top(), Width(), Height()}, m_tppX, m_tppY);
+    });
+}
 
 void frmplayer::mnuupdate_Click() {}
 

@@ -1,18 +1,45 @@
+#include "about/version.h"
 #include "app/frmplayer.h"
+#include "app/start_up.h"
 
 #include <QApplication>
-#include <QStringList>
+#include <QIcon>
 
-#include <clocale>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// Only a tail that is exactly "--version" asks for the version; any other is a path to play.
+bool asks_for_version(const QString& tail) { return tail == QLatin1String("--version"); }
+
+int print_version() {
+    std::printf("%s %s\n", movarin::about::kProductName, movarin::about::kVersionText);
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    // libmpv refuses to start under a locale whose decimal point is not ".".
-    std::setlocale(LC_NUMERIC, "C");
-    QApplication::setApplicationName(QStringLiteral("Movarin"));
+    // Answered before any window system is opened, so it works without a display.
+    if (argc == 2 && std::string(argv[1]) == "--version")
+        return print_version();
 
-    // The command tail is one path, never split: arguments Qt did not take, joined by blanks.
-    const QString tail = QApplication::arguments().mid(1).join(u' ');
+    QApplication app(argc, argv);
+    movarin::use_c_numeric_locale();
+    QApplication::setApplicationName(QString::fromLatin1(movarin::about::kProductName));
+    QApplication::setApplicationVersion(QString::fromLatin1(movarin::about::kVersionText));
+    QApplication::setDesktopFileName(QStringLiteral("movarin"));
+
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/movarin-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+
+    const QString tail = movarin::command_tail(QApplication::arguments());
+    // Qt's own options (-platform and the like) may have stood before it.
+    if (asks_for_version(tail))
+        return print_version();
 
     movarin::frmplayer window{movarin::PlayerSetup{}};
     window.Form_Load(tail);

@@ -14,6 +14,18 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// A group separator counts only before exactly three digits, so that "12.5" is not read as
+// 125 where "." groups thousands.
+bool whole_group_follows(std::string_view text, std::size_t at) {
+    if (at + 3 > text.size())
+        return false;
+    for (std::size_t k = at; k < at + 3; ++k) {
+        if (!is_digit(text[k]))
+            return false;
+    }
+    return at + 3 == text.size() || !is_digit(text[at + 3]);
+}
+
 // Reads sign, digits, fraction and exponent from the front of text; returns the characters
 // used (0 when there is no number) and the digits normalised to the C form in `out`.
 std::size_t scan_number(std::string_view text, NumberFormat format, std::string& out) {
@@ -27,7 +39,7 @@ std::size_t scan_number(std::string_view text, NumberFormat format, std::string&
             out += text[i++];
             ++digits;
         } else if (format.group_separator != 0 && text[i] == format.group_separator &&
-                   digits > 0 && i + 1 < text.size() && is_digit(text[i + 1])) {
+                   digits > 0 && whole_group_follows(text, i + 1)) {
             ++i;
         } else {
             break;

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs, only those that are missing.
-# Usage: scripts/install-deps.sh [run|test]   (run as root)
+# Usage: scripts/install-deps.sh [run|test|art]   (run as root)
+# "art" adds what resources/make-art.py needs to redraw the pictures and icons.
 set -euo pipefail
 what=${1:-run}
 
 packages=(build-essential cmake pkg-config qt6-base-dev libmpv-dev ffmpeg)
 if [ "$what" = test ]; then
   packages+=(xvfb xauth locales desktop-file-utils clang libclang-rt-14-dev)
+fi
+if [ "$what" = art ]; then
+  packages+=(python3 imagemagick librsvg2-bin fonts-dejavu-core)
 fi
 
 missing=()

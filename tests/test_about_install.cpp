@@ -1,0 +1,153 @@
+// What an install puts on a desktop: the program, its desktop entry and its icons; and the
+// committed Windows icon file.
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <set>
+#include <utility>
+
+namespace {
+
+QString run(const QString& program, const QStringList& arguments, int* exitCode = nullptr) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return QStringLiteral("<timed out>");
+    }
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromLocal8Bit(process.readAll());
+}
+
+} // namespace
+
+class TestAboutInstall : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void executable();
+    void desktopEntry();
+    void icons_data();
+    void icons();
+    void windowsIcon();
+
+  private:
+    QTemporaryDir m_prefix;
+};
+
+void TestAboutInstall::initTestCase() {
+    QVERIFY(m_prefix.isValid());
+    int code = -1;
+    const QString out = run(QStringLiteral(MOVARIN_CMAKE_COMMAND),
+                            {QStringLiteral("--install"), QStringLiteral(MOVARIN_BINARY_DIR),
+                             QStringLiteral("--prefix"), m_prefix.path()},
+                            &code);
+    QVERIFY2(code == 0, qPrintable(out));
+}
+
+void TestAboutInstall::executable() {
+    const QFileInfo program(m_prefix.filePath(QStringLiteral("bin/movarin")));
+    QVERIFY(program.isFile());
+    QVERIFY(program.isExecutable());
+    int code = -1;
+    // The installed program names itself without opening any window.
+    QCOMPARE(run(program.filePath(), {QStringLiteral("--version")}, &code),
+             QStringLiteral("Movarin 1.00\n"));
+    QCOMPARE(code, 0);
+}
+
+void TestAboutInstall::desktopEntry() {
+    const QString path = m_prefix.filePath(QStringLiteral("share/applications/movarin.desktop"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    QVERIFY(lines.contains(QStringLiteral("Name=Movarin")));
+    QVERIFY(lines.contains(QStringLiteral("Exec=movarin %f")));
+    QVERIFY(lines.contains(QStringLiteral("Icon=movarin")));
+    QVERIFY(lines.contains(QStringLiteral("Categories=AudioVideo;Video;Player;")));
+    QVERIFY(lines.contains(QStringLiteral("MimeType=video/x-flv;video/flv;")));
+
+    const QString validator =
+        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    QVERIFY2(!validator.isEmpty(), "desktop-file-validate is missing (desktop-file-utils)");
+    int code = -1;
+    const QString out = run(validator, {path}, &code);
+    QVERIFY2(code == 0 && out.trimmed().isEmpty(), qPrintable(out));
+}
+
+void TestAboutInstall::icons_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("size");
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        QTest::addRow("%dx%d", size, size)
+            << QStringLiteral("share/icons/hicolor/%1x%1/apps/movarin.png").arg(size) << size;
+    }
+}
+
+void TestAboutInstall::icons() {
+    QFETCH(QString, file);
+    QFETCH(int, size);
+    const QImage icon(m_prefix.filePath(file));
+    QCOMPARE(icon.size(), QSize(size, size));
+    QVERIFY(icon.hasAlphaChannel());
+    // Rounded tile: the corner is see-through, the middle is not.
+    QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(icon.pixel(size / 2, size / 2)), 255);
+}
+
+void TestAboutInstall::windowsIcon() {
+    QVERIFY(QFileInfo(
+                m_prefix.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/movarin.svg")))
+                .isFile());
+
+    QFile file(QStringLiteral(MOVARIN_SOURCE_DIR "/resources/movarin.ico"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray ico = file.readAll();
+    QVERIFY(ico.size() > 6);
+    const auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(ico.constData() + at); };
+    const auto u32 = [&](qsizetype at) { return qFromLittleEndian<quint32>(ico.constData() + at); };
+    QCOMPARE(u16(2), quint16(1)); // an icon, not a cursor
+    const int count = u16(4);
+    QVERIFY(ico.size() >= 6 + 16 * count);
+
+    std::set<std::pair<int, int>> found; // size, bits per pixel
+    for (int i = 0; i < count; ++i) {
+        const qsizetype entry = 6 + 16 * i;
+        const int width = quint8(ico[entry]);
+        const int height = quint8(ico[entry + 1]);
+        const int bits = u16(entry + 6);
+        const quint32 bytes = u32(entry + 8);
+        const quint32 offset = u32(entry + 12);
+        QCOMPARE(width, height);
+        QVERIFY(qsizetype(offset) + qsizetype(bytes) <= ico.size());
+        // The image's own header must say the same.
+        QCOMPARE(qFromLittleEndian<qint32>(ico.constData() + offset + 4), width);
+        QCOMPARE(u16(offset + 14), quint16(bits));
+        found.insert({width, bits});
+    }
+    const std::set<std::pair<int, int>> wanted{{16, 8}, {16, 32}, {32, 8}, {32, 32}};
+    QVERIFY(found == wanted);
+
+    // And a reader other than ours takes every image in it.
+    QImageReader reader(file.fileName());
+    QCOMPARE(reader.imageCount(), count);
+    for (int i = 0; i < count; ++i) {
+        QVERIFY(reader.jumpToImage(i));
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        QCOMPARE(qAlpha(image.pixel(image.width() / 2, image.height() / 2)), 255);
+    }
+}
+
+QTEST_MAIN(TestAboutInstall)
+#include "test_about_install.moc"

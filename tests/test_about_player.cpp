@@ -1,0 +1,164 @@
+// The About menu of the player window: modal, placed against the window where it stands, and
+// placed anew on every opening.
+#include "about/frmabout.h"
+#include "app/frmplayer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenuBar>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+#include <QtTest>
+
+#include <functional>
+
+using movarin::frmplayer;
+using movarin::PlayerSetup;
+using movarin::about::frmabout;
+
+namespace {
+
+frmabout* openAbout() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* about = qobject_cast<frmabout*>(w); about && about->isVisible())
+            return about;
+    }
+    return nullptr;
+}
+
+// Runs the menu command and drives the About window from inside it; a window that does not
+// close is closed by a watchdog so the test fails instead of hanging. True when the command
+// returned without the watchdog.
+bool clickAbout(frmplayer& player, const std::function<void(frmabout*)>& drive) {
+    bool watchdogFired = false;
+    QTimer::singleShot(0, &player, [&] {
+        frmabout* about = openAbout();
+        if (!about) {
+            QTest::qFail("the About window is not shown", __FILE__, __LINE__);
+            return;
+        }
+        // Activation comes from the window system a little after the window shows.
+        QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == about, 5000);
+        drive(about);
+    });
+    // Repeats, so that even a window opened from inside another one is closed in the end.
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        if (frmabout* about = openAbout()) {
+            watchdogFired = true;
+            about->done(QDialog::Rejected);
+        }
+    });
+    watchdog.start(10000);
+    player.mnuabout_Click();
+    return !watchdogFired;
+}
+
+} // namespace
+
+class TestAboutPlayer : public QObject {
+    Q_OBJECT
+  private slots:
+    void init();
+    void cleanup();
+    void placedAgainstThePlayer();
+    void playerTakesNoInputWhileOpen();
+
+  private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<frmplayer> m_player;
+};
+
+void TestAboutPlayer::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    PlayerSetup setup;
+    setup.appDir = m_dir->path();
+    setup.twipsPerPixelX = 15;
+    setup.twipsPerPixelY = 15;
+    setup.engineOptions = {QStringLiteral("ao=null")};
+    m_player = std::make_unique<frmplayer>(setup);
+    m_player->setLeft(2900);
+    m_player->setTop(2000);
+    m_player->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_player.get()));
+}
+
+void TestAboutPlayer::cleanup() {
+    m_player.reset();
+    m_dir.reset();
+}
+
+void TestAboutPlayer::placedAgainstThePlayer() {
+    // The window as designed: 5700 x 5315 twips at its home position.
+    QCOMPARE(m_player->Width(), 5700.f);
+    QCOMPARE(m_player->Height(), 5315.f);
+
+    QPointer<frmabout> first;
+    QPoint firstPos;
+    QVERIFY(clickAbout(*m_player, [&](frmabout* about) {
+        first = about;
+        firstPos = about->pos();
+        QCOMPARE(about->parentWidget(), m_player.get());
+        QVERIFY(about->isModal());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    }));
+    // 2850 + 2900 - 2797.5 = 2952.5 and 2657.5 + 2000 - 1425 + 250 = 3482.5 twips.
+    QCOMPARE(firstPos, QPoint(197, 232));
+    QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 5000);
+
+    m_player->setLeft(6000);
+    m_player->setTop(4500);
+    QPoint secondPos;
+    QVERIFY(clickAbout(*m_player, [&](frmabout* about) {
+        secondPos = about->pos();
+        QTest::mouseClick(about->windowHandle(), Qt::LeftButton, {}, QPoint(200, 50));
+    }));
+    // 6052.5 and 5982.5 twips.
+    QCOMPARE(secondPos, QPoint(404, 399));
+
+    // Nothing went wrong, so nothing was logged.
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("log.txt"))));
+}
+
+void TestAboutPlayer::playerTakesNoInputWhileOpen() {
+    QSignalSpy triggered(m_player->mnuabout, &QAction::triggered);
+    QMenuBar* bar = m_player->menuBar();
+    const QPoint onAbout =
+        bar->mapTo(m_player.get(), bar->actionGeometry(m_player->mnuabout).center());
+
+    bool otherAboutOpened = false;
+    QVERIFY(clickAbout(*m_player, [&](frmabout* about) {
+        // Through the window system, as a user's click would come, to the menu item itself.
+        QTest::mouseClick(m_player->windowHandle(), Qt::LeftButton, {}, onAbout);
+        QTest::qWait(200);
+        otherAboutOpened = openAbout() != about;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }));
+    QVERIFY(!otherAboutOpened);
+    QCOMPARE(triggered.count(), 0);
+
+    // With no About window open the same click does reach the menu: it opens the window, which
+    // a timer then closes.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (frmabout* about = openAbout()) {
+            if (QApplication::focusWidget() == about->cmdok)
+                QTest::keyClick(about->cmdok, Qt::Key_Return);
+            else if (closer.property("ticks").toInt() > 50)
+                about->done(QDialog::Rejected);
+        }
+        closer.setProperty("ticks", closer.property("ticks").toInt() + 1);
+    });
+    closer.start(100);
+    QTest::mouseClick(m_player->windowHandle(), Qt::LeftButton, {}, onAbout);
+    QTRY_COMPARE_WITH_TIMEOUT(triggered.count(), 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(openAbout() == nullptr, 10000);
+}
+
+QTEST_MAIN(TestAboutPlayer)
+#include "test_about_player.moc"

@@ -1,0 +1,189 @@
+// Text and number rules of loading and size fitting, without any window.
+#include "app/movie_address.h"
+#include "app/size_fitting.h"
+#include "app/start_up.h"
+#include "app/twips.h"
+
+#include <QtTest>
+
+#include <limits>
+
+using namespace movarin;
+
+namespace {
+QString q(const std::string& s) { return QString::fromStdString(s); }
+std::string s(const QString& q) { return q.toStdString(); }
+} // namespace
+
+class TestAppRules : public QObject {
+    Q_OBJECT
+private slots:
+    void commandAddress_data() {
+        QTest::addColumn<QString>("appDir");
+        QTest::addColumn<QString>("separator");
+        QTest::addColumn<QString>("tail");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("windows example") << "C:\\Apps\\Player" << "\\" << "C:\\Videos\\My Clip.flv"
+                                         << "C:\\Apps\\Player\\movarin.swf?filename=C:/Videos/My Clip.flv";
+        QTest::newRow("empty") << "C:\\A" << "\\" << "" << "C:\\A\\movarin.swf?filename=";
+        QTest::newRow("blank only") << "C:\\A" << "\\" << "   " << "C:\\A\\movarin.swf?filename=";
+        QTest::newRow("quoted") << "C:\\A" << "\\" << "\"C:\\Videos\\a.flv\""
+                                << "C:\\A\\movarin.swf?filename=C:/Videos/a.flv";
+        QTest::newRow("blank inside quotes") << "C:\\A" << "\\" << " \"C:\\V\\a.flv \" "
+                                             << "C:\\A\\movarin.swf?filename=C:/V/a.flv ";
+        QTest::newRow("unc") << "C:\\A" << "\\" << "\\\\server\\share\\a.flv"
+                             << "C:\\A\\movarin.swf?filename=//server/share/a.flv";
+        QTest::newRow("unescaped") << "C:\\A" << "\\" << "C:\\v\\a&b#c%d?e.flv"
+                                   << "C:\\A\\movarin.swf?filename=C:/v/a&b#c%d?e.flv";
+        QTest::newRow("drive root") << "C:\\" << "\\" << "C:\\a.flv"
+                                    << "C:\\\\movarin.swf?filename=C:/a.flv";
+        QTest::newRow("two quoted paths") << "/opt/m" << "/" << "\"/v/a b.flv\" \"/v/c.flv\""
+                                          << "/opt/m/movarin.swf?filename=/v/a b.flv /v/c.flv";
+        QTest::newRow("tabs stay") << "/opt/m" << "/" << "\t/v/a.flv\t "
+                                   << "/opt/m/movarin.swf?filename=\t/v/a.flv\t";
+        QTest::newRow("linux non-ascii") << "/opt/m" << "/" << "/home/zoë/clips/Ünter.flv"
+                                         << "/opt/m/movarin.swf?filename=/home/zoë/clips/Ünter.flv";
+        QTest::newRow("linux root") << "/" << "/" << "/a.flv" << "//movarin.swf?filename=/a.flv";
+    }
+    void commandAddress() {
+        QFETCH(QString, appDir);
+        QFETCH(QString, separator);
+        QFETCH(QString, tail);
+        QFETCH(QString, address);
+        const std::string built =
+            movie_address(s(appDir), s(separator).front(), clean_command_path(s(tail)));
+        QCOMPARE(q(built), address);
+        // The host must get back exactly the cleaned path, whatever it holds.
+        QCOMPARE(q(video_path_of(built)), q(clean_command_path(s(tail))));
+    }
+
+    void chosenAndDroppedPaths() {
+        // The Open command keeps double quotes; the drop removes them.
+        QCOMPARE(q(clean_chosen_path(" C:\\My Videos\\\"clip\".flv ")), "C:/My Videos/\"clip\".flv");
+        QCOMPARE(q(clean_dropped_paths({" C:\\My Videos\\\"clip\".flv "})), "C:/My Videos/clip.flv ");
+        QCOMPARE(q(clean_dropped_paths({})), QString());
+        // Every path is run together, as the drop steps do when given several.
+        QCOMPARE(q(clean_dropped_paths({"/a.flv", " /b.flv"})), "/a.flv /b.flv");
+    }
+
+    void videoPathOfTakesFirstKey() {
+        QCOMPARE(q(video_path_of("/x/movarin.swf?filename=/v/a?filename=b.flv")), "/v/a?filename=b.flv");
+        QCOMPARE(q(video_path_of("/x/movarin.swf")), QString());
+    }
+
+    void tail() {
+        QCOMPARE(command_tail({"movarin"}), QString());
+        QCOMPARE(command_tail({"movarin", "/v/My", "Clip.flv"}), "/v/My Clip.flv");
+        QCOMPARE(command_tail({"movarin", "  "}), "  ");
+        QCOMPARE(command_tail({"movarin", "\"/v/a b.flv\""}), "\"/v/a b.flv\"");
+    }
+
+    void twipsModel() {
+        QCOMPARE(twips::design_window(15, 15).width, 5700.0f);
+        QCOMPARE(twips::design_window(15, 15).height, 5315.0f);
+        const twips::WindowTwips home{2900, 2000, 4800, 4250};
+        QCOMPARE(twips::frame_position(home, 15, 15), (twips::PixelPoint{193, 133}));
+        QCOMPARE(twips::video_area(home, 15, 15), (twips::PixelSize{320, 240}));
+        QCOMPARE(twips::video_area({0, 0, 3840, 3530}, 12, 12), (twips::PixelSize{320, 240}));
+        // A height below the allowance gives an empty area, never a negative one.
+        QCOMPARE(twips::video_area({0, 0, 0, 100}, 15, 15), (twips::PixelSize{0, 0}));
+    }
+
+    void leadingNumber_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("value");
+        QTest::newRow("initial width") << "Text1" << 0.0;
+        QTest::newRow("empty") << "" << 0.0;
+        QTest::newRow("plain") << "320" << 320.0;
+        QTest::newRow("leading blanks") << "   240" << 240.0;
+        QTest::newRow("trailing text") << "12abc" << 12.0;
+        QTest::newRow("decimal") << "12.5px" << 12.5;
+        QTest::newRow("comma is not a decimal point") << "12,5" << 12.0;
+        QTest::newRow("negative") << "-3" << -3.0;
+        QTest::newRow("fraction only") << ".5" << 0.5;
+        QTest::newRow("exponent") << "1e3" << 1000.0;
+        QTest::newRow("zero") << "0" << 0.0;
+        QTest::newRow("sign alone") << "-" << 0.0;
+    }
+    void leadingNumber() {
+        QFETCH(QString, text);
+        QFETCH(double, value);
+        QCOMPARE(fitting::leading_number(s(text)), value);
+    }
+
+    void conversion_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("decimal");
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<double>("value");
+        QTest::newRow("plain") << "320" << "." << "," << true << 320.0;
+        QTest::newRow("c decimal") << "12.5" << "." << "," << true << 12.5;
+        QTest::newRow("german decimal") << "12,5" << "," << "." << true << 12.5;
+        QTest::newRow("c form under german") << "12.5" << "," << "." << true << 12.5;
+        QTest::newRow("german grouping") << "1.280" << "," << "." << true << 1280.0;
+        QTest::newRow("english grouping") << "1,280" << "." << "," << true << 1280.0;
+        QTest::newRow("signed exponent") << "-1.5e2" << "." << "," << true << -150.0;
+        QTest::newRow("word") << "abc" << "." << "," << false << 0.0;
+        QTest::newRow("empty") << "" << "." << "," << false << 0.0;
+        QTest::newRow("trailing junk") << "320px" << "." << "," << false << 0.0;
+        QTest::newRow("inner blank") << "3 20" << "." << "," << false << 0.0;
+        QTest::newRow("lone point") << "." << "." << "," << false << 0.0;
+    }
+    void conversion() {
+        QFETCH(QString, text);
+        QFETCH(QString, decimal);
+        QFETCH(QString, group);
+        QFETCH(bool, ok);
+        QFETCH(double, value);
+        const fitting::NumberFormat format{decimal.at(0).toLatin1(), group.at(0).toLatin1()};
+        const auto result = fitting::convert_number(s(text), format);
+        QCOMPARE(result.has_value(), ok);
+        if (ok)
+            QCOMPARE(*result, value);
+        else
+            QVERIFY_THROWS_EXCEPTION(std::invalid_argument, fitting::to_number(s(text), format));
+    }
+
+    void refit_data() {
+        QTest::addColumn<QString>("text1");
+        QTest::addColumn<QString>("text2");
+        QTest::addColumn<double>("tpp");
+        QTest::addColumn<bool>("fits");
+        QTest::addColumn<float>("width");
+        QTest::addColumn<float>("height");
+        QTest::newRow("96 dpi") << "320" << "240" << 15.0 << true << 4800.0f << 4250.0f;
+        QTest::newRow("120 dpi") << "320" << "240" << 12.0 << true << 3840.0f << 3530.0f;
+        QTest::newRow("720p") << "1280" << "720" << 15.0 << true << 19200.0f << 11450.0f;
+        QTest::newRow("width only") << "320" << "Text2" << 15.0 << false << 0.0f << 0.0f;
+        QTest::newRow("height emptied") << "320" << "" << 15.0 << false << 0.0f << 0.0f;
+        QTest::newRow("zero width") << "0" << "240" << 15.0 << false << 0.0f << 0.0f;
+        QTest::newRow("tiny") << "1" << "1" << 15.0 << true << 15.0f << 665.0f;
+    }
+    void refit() {
+        QFETCH(QString, text1);
+        QFETCH(QString, text2);
+        QFETCH(double, tpp);
+        QFETCH(bool, fits);
+        QFETCH(float, width);
+        QFETCH(float, height);
+        const auto result = fitting::refit(s(text1), s(text2), tpp, tpp, {});
+        QCOMPARE(result.has_value(), fits);
+        if (!fits)
+            return;
+        QCOMPARE(result->window_width, width);
+        QCOMPARE(result->window_height, height);
+        QCOMPARE(result->host_width, fitting::to_single(text1.toDouble()));
+        QCOMPARE(result->host_height, fitting::to_single(text2.toDouble()));
+    }
+
+    void overflow() {
+        QVERIFY_THROWS_EXCEPTION(std::overflow_error, fitting::to_single(1e39));
+        QVERIFY_THROWS_EXCEPTION(std::overflow_error, fitting::to_number("1e400", {}));
+        QVERIFY_THROWS_EXCEPTION(std::overflow_error, fitting::refit("1e300", "1e300", 1e10, 15, {}));
+        QCOMPARE(fitting::to_single(-std::numeric_limits<float>::max()), -std::numeric_limits<float>::max());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppRules)
+#include "test_app_rules.moc"

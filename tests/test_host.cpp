@@ -1,0 +1,135 @@
+// The playback host with the real engine: size reports, stretching, replacing, bad paths.
+#include "app/movie_address.h"
+#include "app/mpv_engine.h"
+#include "app/playback_host.h"
+#include "app/start_up.h"
+#include "test_media.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace movarin;
+
+namespace {
+
+constexpr int kWait = 20000;
+
+QString addressOf(const QString& path) {
+    return QString::fromStdString(movie_address("/opt/movarin", '/', path.toStdString()));
+}
+
+bool isRed(QColor c) { return c.red() > 200 && c.green() < 70 && c.blue() < 70; }
+bool isBlue(QColor c) { return c.blue() > 200 && c.red() < 70 && c.green() < 70; }
+
+using Messages = QList<QPair<QString, QString>>;
+
+Messages messagesOf(const QSignalSpy& spy) {
+    Messages result;
+    for (const auto& call : spy)
+        result.append({call.at(0).toString(), call.at(1).toString()});
+    return result;
+}
+
+} // namespace
+
+class TestHost : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_spark, m_h264, m_redBlue;
+
+private slots:
+    void initTestCase() {
+        use_c_numeric_locale();
+        QVERIFY(m_dir.isValid());
+        m_spark = testing::makeSparkFlv(m_dir.path());
+        m_h264 = testing::makeH264Flv(m_dir.path(), 1280, 720);
+        m_redBlue = testing::makeRedBlueFlv(m_dir.path());
+        QVERIFY(!m_spark.isEmpty() && !m_h264.isEmpty() && !m_redBlue.isEmpty());
+    }
+
+    void reportsNaturalSizeAndReplaces() {
+        PlaybackHost host({"ao=null"});
+        host.resize(380, 311);
+        host.show();
+        QSignalSpy spy(&host, &PlaybackHost::FSCommand);
+        host.setMovie(addressOf(m_spark));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, kWait);
+        QCOMPARE(messagesOf(spy), (Messages{{"actualsizewidth", "320"}, {"actualsizeheight", "240"}}));
+
+        // A second movie replaces the first at once and reports its own size.
+        spy.clear();
+        host.setMovie(addressOf(m_h264));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, kWait);
+        QCOMPARE(messagesOf(spy), (Messages{{"actualsizewidth", "1280"}, {"actualsizeheight", "720"}}));
+        QCOMPARE(host.engine()->property("path").toString(), m_h264);
+
+        // Looping must not report the size again.
+        QTest::qWait(2500);
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(host.engine()->property("loop-file").toString(), QString("inf"));
+    }
+
+    void stretchesOverWholeExtent_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("wider") << QSize(400, 300);
+        QTest::newRow("taller") << QSize(200, 500);
+    }
+    void stretchesOverWholeExtent() {
+        QFETCH(QSize, size);
+        PlaybackHost host({"ao=null"});
+        host.resize(size);
+        host.show();
+        host.setMovie(addressOf(m_redBlue));
+        // Rendered in device pixels, so the picture stays sharp on scaled screens.
+        const QSize device = (QSizeF(size) * host.devicePixelRatioF()).toSize();
+        QTRY_VERIFY_WITH_TIMEOUT(host.lastFrame().size() == device &&
+                                     isRed(host.lastFrame().pixelColor(1, device.height() / 2)),
+                                 kWait);
+        const QImage frame = host.lastFrame();
+        for (int y : {1, device.height() / 2, device.height() - 2}) {
+            QVERIFY2(isRed(frame.pixelColor(1, y)), qPrintable(frame.pixelColor(1, y).name()));
+            QVERIFY2(isBlue(frame.pixelColor(device.width() - 2, y)),
+                     qPrintable(frame.pixelColor(device.width() - 2, y).name()));
+        }
+        // What the user sees is the frame, not a black border around it.
+        const QImage shown = host.grab().toImage();
+        QCOMPARE(shown.size(), device);
+        QVERIFY(isRed(shown.pixelColor(1, device.height() - 2)));
+        QVERIFY(isBlue(shown.pixelColor(device.width() - 2, 1)));
+    }
+
+    void unplayablePathIsQuiet() {
+        PlaybackHost host({"ao=null"});
+        host.resize(320, 240);
+        host.show();
+        QSignalSpy spy(&host, &PlaybackHost::FSCommand);
+        const QString missing = m_dir.filePath("no such clip.flv");
+        host.setMovie(addressOf(missing));
+        QTRY_VERIFY_WITH_TIMEOUT(!host.failureText().isEmpty(), kWait);
+        QVERIFY(host.failureText().contains("no such clip.flv"));
+        QCOMPARE(spy.count(), 0);
+
+        // The next good file plays again and the notice goes away.
+        host.setMovie(addressOf(m_redBlue));
+        QTRY_VERIFY_WITH_TIMEOUT(spy.count() == 2 && host.failureText().isEmpty(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(isRed(host.lastFrame().pixelColor(1, 1)), kWait);
+    }
+
+    void blackBeforeAnyMovie() {
+        PlaybackHost host;
+        host.resize(100, 80);
+        host.show();
+        QVERIFY(host.engine() == nullptr);
+        const QImage shown = host.grab().toImage();
+        QCOMPARE(shown.pixelColor(50, 40), QColor(Qt::black));
+    }
+
+    void engineFailureReachesCaller() {
+        PlaybackHost host({"no-such-option-at-all=1"});
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, host.setMovie(addressOf(m_spark)));
+    }
+};
+
+QTEST_MAIN(TestHost)
+#include "test_host.moc"

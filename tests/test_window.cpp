@@ -1,0 +1,339 @@
+// The player window end to end under the offscreen platform, with the real engine.
+#include "app/frmplayer.h"
+#include "app/mpv_engine.h"
+#include "app/playback_host.h"
+#include "app/start_up.h"
+#include "log/error_log.h"
+#include "test_media.h"
+
+#include <QAction>
+#include <QDropEvent>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+
+#include <memory>
+
+using namespace movarin;
+
+namespace {
+
+constexpr int kWait = 20000;
+
+QString logText(const QString& dir) {
+    QFile file(dir + "/log.txt");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+int recordsWith(const QString& log, log::Procedure procedure) {
+    return log.count(QString::fromUtf8(log::record_frame(procedure).heading.data(),
+                                       qsizetype(log::record_frame(procedure).heading.size())));
+}
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_media;
+    QString m_spark, m_h264, m_blanks, m_other;
+    std::unique_ptr<QTemporaryDir> m_appDir;
+    QString m_nextChoice;
+
+    std::unique_ptr<frmplayer> makeWindow(double tpp = 15, QStringList options = {"ao=null"}) {
+        PlayerSetup setup;
+        setup.appDir = m_appDir->path();
+        setup.twipsPerPixelX = setup.twipsPerPixelY = tpp;
+        setup.engineOptions = options;
+        setup.chooseFile = [this](QWidget*) { return m_nextChoice; };
+        return std::make_unique<frmplayer>(setup);
+    }
+
+    static QSize videoArea(const frmplayer& w) { return w.centralWidget()->size(); }
+
+    void drop(frmplayer& window, const QList<QUrl>& urls, bool* accepted = nullptr,
+              Qt::DropAction* action = nullptr) {
+        QMimeData data;
+        if (urls.isEmpty())
+            data.setText("just words");
+        else
+            data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &enter);
+        if (accepted)
+            *accepted = enter.isAccepted();
+        QDropEvent event(QPointF(10, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &event);
+        if (action)
+            *action = event.dropAction();
+    }
+
+private slots:
+    void initTestCase() {
+        use_c_numeric_locale();
+        m_spark = testing::makeSparkFlv(m_media.path());
+        m_h264 = testing::makeH264Flv(m_media.path(), 1280, 720);
+        m_blanks = m_media.filePath("my clip.flv");
+        m_other = m_media.filePath("clip.video");
+        QVERIFY(!m_spark.isEmpty() && !m_h264.isEmpty());
+        QVERIFY(QFile::copy(m_spark, m_blanks) && QFile::copy(m_h264, m_other));
+    }
+    void init() {
+        m_appDir = std::make_unique<QTemporaryDir>();
+        m_nextChoice.clear();
+    }
+
+    void startsEmptyAtHome() {
+        auto w = makeWindow();
+        w->Form_Load("");
+        w->show();
+        QCOMPARE(w->Left(), 2900.0f);
+        QCOMPARE(w->Top(), 2000.0f);
+        QCOMPARE(w->pos(), QPoint(193, 133));
+        QCOMPARE(videoArea(*w), QSize(380, 311));
+        QCOMPARE(w->player->geometry(), QRect(0, 0, 380, 311));
+        QCOMPARE(w->Text1, QString("Text1"));
+        QCOMPARE(w->Text2, QString("Text2"));
+        QVERIFY(w->player->movie().isEmpty());
+        QVERIFY(w->acceptDrops());
+        QCOMPARE(w->windowTitle(), QString("Movarin"));
+        QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(w->minimumSize(), w->maximumSize());
+        QVERIFY(logText(m_appDir->path()).isEmpty());
+    }
+
+    void blankTailStillLoads() {
+        auto w = makeWindow();
+        w->Form_Load("   ");
+        QVERIFY(w->player->movie().endsWith("movarin.swf?filename="));
+        QVERIFY(w->player->movie().startsWith(m_appDir->path() + "/"));
+    }
+
+    void quotedTailWithBlanksPlaysAndFits() {
+        auto w = makeWindow();
+        w->Form_Load("\"" + m_blanks + "\"");
+        w->show();
+        QCOMPARE(w->player->movie(), m_appDir->path() + "/movarin.swf?filename=" + m_blanks);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text2, QString("240"), kWait);
+        QCOMPARE(w->Text1, QString("320"));
+        QCOMPARE(w->Width(), 4800.0f);
+        QCOMPARE(w->Height(), 4250.0f);
+        QCOMPARE(videoArea(*w), QSize(320, 240));
+        QCOMPARE(w->player->geometry(), QRect(0, 0, 320, 240));
+        QCOMPARE(w->pos(), QPoint(193, 133));
+        QVERIFY(logText(m_appDir->path()).isEmpty());
+    }
+
+    void fitsAtOtherScales_data() {
+        QTest::addColumn<double>("tpp");
+        QTest::addColumn<bool>("large");
+        QTest::addColumn<float>("width");
+        QTest::addColumn<float>("height");
+        QTest::addColumn<QSize>("area");
+        QTest::newRow("120 dpi 320x240") << 12.0 << false << 3840.0f << 3530.0f << QSize(320, 240);
+        QTest::newRow("96 dpi 1280x720") << 15.0 << true << 19200.0f << 11450.0f << QSize(1280, 720);
+    }
+    void fitsAtOtherScales() {
+        QFETCH(double, tpp);
+        QFETCH(bool, large);
+        QFETCH(float, width);
+        QFETCH(float, height);
+        QFETCH(QSize, area);
+        auto w = makeWindow(tpp);
+        w->Form_Load(large ? m_h264 : m_spark);
+        w->show();
+        QTRY_COMPARE_WITH_TIMEOUT(videoArea(*w), area, kWait);
+        QCOMPARE(w->Width(), width);
+        QCOMPARE(w->Height(), height);
+        QCOMPARE(w->player->size(), area);
+        QCOMPARE(w->Left(), 2900.0f);
+    }
+
+    void menu() {
+        auto w = makeWindow();
+        const QList<QAction*> bar = w->menuBar()->actions();
+        QStringList captions;
+        for (QAction* a : bar)
+            captions << a->text();
+        QCOMPARE(captions, (QStringList{"&File", "&About", "&Update", "&View Website"}));
+        QVERIFY(bar.at(0)->menu() != nullptr);
+        for (int i = 1; i < bar.size(); ++i)
+            QVERIFY(bar.at(i)->menu() == nullptr);
+        const QList<QAction*> file = bar.at(0)->menu()->actions();
+        QCOMPARE(file.size(), 2);
+        QCOMPARE(file.at(0)->text(), QString("&Open"));
+        QCOMPARE(file.at(0)->shortcut(), QKeySequence("Ctrl+O"));
+        QCOMPARE(file.at(1)->text(), QString("&Exit"));
+        QCOMPARE(file.at(1)->shortcut(), QKeySequence("Ctrl+E"));
+        for (QAction* a : bar + file)
+            QVERIFY(!a->isCheckable() && a->isEnabled() && a->isVisible());
+    }
+
+    void exitEndsAtOnce_data() {
+        QTest::addColumn<int>("way");
+        QTest::newRow("File > Exit") << 0;
+        QTest::newRow("Ctrl+E") << 1;
+        QTest::newRow("close button") << 2;
+    }
+    void exitEndsAtOnce() {
+        QFETCH(int, way);
+        auto w = makeWindow();
+        w->Form_Load(m_spark);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        if (way == 0)
+            w->mnuExit->trigger();
+        else if (way == 1)
+            QTest::keyClick(w.get(), Qt::Key_E, Qt::ControlModifier);
+        else
+            w->close();
+        QVERIFY(!w->isVisible());
+        QVERIFY(logText(m_appDir->path()).isEmpty());
+    }
+
+    void playFileFailureWritesOneRecordAndStays() {
+        auto w = makeWindow(15, {"no-such-engine-option=1"});
+        w->Form_Load("");
+        w->setLeft(1500);
+        w->setTop(700);
+        w->play_file(m_spark);
+        QCOMPARE(w->Left(), 1500.0f);
+        QCOMPARE(w->Top(), 700.0f);
+        const QString log = logText(m_appDir->path());
+        QCOMPARE(recordsWith(log, log::Procedure::PlayFile), 1);
+        QCOMPARE(log.count("\r\n"), 2);
+        QVERIFY(log.contains(QString(27, u'-') + "\r\n"));
+    }
+
+    void unplayableFileIsNotLogged() {
+        auto w = makeWindow();
+        w->Form_Load(m_media.filePath("missing.flv"));
+        w->show();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->player->failureText().isEmpty(), kWait);
+        QVERIFY(logText(m_appDir->path()).isEmpty());
+        QCOMPARE(w->Left(), 2900.0f);
+    }
+
+    void sizeMessages() {
+        auto w = makeWindow();
+        w->Form_Load("");
+        const QSize design = videoArea(*w);
+        // A zero width is taken by the host but does not refit.
+        w->player_FSCommand("actualsizewidth", "0");
+        QCOMPARE(w->Text1, QString("0"));
+        QCOMPARE(w->player->width(), 0);
+        w->player_FSCommand("actualsizeheight", "240");
+        QCOMPARE(videoArea(*w), design);
+
+        // Height first, blanks around, then width: fits once both are known.
+        w->player_FSCommand("actualsizeheight", "  200 ");
+        QCOMPARE(w->Text2, QString("200"));
+        w->player_FSCommand("ActualSizeWidth", "500"); // other command: changes nothing
+        QCOMPARE(w->Text1, QString("0"));
+        w->player_FSCommand("actualsizewidth", " 300");
+        QCOMPARE(videoArea(*w), QSize(300, 200));
+        QCOMPARE(w->Height(), 200 * 15 + 650.0f);
+
+        // A repeated width refits at once; another command refits to the same.
+        w->player_FSCommand("actualsizewidth", "400");
+        QCOMPARE(videoArea(*w), QSize(400, 200));
+        w->player_FSCommand("something", "x");
+        QCOMPARE(videoArea(*w), QSize(400, 200));
+        QCOMPARE(w->Left(), 2900.0f);
+        QVERIFY(logText(m_appDir->path()).isEmpty());
+
+        // A non-number fails before anything changes: one record, nothing else.
+        w->player_FSCommand("actualsizewidth", "wide");
+        QCOMPARE(w->Text1, QString("400"));
+        QCOMPARE(w->player->width(), 400);
+        const QString log = logText(m_appDir->path());
+        QCOMPARE(recordsWith(log, log::Procedure::PlayerFSCommand), 1);
+        QVERIFY(log.contains("movie: "));
+        QVERIFY(log.contains(" " + QString(27, u'-') + "\r\n"));
+    }
+
+    void openChoosesAndRefits() {
+        auto w = makeWindow();
+        w->Form_Load(m_h264);
+        w->show();
+        QTRY_COMPARE_WITH_TIMEOUT(videoArea(*w), QSize(1280, 720), kWait);
+        w->setLeft(100);
+        m_nextChoice = "  " + m_spark + " ";
+        w->mnuopen->trigger();
+        QCOMPARE(w->txtfile, "  " + m_spark + " ");
+        QCOMPARE(w->player->movie(), m_appDir->path() + "/movarin.swf?filename=" + m_spark);
+        QCOMPARE(w->Left(), 2900.0f);
+        QTRY_COMPARE_WITH_TIMEOUT(videoArea(*w), QSize(320, 240), kWait);
+        QCOMPARE(w->Text1, QString("320"));
+    }
+
+    void openCancelKeepsPlaying() {
+        auto w = makeWindow();
+        w->Form_Load(m_spark);
+        w->show();
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text2, QString("240"), kWait);
+        const QString before = w->player->movie();
+        w->setLeft(100);
+        w->setTop(50);
+        w->txtfile = "old";
+        m_nextChoice.clear();
+        w->mnuopen_Click();
+        QCOMPARE(w->txtfile, QString());
+        QCOMPARE(w->Text1, QString());
+        QCOMPARE(w->Text2, QString());
+        QCOMPARE(w->player->movie(), before);
+        QCOMPARE(w->Left(), 100.0f);
+        QCOMPARE(w->Top(), 50.0f);
+        QCOMPARE(w->player->engine()->property("path").toString(), m_spark);
+        QVERIFY(logText(m_appDir->path()).isEmpty());
+    }
+
+    void dropOneFile() {
+        auto w = makeWindow();
+        w->Form_Load(m_spark);
+        w->show();
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text1, QString("320"), kWait);
+        w->txtfile = "kept";
+        w->setLeft(0);
+        bool accepted = false;
+        Qt::DropAction action = Qt::CopyAction;
+        // Not an .flv name: it loads all the same.
+        drop(*w, {QUrl::fromLocalFile(m_other)}, &accepted, &action);
+        QVERIFY(accepted);
+        QCOMPARE(action, Qt::IgnoreAction);
+        QCOMPARE(w->player->movie(), m_appDir->path() + "/movarin.swf?filename=" + m_other);
+        QCOMPARE(w->Left(), 2900.0f);
+        QCOMPARE(w->txtfile, QString("kept"));
+        QCOMPARE(w->Text1, QString("320"));
+        QTRY_COMPARE_WITH_TIMEOUT(videoArea(*w), QSize(1280, 720), kWait);
+    }
+
+    void dropSeveralPlaysFirst() {
+        auto w = makeWindow();
+        w->Form_Load("");
+        drop(*w, {QUrl::fromLocalFile(m_blanks), QUrl::fromLocalFile(m_h264)});
+        QCOMPARE(w->player->movie(), m_appDir->path() + "/movarin.swf?filename=" + m_blanks);
+        QTRY_COMPARE_WITH_TIMEOUT(w->player->engine()->property("path").toString(), m_blanks, kWait);
+    }
+
+    void dropWithoutFileChangesNothing() {
+        auto w = makeWindow();
+        w->Form_Load("");
+        w->setLeft(300);
+        bool accepted = true;
+        drop(*w, {}, &accepted);
+        QVERIFY(!accepted);
+        drop(*w, {QUrl("http://example.invalid/a.flv")}, &accepted);
+        QVERIFY(!accepted);
+        QVERIFY(w->player->movie().isEmpty());
+        QCOMPARE(w->Left(), 300.0f);
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"
