@@ -147,9 +147,8 @@ QByteArray VersionFetch::OpenURL(const QUrl& address) {
     if (!r->isFinished())
         loop.exec();
     if (!r->isFinished()) {
-        // The program is closing under the request.
         r->abort();
-        throw failure(QStringLiteral("The update check was interrupted"));
+        throw FetchInterrupted();
     }
 
     const QString where = address.toString();
@@ -191,8 +190,13 @@ void UpdateCheck::run() {
     // A click while the previous answer is awaited does nothing.
     if (m_fetch.StillExecuting())
         return;
-    const QString remote =
-        QString::fromLocal8Bit(m_fetch.OpenURL(QUrl(version_address(m_serviceBase))));
+    QByteArray body;
+    try {
+        body = m_fetch.OpenURL(QUrl(version_address(m_serviceBase)));
+    } catch (const FetchInterrupted&) {
+        return;
+    }
+    const QString remote = QString::fromLocal8Bit(body);
     const QString local = read_local_version(m_appDir);
 
     if (decide(remote, local, NumberForm::of(QLocale())) == Verdict::OfferUpdate) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 class QMessageBox;
 class QNetworkAccessManager;
@@ -43,6 +44,12 @@ void open_in_browser(const OnlineSeams& seams, const QString& address);
 // The version text is a few bytes; a larger answer is not one and is refused.
 inline constexpr qint64 kMaxVersionBytes = 1024 * 1024;
 
+// The program began to quit while a fetch was waiting: not a failure of the check.
+class FetchInterrupted : public std::runtime_error {
+  public:
+    FetchInterrupted() : std::runtime_error("The update check was interrupted") {}
+};
+
 // One HTTP GET at a time, waited for in a local event loop so the window stays alive.
 class VersionFetch {
   public:
@@ -55,7 +62,8 @@ class VersionFetch {
     bool StillExecuting() const { return m_running; }
 
     // The body the server sent, whatever its HTTP status. Throws std::runtime_error when no
-    // answer arrives: refused or dropped connection, time-out, an answer over the size limit.
+    // answer arrives: refused or dropped connection, time-out, an answer over the size limit;
+    // FetchInterrupted when the program quits meanwhile.
     QByteArray OpenURL(const QUrl& address);
 
     // Ends a running request; nothing happens when none runs.
@@ -78,7 +86,8 @@ class UpdateCheck {
     // `serviceBase` is scheme and host (and port) of the update service, "http://www.x.com".
     UpdateCheck(QString serviceBase, QString appDir, OnlineSeams seams);
 
-    // One click. Failures after the connectivity test are thrown to the caller's trap.
+    // One click. Failures after the connectivity test are thrown to the caller's trap; a
+    // click cut short by the program quitting ends quietly.
     void run();
 
     bool StillExecuting() const { return m_fetch.StillExecuting(); }

@@ -584,6 +584,19 @@ class TestOnline : public QObject {
         QVERIFY(failureOf(check).contains("version.txt"));
         QVERIFY(outside.shown.isEmpty());
     }
+
+    // Last: after QCoreApplication::exit() no further event loop of this process runs.
+    void quittingDuringFetchEndsQuietly() {
+        LocalHttpServer server;
+        server.hold(true);
+        Outside outside;
+        UpdateCheck check(server.base(), QDir::tempPath(), outside.seams());
+        QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
+        QCOMPARE(failureOf(check), QString());
+        QVERIFY(outside.shown.isEmpty());
+        QVERIFY(!check.StillExecuting());
+        QCOMPARE(server.requests(), 1);
+    }
 };
 
 QTEST_MAIN(TestOnline)
