@@ -4,6 +4,7 @@
 #include "app/movie_address.h"
 #include "app/playback_host.h"
 #include "app/size_fitting.h"
+#include "online/web_addresses.h"
 
 #include <QAction>
 #include <QApplication>
@@ -64,6 +65,11 @@ frmplayer::frmplayer(PlayerSetup setup, QWidget* parent)
         m_setup.appDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     if (!m_setup.chooseFile)
         m_setup.chooseFile = defaultChooseFile;
+    m_online = online::with_platform_defaults(m_setup.online, this);
+    if (m_setup.updateServiceBase.isEmpty())
+        m_setup.updateServiceBase = online::update_service_base();
+    m_update =
+        std::make_unique<online::UpdateCheck>(m_setup.updateServiceBase, m_setup.appDir, m_online);
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     m_tppX = m_setup.twipsPerPixelX > 0 ? m_setup.twipsPerPixelX
@@ -263,8 +269,13 @@ void frmplayer::mnuabout_Click() {
     });
 }
 
-void frmplayer::mnuupdate_Click() {}
+void frmplayer::mnuupdate_Click() {
+    log::trap(log::Procedure::MnuUpdateClick, logWriter(), [&] { m_update->run(); });
+}
 
-void frmplayer::mnuwebsite_Click() {}
+void frmplayer::mnuwebsite_Click() {
+    log::trap(log::Procedure::MnuWebsiteClick, logWriter(),
+              [&] { online::open_in_browser(m_online, online::website_address()); });
+}
 
 } // namespace movarin

@@ -2,12 +2,14 @@
 
 #include "app/twips.h"
 #include "log/error_log.h"
+#include "online/update_check.h"
 
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <string_view>
 
 class QAction;
@@ -28,6 +30,10 @@ struct PlayerSetup {
     QStringList engineOptions;
     // Asks the user for a file; returns an empty string on Cancel.
     std::function<QString(QWidget* parent)> chooseFile;
+    // How Update and View Website reach outside; members left empty are the real ones.
+    online::OnlineSeams online;
+    // Scheme and host of the update service; empty means the maker's server.
+    QString updateServiceBase;
 };
 
 // The program's main window: a menu bar over the playback host.
@@ -53,6 +59,7 @@ public:
     void setHeight(float twips);
     double twipsPerPixelX() const { return m_tppX; }
     double twipsPerPixelY() const { return m_tppY; }
+    const online::UpdateCheck& updateCheck() const { return *m_update; }
 
     PlaybackHost* player = nullptr;
     // Storage for texts only: the last reported width and height, and the last chosen path.
@@ -92,6 +99,8 @@ private:
     double m_tppY = 15;
     twips::WindowTwips m_twips;
     QWidget* m_videoArea = nullptr;
+    online::OnlineSeams m_online;
+    std::unique_ptr<online::UpdateCheck> m_update;
 };
 
 } // namespace movarin

@@ -2,6 +2,7 @@
 
 #include "app/movie_address.h"
 #include "app/mpv_engine.h"
+#include "app/playback_controls.h"
 
 #include <QFileInfo>
 #include <QPainter>
@@ -28,6 +29,7 @@ PlaybackHost::PlaybackHost(QStringList engineOptions, QWidget* parent)
     : QWidget(parent), m_engineOptions(std::move(engineOptions)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
+    m_controls = new PlaybackControls(this);
 }
 
 PlaybackHost::~PlaybackHost() = default;
@@ -37,6 +39,7 @@ void PlaybackHost::ensureEngine() {
         return;
     // Created on first use, so that a window with nothing to play starts without the engine.
     m_engine = std::make_unique<MpvEngine>(m_engineOptions);
+    m_controls->attach(m_engine.get());
     connect(m_engine.get(), &MpvEngine::frameRendered, this, [this](const QImage& frame) {
         if (!m_failure.isEmpty())
             return; // the engine idles on black after a failure; keep the notice visible

@@ -10,6 +10,7 @@
 namespace movarin {
 
 class MpvEngine;
+class PlaybackControls;
 
 // The window's `player`: shows the video named by a movie address, stretched over the host's
 // whole extent, and reports the video's natural size through FSCommand.
@@ -34,6 +35,8 @@ public:
     // What the last failed load said, empty while the current file plays.
     QString failureText() const { return m_failure; }
     const QImage& lastFrame() const { return m_frame; }
+    // The bar, keys and right-click menu laid over the picture.
+    PlaybackControls* controls() const { return m_controls; }
 
 signals:
     void FSCommand(const QString& command, const QString& args);
@@ -55,6 +58,7 @@ private:
     QString m_failure;
     QImage m_frame;
     bool m_awaitingStart = false;
+    PlaybackControls* m_controls = nullptr;
 };
 
 } // namespace movarin

@@ -1,0 +1,93 @@
+#include "online/module1.h"
+
+#include "online/browser_command.h"
+#include "online/desktop_browser.h"
+
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QSettings>
+
+namespace movarin::Module1 {
+
+QString browser_path;
+
+QString browser_command_line() {
+#ifdef Q_OS_WIN
+    // The default value of the key that opens http addresses; QSettings reads it as text.
+    const QSettings key(QStringLiteral("HKEY_CLASSES_ROOT\\http\\shell\\open\\command"),
+                        QSettings::NativeFormat);
+    return key.value(QStringLiteral("Default")).toString();
+#else
+    return online::http_handler_command(online::XdgDirs::fromEnvironment());
+#endif
+}
+
+QString get_default_browser() {
+    return get_default_browser(browser_command_line);
+}
+
+QString get_default_browser(const std::function<QString()>& commandLineSource) {
+    if (!browser_path.isEmpty())
+        return browser_path;
+    browser_path = online::executable_from_command(commandLineSource(), kPathSeparator);
+    return browser_path;
+}
+
+std::optional<bool> reachability_answer(QNetworkInformation::Reachability reachability) {
+    using R = QNetworkInformation::Reachability;
+    switch (reachability) {
+    case R::Online:
+    case R::Site:
+        return true;
+    case R::Disconnected:
+    case R::Local:
+        return false;
+    case R::Unknown:
+        break;
+    }
+    return std::nullopt;
+}
+
+bool any_interface_connected(const std::vector<InterfaceState>& interfaces) {
+    for (const InterfaceState& state : interfaces) {
+        if (state.up && state.running && !state.loopback && state.hasAddress)
+            return true;
+    }
+    return false;
+}
+
+bool is_online() noexcept {
+    try {
+        // The backend is loaded once per process; later calls reuse it.
+        if (QNetworkInformation::instance() || QNetworkInformation::loadBackendByFeatures(
+                                                   QNetworkInformation::Feature::Reachability)) {
+            if (const QNetworkInformation* info = QNetworkInformation::instance()) {
+                if (const std::optional<bool> answer = reachability_answer(info->reachability()))
+                    return *answer;
+            }
+        }
+        std::vector<InterfaceState> states;
+        for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
+            const auto flags = nic.flags();
+            states.push_back({flags.testFlag(QNetworkInterface::IsUp),
+                              flags.testFlag(QNetworkInterface::IsRunning),
+                              flags.testFlag(QNetworkInterface::IsLoopBack),
+                              !nic.addressEntries().isEmpty()});
+        }
+        return any_interface_connected(states);
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace movarin::Module1
+
+namespace movarin::online {
+
+void start_program(const QString& program, const QString& argument) {
+    if (program.isEmpty())
+        return;
+    QProcess::startDetached(program, {argument});
+}
+
+} // namespace movarin::online

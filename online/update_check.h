@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QMessageBox;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QWidget;
+
+namespace movarin::online {
+
+enum class Message { NotConnected, Latest, UpdatePrompt };
+
+QString message_text(Message message);
+
+// The box as the user sees it, titled "Movarin" and modal over `parent`.
+std::unique_ptr<QMessageBox> make_message_box(Message message, QWidget* parent);
+
+// Everything through which the update check and View Website reach outside the program.
+struct OnlineSeams {
+    std::function<bool()> isOnline;
+    std::function<QString()> defaultBrowser;
+    std::function<void(const QString& program, const QString& argument)> launch;
+    // Shows the message modally; true when the user answered Yes.
+    std::function<bool(Message)> show;
+    // Longest silence of the server before the fetch gives up.
+    std::chrono::milliseconds transferTimeout{60000};
+};
+
+// The seams with every empty member replaced by the real thing; boxes appear over `parent`.
+OnlineSeams with_platform_defaults(OnlineSeams seams, QWidget* parent);
+
+// Starts the default browser on `address`; without a default browser nothing happens.
+void open_in_browser(const OnlineSeams& seams, const QString& address);
+
+// The version text is a few bytes; a larger answer is not one and is refused.
+inline constexpr qint64 kMaxVersionBytes = 1024 * 1024;
+
+// The program began to quit while a fetch was waiting: not a failure of the check.
+class FetchInterrupted : public std::runtime_error {
+  public:
+    FetchInterrupted() : std::runtime_error("The update check was interrupted") {}
+};
+
+// One HTTP GET at a time, waited for in a local event loop so the window stays alive.
+class VersionFetch {
+  public:
+    explicit VersionFetch(std::chrono::milliseconds transferTimeout);
+    ~VersionFetch();
+    VersionFetch(const VersionFetch&) = delete;
+    VersionFetch& operator=(const VersionFetch&) = delete;
+
+    // True while OpenURL waits for its answer.
+    bool StillExecuting() const { return m_running; }
+
+    // The body the server sent, whatever its HTTP status. Throws std::runtime_error when no
+    // answer arrives: refused or dropped connection, time-out, an answer over the size limit;
+    // FetchInterrupted when the program quits meanwhile.
+    QByteArray OpenURL(const QUrl& address);
+
+    // Ends a running request; nothing happens when none runs.
+    void Cancel();
+
+  private:
+    std::chrono::milliseconds m_timeout;
+    std::unique_ptr<QNetworkAccessManager> m_manager;
+    QPointer<QNetworkReply> m_reply;
+    bool m_running = false;
+};
+
+// The installed version: the whole of version.txt in `appDir` as 8-bit text, empty when the
+// file does not exist. Throws std::runtime_error when it exists but cannot be read.
+QString read_local_version(const QString& appDir);
+
+// The Update command: asks the server for its version and offers the update page.
+class UpdateCheck {
+  public:
+    // `serviceBase` is scheme and host (and port) of the update service, "http://www.x.com".
+    UpdateCheck(QString serviceBase, QString appDir, OnlineSeams seams);
+
+    // One click. Failures after the connectivity test are thrown to the caller's trap; a
+    // click cut short by the program quitting ends quietly.
+    void run();
+
+    bool StillExecuting() const { return m_fetch.StillExecuting(); }
+
+  private:
+    QString m_serviceBase;
+    QString m_appDir;
+    OnlineSeams m_seams;
+    VersionFetch m_fetch;
+};
+
+} // namespace movarin::online

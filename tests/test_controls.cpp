@@ -1,0 +1,511 @@
+// Mouse input goes through the window system layer, as a real pointer's would: enter and leave,
+// mouse tracking and the right-click menu event all come from there.
+#define QTEST_QPA_MOUSE_HANDLING
+
+#include "app/frmplayer.h"
+#include "app/movie_address.h"
+#include "app/mpv_engine.h"
+#include "app/playback_controls.h"
+#include "app/playback_host.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <clocale>
+#include <cmath>
+#include <memory>
+
+using namespace movarin;
+
+namespace {
+
+constexpr int kWait = 15000; // the engine shares two busy cores with everything else
+
+const QStringList kEngineOptions{QStringLiteral("ao=null")};
+
+double prop(PlaybackHost& host, const char* name) {
+    return host.engine() ? host.engine()->property(name).toDouble() : -1;
+}
+
+bool flag(PlaybackHost& host, const char* name) {
+    return host.engine() && host.engine()->property(name).toBool();
+}
+
+// A 160x120 Sorenson Spark clip with an MP3 tone, as ffmpeg writes FLV: no keyframe index.
+bool makeClip(const QString& path, int seconds, const QStringList& extra = {}) {
+    const QString length = QString::number(seconds);
+    QStringList args{"-hide_banner", "-loglevel",
+                     "error",        "-y",
+                     "-f",           "lavfi",
+                     "-i",           "testsrc2=size=160x120:rate=25:duration=" + length,
+                     "-f",           "lavfi",
+                     "-i",           "sine=frequency=440:sample_rate=22050:duration=" + length,
+                     "-c:v",         "flv1",
+                     "-q:v",         "8",
+                     "-c:a",         "libmp3lame",
+                     "-b:a",         "32k"};
+    args << extra << path;
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), args);
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+           ffmpeg.exitCode() == 0;
+}
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestControls : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void pauseAndResume();
+    void seekMovesPosition_data();
+    void seekMovesPosition();
+    void volumeAndMuteReachMpvAndLast();
+    void newMovieStartsPlayingAfterPause();
+    void barShowsOnMoveAndHidesAfterTimeOut();
+    void barTimeOutIsTwoSecondsOfTheClock();
+    void barButtonsAndTracksAct();
+    void keysActInTheWindow_data();
+    void keysActInTheWindow();
+    void rightClickMenuItemsAct();
+    void playStartsOverAfterEndWithoutLoop();
+    void nothingActsWithoutAMovie();
+
+private:
+    std::unique_ptr<PlaybackHost> playingHost(const QString& file);
+    void load(PlaybackHost& host, const QString& file);
+    void pauseAndSettle(PlaybackHost& host);
+
+    QTemporaryDir m_dir;
+    QString m_clip;
+    QString m_noIndex;
+    QString m_short;
+};
+
+void TestControls::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    m_clip = m_dir.filePath(QStringLiteral("clip.flv"));
+    m_noIndex = m_dir.filePath(QStringLiteral("noindex.flv"));
+    m_short = m_dir.filePath(QStringLiteral("short.flv"));
+    QVERIFY(makeClip(m_clip, 16));
+    QVERIFY(makeClip(m_noIndex, 16, {"-flvflags", "no_metadata"}));
+    QVERIFY(makeClip(m_short, 2));
+    // Neither file carries a keyframe index; the second carries no metadata at all.
+    QVERIFY(!contents(m_clip).contains("filepositions"));
+    QVERIFY(!contents(m_clip).contains("keyframes"));
+    QVERIFY(!contents(m_noIndex).contains("onMetaData"));
+    QVERIFY(!contents(m_noIndex).contains("filepositions"));
+}
+
+void TestControls::load(PlaybackHost& host, const QString& file) {
+    host.setMovie(
+        QString::fromStdString(movie_address(m_dir.path().toStdString(), '/', file.toStdString())));
+}
+
+std::unique_ptr<PlaybackHost> TestControls::playingHost(const QString& file) {
+    auto host = std::make_unique<PlaybackHost>(kEngineOptions);
+    host->resize(320, 240);
+    host->show();
+    if (!QTest::qWaitForWindowExposed(host.get()))
+        return nullptr;
+    load(*host, file);
+    return host;
+}
+
+void TestControls::pauseAndSettle(PlaybackHost& host) {
+    host.controls()->setPaused(true);
+    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "pause"), kWait);
+}
+
+void TestControls::pauseAndResume() {
+    auto host = playingHost(m_clip);
+    QVERIFY(host);
+    PlaybackControls* c = host->controls();
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.3, kWait);
+    QVERIFY(!flag(*host, "pause"));
+
+    c->togglePause();
+    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(c->paused(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!c->playAction()->isChecked(), kWait);
+    const double stopped = prop(*host, "time-pos");
+    QTest::qWait(600);
+    QVERIFY(std::fabs(prop(*host, "time-pos") - stopped) < 0.05);
+
+    c->togglePause();
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > stopped + 0.3, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!c->paused(), kWait);
+}
+
+void TestControls::seekMovesPosition_data() {
+    QTest::addColumn<bool>("withMetadata");
+    QTest::newRow("as ffmpeg writes FLV") << true;
+    QTest::newRow("no metadata, no index") << false;
+}
+
+void TestControls::seekMovesPosition() {
+    QFETCH(bool, withMetadata);
+    auto host = playingHost(withMetadata ? m_clip : m_noIndex);
+    QVERIFY(host);
+    PlaybackControls* c = host->controls();
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
+    pauseAndSettle(*host);
+    QTRY_VERIFY_WITH_TIMEOUT(c->duration() > 15, kWait);
+
+    c->seekTo(11);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - 11) < 0.6, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(c->position() - 11) < 0.6, kWait);
+    QVERIFY2(c->timeText().startsWith(QLatin1String("0:1")), qPrintable(c->timeText()));
+
+    c->seekBy(-5);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - 6) < 1.0, kWait);
+    c->seekTo(0);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") < 0.3, kWait);
+    c->seekBy(5);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - 5) < 1.0, kWait);
+}
+
+void TestControls::volumeAndMuteReachMpvAndLast() {
+    auto host = playingHost(m_clip);
+    QVERIFY(host);
+    PlaybackControls* c = host->controls();
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
+    QCOMPARE(prop(*host, "volume"), 100.0);
+
+    c->setVolume(40);
+    QTRY_COMPARE_WITH_TIMEOUT(prop(*host, "volume"), 40.0, kWait);
+    c->setVolume(250); // the slider's scale ends at 100
+    QTRY_COMPARE_WITH_TIMEOUT(prop(*host, "volume"), 100.0, kWait);
+    c->setVolume(40);
+    c->setMuted(true);
+    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "mute"), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(prop(*host, "volume"), 40.0, kWait);
+
+    // Both stay for the next movie.
+    load(*host, m_short);
+    QTRY_VERIFY_WITH_TIMEOUT(host->engine()->property("path").toString() == m_short, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
+    QCOMPARE(prop(*host, "volume"), 40.0);
+    QVERIFY(flag(*host, "mute"));
+    QCOMPARE(c->volume(), 40.0);
+    QVERIFY(c->muted());
+
+    c->setMuted(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "mute"), kWait);
+}
+
+void TestControls::newMovieStartsPlayingAfterPause() {
+    auto host = playingHost(m_clip);
+    QVERIFY(host);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
+    pauseAndSettle(*host);
+
+    load(*host, m_noIndex);
+    QTRY_VERIFY_WITH_TIMEOUT(host->engine()->property("path").toString() == m_noIndex, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.3, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(host->controls()->playAction()->isChecked(), kWait);
+}
+
+void TestControls::barShowsOnMoveAndHidesAfterTimeOut() {
+    PlaybackHost host(kEngineOptions);
+    host.resize(320, 240);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    PlaybackControls* bar = host.controls();
+    QVERIFY(bar->parentWidget() == &host);
+
+    // Nothing to control yet: the pointer shows nothing.
+    QTest::mouseMove(&host, QPoint(100, 100));
+    QTest::mouseMove(&host, QPoint(110, 100));
+    QVERIFY(!bar->isVisible());
+
+    load(host, m_clip);
+    QTRY_VERIFY_WITH_TIMEOUT(bar->duration() > 15, kWait);
+    bar->setHideDelay(500);
+    QTest::mouseMove(&host, QPoint(120, 110));
+    QVERIFY(bar->isVisible());
+    QCOMPARE(bar->geometry(),
+             QRect(0, 240 - PlaybackControls::kBarHeight, 320, PlaybackControls::kBarHeight));
+    QCOMPARE(host.size(), QSize(320, 240));
+    QTRY_VERIFY_WITH_TIMEOUT(!bar->isVisible(), 5000);
+    QCOMPARE(host.size(), QSize(320, 240));
+
+    // Moving keeps it; the time-out counts from the last movement.
+    QTest::mouseMove(&host, QPoint(130, 110));
+    QTest::qWait(300);
+    QTest::mouseMove(&host, QPoint(140, 110));
+    QTest::qWait(300);
+    QVERIFY(bar->isVisible());
+
+    // The pointer on the bar itself keeps it up too, and the bar follows the host's size.
+    host.resize(300, 200);
+    QCOMPARE(bar->geometry(),
+             QRect(0, 200 - PlaybackControls::kBarHeight, 300, PlaybackControls::kBarHeight));
+    QTest::mouseMove(&host, QPoint(150, 190));
+    QVERIFY(bar->isVisible());
+
+    // Leaving hides it at once.
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(&host, &leave);
+    QVERIFY(!bar->isVisible());
+}
+
+void TestControls::barTimeOutIsTwoSecondsOfTheClock() {
+    auto host = playingHost(m_clip);
+    QVERIFY(host);
+    PlaybackControls* bar = host->controls();
+    qint64 now = 10'000;
+    bar->setClock([&now] { return now; });
+    QTest::mouseMove(host.get(), QPoint(100, 100));
+    QVERIFY(bar->isVisible());
+    now += 1999;
+    bar->updateVisibility();
+    QVERIFY(bar->isVisible());
+    now += 1;
+    bar->updateVisibility();
+    QVERIFY(!bar->isVisible());
+    bar->setClock({});
+}
+
+void TestControls::barButtonsAndTracksAct() {
+    auto host = playingHost(m_clip);
+    QVERIFY(host);
+    PlaybackControls* bar = host->controls();
+    QTRY_VERIFY_WITH_TIMEOUT(bar->duration() > 15, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
+    // Qt drops a move to where the pointer already is, so each test moves somewhere new.
+    QTest::mouseMove(host.get(), QPoint(77, 91));
+    QVERIFY(bar->isVisible());
+    const controls::BarLayout l = bar->barLayout();
+    QVERIFY(!l.time.empty() && !l.volume.empty());
+    const int y = PlaybackControls::kBarHeight / 2;
+    const auto at = [&](int x) { return bar->mapTo(host.get(), QPoint(x, y)); };
+
+    QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.play.x + l.play.width / 2));
+    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "pause"), kWait);
+
+    QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.seek.x + l.seek.width / 2));
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - bar->duration() / 2) < 0.6, kWait);
+
+    QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.volume.x + l.volume.width / 4));
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "volume") - 25) < 3, kWait);
+
+    QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.mute.x + l.mute.width / 2));
+    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "mute"), kWait);
+    QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.mute.x + l.mute.width / 2));
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "mute"), kWait);
+
+    // Dragging along the seek bar follows the pointer.
+    QTest::mousePress(host.get(), Qt::LeftButton, {}, at(l.seek.x + 2));
+    QTest::mouseMove(host.get(), at(l.seek.x + l.seek.width / 4));
+    QTest::mouseRelease(host.get(), Qt::LeftButton, {}, at(l.seek.x + l.seek.width / 4));
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - bar->duration() / 4) < 0.8, kWait);
+    QVERIFY(flag(*host, "pause"));
+}
+
+void TestControls::keysActInTheWindow_data() {
+    QTest::addColumn<bool>("toWindow");
+    QTest::newRow("keys to the window") << true;
+    QTest::newRow("keys to the player") << false;
+}
+
+void TestControls::keysActInTheWindow() {
+    QFETCH(bool, toWindow);
+    int chooserCalls = 0;
+    PlayerSetup setup;
+    setup.appDir = QDir::toNativeSeparators(m_dir.path());
+    setup.twipsPerPixelX = setup.twipsPerPixelY = 15;
+    setup.engineOptions = kEngineOptions;
+    setup.chooseFile = [&chooserCalls](QWidget*) {
+        ++chooserCalls;
+        return QString();
+    };
+    frmplayer window(setup);
+    window.Form_Load(QString());
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.play_file(m_clip);
+    PlaybackHost& host = *window.player;
+    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > 0.3, kWait);
+    QWidget* target = toWindow ? static_cast<QWidget*>(&window) : &host;
+
+    QTest::keyClick(target, Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "pause"), kWait);
+    QTest::qWait(200);
+    const double start = prop(host, "time-pos");
+
+    QTest::keyClick(target, Qt::Key_Right);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > start + 4, kWait);
+    QTest::keyClick(target, Qt::Key_Right);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > start + 9, kWait);
+    const double later = prop(host, "time-pos");
+    QTest::keyClick(target, Qt::Key_Left);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") < later - 4, kWait);
+    QTest::keyClick(target, Qt::Key_Home);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") < 0.3, kWait);
+
+    // Steps stop at the top of the scale, and quick presses all count.
+    QTest::keyClick(target, Qt::Key_Up);
+    QTest::qWait(300);
+    QCOMPARE(prop(host, "volume"), 100.0);
+    QTest::keyClick(target, Qt::Key_Down);
+    QTest::keyClick(target, Qt::Key_Down);
+    QTRY_COMPARE_WITH_TIMEOUT(prop(host, "volume"), 90.0, kWait);
+    QTest::keyClick(target, Qt::Key_Up);
+    QTRY_COMPARE_WITH_TIMEOUT(prop(host, "volume"), 95.0, kWait);
+
+    QTest::keyClick(target, Qt::Key_M);
+    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "mute"), kWait);
+    QTest::keyClick(target, Qt::Key_M);
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(host, "mute"), kWait);
+    // Three quick presses leave it muted, however late the engine's reports come.
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(target, Qt::Key_M);
+    // The first of them already mutes; the end state needs the other two done as well.
+    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "mute"), kWait);
+    QTest::qWait(1000);
+    QVERIFY(flag(host, "mute"));
+    QVERIFY(host.controls()->muted());
+    QTest::keyClick(target, Qt::Key_M);
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(host, "mute"), kWait);
+
+    QTest::keyClick(target, Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(host, "pause"), kWait);
+
+    // The menu's keys stay the menu's.
+    QTest::keyClick(target, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(chooserCalls, 1);
+    QTest::keyClick(target, Qt::Key_M, Qt::AltModifier);
+    QTest::keyClick(target, Qt::Key_F, Qt::AltModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(window.mnuFile->isVisible(), 5000);
+    QTest::keyClick(window.mnuFile, Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.mnuFile->isVisible(), 5000);
+    QTest::qWait(200);
+    QVERIFY(!flag(host, "mute"));
+    QVERIFY(!flag(host, "pause"));
+
+    // None of this went to the log.
+    QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("log.txt"))));
+}
+
+void TestControls::rightClickMenuItemsAct() {
+    PlayerSetup setup;
+    setup.appDir = QDir::toNativeSeparators(m_dir.path());
+    setup.twipsPerPixelX = setup.twipsPerPixelY = 15;
+    setup.engineOptions = kEngineOptions;
+    setup.chooseFile = [](QWidget*) { return QString(); };
+    frmplayer window(setup);
+    window.Form_Load(QString());
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.play_file(m_clip);
+    PlaybackHost& host = *window.player;
+    PlaybackControls* c = host.controls();
+    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > 0.3, kWait);
+
+    QMenu* menu = c->contextMenu();
+    QTest::mouseClick(&host, Qt::RightButton, {}, QPoint(60, 60));
+    QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 5000);
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        if (!action->isSeparator())
+            texts << action->text();
+    QCOMPARE(texts, QStringList({"Play", "Loop", "Rewind", "Forward", "Back"}));
+    QVERIFY(c->playAction()->isChecked());
+    QVERIFY(c->loopAction()->isChecked());
+    QTest::keyClick(menu, Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!menu->isVisible(), 5000);
+
+    c->playAction()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!c->playAction()->isChecked(), kWait);
+
+    c->seekTo(3);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(host, "time-pos") - 3) < 0.6, kWait);
+    c->forwardAction()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(host, "time-pos") - 13) < 1.0, kWait);
+    c->backAction()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(host, "time-pos") - 3) < 1.0, kWait);
+    c->seekTo(8);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(host, "time-pos") - 8) < 0.6, kWait);
+    c->rewindAction()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") < 0.3, kWait);
+
+    c->loopAction()->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(host.engine()->property("loop-file"), QVariant(false), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!c->loopAction()->isChecked(), kWait);
+    c->loopAction()->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(host.engine()->property("loop-file").toString(),
+                              QStringLiteral("inf"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(c->loopAction()->isChecked(), kWait);
+
+    c->playAction()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > 0.5, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(c->playAction()->isChecked(), kWait);
+    QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("log.txt"))));
+}
+
+void TestControls::playStartsOverAfterEndWithoutLoop() {
+    auto host = playingHost(m_short);
+    QVERIFY(host);
+    PlaybackControls* c = host->controls();
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.1, kWait);
+    c->setLooping(false);
+    // The clip ends and stays on its last picture.
+    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "eof-reached"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!c->playAction()->isChecked(), kWait);
+    QVERIFY(prop(*host, "time-pos") > 1.5);
+    QVERIFY(!host->lastFrame().isNull());
+
+    c->playAction()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "eof-reached"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") < 1.5, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(c->playAction()->isChecked(), kWait);
+}
+
+void TestControls::nothingActsWithoutAMovie() {
+    PlaybackHost host(kEngineOptions);
+    host.resize(320, 240);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    PlaybackControls* c = host.controls();
+    QVERIFY(!c->handleKey(Qt::Key_Space, {}, false));
+    c->togglePause();
+    c->seekBy(5);
+    c->setVolume(10);
+    QVERIFY(!host.engine());
+    QVERIFY(!c->playAction()->isEnabled());
+    QVERIFY(!c->loopAction()->isEnabled());
+    QTest::mouseClick(&host, Qt::RightButton, {}, QPoint(60, 60));
+    QTRY_VERIFY_WITH_TIMEOUT(c->contextMenu()->isVisible(), 5000);
+    c->rewindAction()->trigger();
+    QVERIFY(!host.engine());
+    c->contextMenu()->hide();
+}
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    TestControls test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_controls.moc"

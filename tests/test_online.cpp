@@ -1,0 +1,603 @@
+#include "online/browser_command.h"
+#include "online/desktop_browser.h"
+#include "online/module1.h"
+#include "online/update_check.h"
+#include "online/update_decision.h"
+#include "online/web_addresses.h"
+
+#include "test_online_server.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <stdexcept>
+
+using namespace movarin;
+using namespace movarin::online;
+
+Q_DECLARE_METATYPE(movarin::online::Message)
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& content, bool executable = false) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
+// A desktop laid out below one temporary directory: user and system config and data trees.
+struct FakeDesktop {
+    QTemporaryDir root;
+    XdgDirs dirs;
+
+    FakeDesktop() {
+        const QString r = root.path();
+        dirs.configHome = r + "/home/config";
+        dirs.configDirs = {r + "/etc/xdg"};
+        dirs.dataHome = r + "/home/share";
+        dirs.dataDirs = {r + "/usr/share"};
+        dirs.path = {r + "/bin"};
+    }
+    QString bin(const QString& name) {
+        const QString path = root.path() + "/bin/" + name;
+        writeFile(path, "#!/bin/sh\n", true);
+        return path;
+    }
+    void list(const QString& file, const QByteArray& handlers) {
+        writeFile(file, "[Added Associations]\nx-scheme-handler/http=ignored.desktop;\n\n"
+                        "[Default Applications]\ntext/html=other.desktop\n"
+                        "x-scheme-handler/http=" +
+                            handlers + "\n");
+    }
+    void entry(const QString& relative, const QByteArray& body) {
+        writeFile(dirs.dataHome + "/applications/" + relative, "[Desktop Entry]\n" + body);
+    }
+};
+
+// What the update check did to the outside world.
+struct Outside {
+    bool online = true;
+    bool answerYes = false;
+    QString browser = QStringLiteral("/opt/browse/browse");
+    QList<Message> shown;
+    QList<QStringList> launched;
+
+    OnlineSeams seams(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        OnlineSeams s;
+        s.isOnline = [this] { return online; };
+        s.defaultBrowser = [this] { return browser; };
+        s.launch = [this](const QString& p, const QString& a) { launched.append({p, a}); };
+        s.show = [this](Message m) {
+            shown.append(m);
+            return answerYes;
+        };
+        s.transferTimeout = timeout;
+        return s;
+    }
+};
+
+QString failureOf(UpdateCheck& check) {
+    try {
+        check.run();
+    } catch (const std::exception& e) {
+        return QString::fromStdString(e.what());
+    }
+    return {};
+}
+
+} // namespace
+
+class TestOnline : public QObject {
+    Q_OBJECT
+  private slots:
+    void executableFromCommand_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QChar>("separator");
+        QTest::addColumn<QString>("path");
+        const QChar bs(u'\\'), sl(u'/');
+        QTest::newRow("quoted") << "\"C:\\Program Files\\Web Browser\\browse.exe\" -nohome" << bs
+                                << "C:\\Program Files\\Web Browser\\browse.exe";
+        QTest::newRow("short names") << "C:\\PROGRA~1\\WEBBRO~1\\BROWSE.EXE -url \"%1\"" << bs
+                                     << "C:\\PROGRA~1\\WEBBRO~1\\BROWSE.EXE";
+        QTest::newRow("blank in dir") << "C:\\Program Files\\Web\\browse.exe -new" << bs
+                                      << "C:\\Program Files\\Web\\browse.exe";
+        QTest::newRow("separator in options") << "C:\\Web\\browse.exe -profile D:\\profile dir"
+                                              << bs << "C:\\Web\\browse.exe -profile D:\\profile";
+        QTest::newRow("quote not first")
+            << " \"C:\\Web\\browse.exe\" -a" << bs << " \"C:\\Web\\browse.exe\"";
+        QTest::newRow("unclosed quote")
+            << "\"C:\\Web\\browse.exe -a" << bs << "\"C:\\Web\\browse.exe";
+        QTest::newRow("no separator") << "browse.exe -a" << bs << "browse.exe -a";
+        QTest::newRow("no blank after")
+            << "C:\\Program Files\\browse.exe" << bs << "C:\\Program Files\\browse.exe";
+        QTest::newRow("empty quotes") << "\"\" -a" << bs << "";
+        QTest::newRow("empty") << "" << bs << "";
+        QTest::newRow("/ quoted") << "\"/opt/Web Browser/browse\" --nohome" << sl
+                                  << "/opt/Web Browser/browse";
+        QTest::newRow("/ placeholder") << "/usr/bin/browse --url \"%s\"" << sl << "/usr/bin/browse";
+        QTest::newRow("/ blank in dir") << "/opt/My Web/browse --new" << sl << "/opt/My Web/browse";
+        QTest::newRow("/ separator in options") << "/usr/bin/browse --profile /home/u/p dir" << sl
+                                                << "/usr/bin/browse --profile /home/u/p";
+        QTest::newRow("/ unclosed quote") << "\"/usr/bin/browse --x" << sl << "\"/usr/bin/browse";
+        QTest::newRow("/ no separator") << "browse --x" << sl << "browse --x";
+        QTest::newRow("/ on a \\ command")
+            << "C:\\Web\\browse.exe -a" << sl << "C:\\Web\\browse.exe -a";
+    }
+    void executableFromCommand() {
+        QFETCH(QString, command);
+        QFETCH(QChar, separator);
+        QFETCH(QString, path);
+        QCOMPARE(executable_from_command(command, separator), path);
+    }
+
+    void defaultBrowserIsCachedOnceFound() {
+        Module1::browser_path.clear();
+        int lookups = 0;
+        QString command;
+        const auto source = [&] {
+            ++lookups;
+            return command;
+        };
+        QCOMPARE(Module1::get_default_browser(source), QString());
+        QCOMPARE(Module1::get_default_browser(source), QString());
+        QCOMPARE(lookups, 2); // nothing found: every call looks again
+        command = QStringLiteral("\"/opt/b/browse\" --new %u");
+        QCOMPARE(Module1::get_default_browser(source), QStringLiteral("/opt/b/browse"));
+        command = QStringLiteral("/usr/bin/other");
+        QCOMPARE(Module1::get_default_browser(source), QStringLiteral("/opt/b/browse"));
+        QCOMPARE(lookups, 3);
+        Module1::browser_path.clear();
+        // The lookup has no trap of its own.
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, Module1::get_default_browser([]() -> QString {
+                                     throw std::runtime_error("broken");
+                                 }));
+    }
+
+    void keyFileValue_data() {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value"); // null: absent
+        const QString entry = "# comment\n[Other]\nExec=wrong\n[Desktop Entry]\nName=B\n";
+        QTest::newRow("plain") << entry + "Exec=browse %u\n"
+                               << "Exec"
+                               << "browse %u";
+        QTest::newRow("other group only") << entry << "Exec" << QString();
+        QTest::newRow("blanks around =") << entry + "Exec  =  browse\n"
+                                         << "Exec"
+                                         << "browse";
+        QTest::newRow("localized is another key") << entry + "Exec[de]=x\n"
+                                                  << "Exec" << QString();
+        QTest::newRow("escapes") << entry + "Exec=a\\sb \\\\\"q\\\\\"\\tz"
+                                 << "Exec"
+                                 << "a b \\\"q\\\"\tz";
+        QTest::newRow("CR LF") << "[Desktop Entry]\r\nExec=browse\r\nName=B\r\n"
+                               << "Exec"
+                               << "browse";
+        QTest::newRow("empty value") << entry + "Exec=\n"
+                                     << "Exec"
+                                     << "";
+    }
+    void keyFileValue() {
+        QFETCH(QString, content);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        const std::optional<QString> found = key_file_value(content, u"Desktop Entry", key);
+        QCOMPARE(found.has_value(), !value.isNull());
+        if (found)
+            QCOMPARE(*found, value);
+    }
+
+    void splitExec_data() {
+        QTest::addColumn<QString>("exec");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("field code") << "browse %u" << QStringList{"browse"};
+        QTest::newRow("quoted program") << "\"/opt/My Web/run\" --new-window %U"
+                                        << QStringList{"/opt/My Web/run", "--new-window"};
+        QTest::newRow("codes inside, %%")
+            << "browse --url=%u 100%% %i %c" << QStringList{"browse", "--url=", "100%"};
+        QTest::newRow("escaped quote") << "\"a\\\"b\" c" << QStringList{"a\"b", "c"};
+        QTest::newRow("blanks and tabs") << "  browse \t -x  " << QStringList{"browse", "-x"};
+        QTest::newRow("empty quoted argument") << "browse \"\"" << QStringList{"browse", ""};
+        QTest::newRow("nothing") << "  " << QStringList{};
+    }
+    void splitExec() {
+        QFETCH(QString, exec);
+        QFETCH(QStringList, arguments);
+        QCOMPARE(split_exec(exec), arguments);
+    }
+
+    void desktopIdPaths() {
+        QCOMPARE(desktop_id_paths("browse.desktop"), QStringList{"browse.desktop"});
+        QCOMPARE(desktop_id_paths("a-b-c.desktop"),
+                 (QStringList{"a-b-c.desktop", "a/b-c.desktop", "a-b/c.desktop", "a/b/c.desktop"}));
+        QCOMPARE(desktop_id_paths("a-.desktop"), QStringList{"a-.desktop"});
+        for (const char* unsafe : {"../x.desktop", "x/y.desktop", "-x.desktop", ".x", ""})
+            QVERIFY2(desktop_id_paths(unsafe).isEmpty(), unsafe);
+    }
+
+    void mimeappsListOrder() {
+        XdgDirs dirs;
+        dirs.configHome = "/h/config";
+        dirs.configDirs = {"/etc/xdg", "/etc/xdg2"};
+        dirs.dataHome = "/h/share";
+        dirs.dataDirs = {"/usr/share"};
+        dirs.desktops = {"gnome"};
+        QCOMPARE(mimeapps_lists(dirs),
+                 (QStringList{"/h/config/gnome-mimeapps.list", "/h/config/mimeapps.list",
+                              "/etc/xdg/gnome-mimeapps.list", "/etc/xdg/mimeapps.list",
+                              "/etc/xdg2/gnome-mimeapps.list", "/etc/xdg2/mimeapps.list",
+                              "/h/share/applications/gnome-mimeapps.list",
+                              "/h/share/applications/mimeapps.list",
+                              "/usr/share/applications/gnome-mimeapps.list",
+                              "/usr/share/applications/mimeapps.list"}));
+    }
+
+    void handlerFromUserList() {
+        FakeDesktop d;
+        const QString browse = d.bin("browse");
+        d.list(d.dirs.configHome + "/mimeapps.list", "gone.desktop;browse.desktop;");
+        d.entry("browse.desktop", "Exec=browse --new-window %u\n");
+        const QString command = http_handler_command(d.dirs);
+        QCOMPARE(command, '"' + browse + "\" --new-window");
+        QCOMPARE(executable_from_command(command, u'/'), browse);
+    }
+
+    void handlerPrecedence() {
+        FakeDesktop d;
+        const QString user = d.bin("user-browse");
+        const QString xfce = d.bin("xfce-browse");
+        const QString system = d.bin("system-browse");
+        d.entry("user.desktop", "Exec=user-browse %u\n");
+        d.entry("vendor/xfce.desktop", "Exec=" + xfce.toUtf8() + " %u\n");
+        d.entry("system.desktop", "Exec=system-browse\n");
+        d.list(d.dirs.configDirs[0] + "/mimeapps.list", "system.desktop");
+        QCOMPARE(http_handler_command(d.dirs), '"' + system + '"'); // no user choice
+        d.list(d.dirs.configHome + "/mimeapps.list", "user.desktop");
+        QCOMPARE(http_handler_command(d.dirs), '"' + user + '"'); // the user's before the system's
+        d.list(d.dirs.configHome + "/xfce-mimeapps.list", "vendor-xfce.desktop");
+        QCOMPARE(http_handler_command(d.dirs), '"' + user + '"'); // not this desktop
+        d.dirs.desktops = {"xfce"};
+        QCOMPARE(http_handler_command(d.dirs), '"' + xfce + '"');
+    }
+
+    void handlerSkipsWhatCannotRun() {
+        FakeDesktop d;
+        const QString good = d.bin("good");
+        d.entry("hidden.desktop", "Exec=good\nHidden=true\n");
+        d.entry("missing.desktop", "Exec=no-such-program %u\n");
+        d.entry("relative.desktop", "Exec=bin/good\n");
+        d.entry("noexec.desktop", "Name=x\n");
+        const QByteArray bad = "hidden.desktop;missing.desktop;relative.desktop;noexec.desktop";
+        d.list(d.dirs.configHome + "/mimeapps.list", bad);
+        QCOMPARE(http_handler_command(d.dirs), QString());
+        d.entry("spaced.desktop", "Exec=\"" + good.toUtf8() + "\" --profile /a/b c %u\n");
+        d.list(d.dirs.configHome + "/mimeapps.list", bad + ";spaced.desktop");
+        QCOMPARE(executable_from_command(http_handler_command(d.dirs), u'/'), good);
+    }
+
+    void trimBlanks() {
+        QCOMPARE(trim_blanks(u"  1.3  "), QStringLiteral("1.3"));
+        QCOMPARE(trim_blanks(u" \t1.3\r\n "), QStringLiteral("\t1.3\r\n"));
+        QCOMPARE(trim_blanks(u"   "), QString());
+    }
+
+    void isNumeric_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("decimal");
+        QTest::addColumn<bool>("numeric");
+        QTest::newRow("1.3") << "1.3"
+                             << "." << true;
+        QTest::newRow("integer") << "2"
+                                 << "." << true;
+        QTest::newRow("signs") << "-1.5"
+                               << "." << true;
+        QTest::newRow("plus") << "+.5"
+                              << "." << true;
+        QTest::newRow("trailing point") << "5."
+                                        << "." << true;
+        QTest::newRow("exponent") << "1.2E-3"
+                                  << "." << true;
+        QTest::newRow("comma in de") << "1,3"
+                                     << "," << true;
+        QTest::newRow("C form in de") << "1.3"
+                                      << "," << true;
+        QTest::newRow("comma in C") << "1,3"
+                                    << "." << false;
+        QTest::newRow("two points") << "1.2.3"
+                                    << "." << false;
+        QTest::newRow("point alone") << "."
+                                     << "." << false;
+        QTest::newRow("bare exponent") << "1e"
+                                       << "." << false;
+        QTest::newRow("line break") << "1.3\n"
+                                    << "." << false;
+        QTest::newRow("inner blank") << "1 3"
+                                     << "." << false;
+        QTest::newRow("html") << "<html>"
+                              << "." << false;
+        QTest::newRow("hex") << "0x10"
+                             << "." << false;
+        QTest::newRow("infinity") << "inf"
+                                  << "." << false;
+        QTest::newRow("empty") << ""
+                               << "." << false;
+    }
+    void isNumeric() {
+        QFETCH(QString, text);
+        QFETCH(QString, decimal);
+        QFETCH(bool, numeric);
+        NumberForm user;
+        user.decimal = decimal;
+        QCOMPARE(is_numeric(text, user), numeric);
+    }
+
+    void decision_data() {
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<bool>("offer");
+        QTest::newRow("same") << "1.3"
+                              << "1.3" << false;
+        QTest::newRow("blanks around remote") << "  1.3 "
+                                              << "1.3" << false;
+        QTest::newRow("blanks around local") << "1.3"
+                                             << " 1.3  " << false;
+        QTest::newRow("local line break") << "1.3"
+                                          << "1.3\r\n"
+                                          << true;
+        QTest::newRow("lower is offered too") << "1.2"
+                                              << "1.3" << true;
+        QTest::newRow("empty remote") << ""
+                                      << "1.3" << false;
+        QTest::newRow("blank remote") << "   "
+                                      << "" << false;
+        QTest::newRow("not a number") << "<html>404</html>"
+                                      << "1.3" << false;
+        QTest::newRow("no local version") << "1.3"
+                                          << "" << true;
+        QTest::newRow("case counts") << "1E3"
+                                     << "1e3" << true;
+    }
+    void decision() {
+        QFETCH(QString, remote);
+        QFETCH(QString, local);
+        QFETCH(bool, offer);
+        QCOMPARE(decide(remote, local, NumberForm{}) == Verdict::OfferUpdate, offer);
+    }
+
+    void messageBoxes_data() {
+        QTest::addColumn<Message>("message");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("prompt");
+        QTest::newRow("not connected")
+            << Message::NotConnected
+            << "Unable to connect to the remote host,Please check your internet connection"
+            << false;
+        QTest::newRow("latest") << Message::Latest << "You are using the latest version!" << false;
+        QTest::newRow("prompt")
+            << Message::UpdatePrompt
+            << "There is a new update available, would you like to download latest version?"
+            << true;
+    }
+    void messageBoxes() {
+        QFETCH(Message, message);
+        QFETCH(QString, text);
+        QFETCH(bool, prompt);
+        QWidget owner;
+        const auto box = make_message_box(message, &owner);
+        QCOMPARE(box->windowTitle(), QStringLiteral("Movarin"));
+        QCOMPARE(box->text(), text);
+        QCOMPARE(box->parentWidget(), &owner);
+        QCOMPARE(box->icon(), prompt ? QMessageBox::NoIcon : QMessageBox::Information);
+        QCOMPARE(box->standardButtons(),
+                 prompt ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+        QCOMPARE(box->defaultButton(), box->button(prompt ? QMessageBox::Yes : QMessageBox::Ok));
+    }
+
+    void connectivity() {
+        using R = QNetworkInformation::Reachability;
+        QCOMPARE(Module1::reachability_answer(R::Online), std::optional<bool>(true));
+        QCOMPARE(Module1::reachability_answer(R::Site), std::optional<bool>(true));
+        QCOMPARE(Module1::reachability_answer(R::Local), std::optional<bool>(false));
+        QCOMPARE(Module1::reachability_answer(R::Disconnected), std::optional<bool>(false));
+        QCOMPARE(Module1::reachability_answer(R::Unknown), std::optional<bool>());
+        using S = Module1::InterfaceState;
+        QVERIFY(!Module1::any_interface_connected({}));
+        QVERIFY(!Module1::any_interface_connected({S{true, true, true, true}}));   // loopback
+        QVERIFY(!Module1::any_interface_connected({S{true, false, false, true}})); // not running
+        QVERIFY(!Module1::any_interface_connected({S{false, true, false, true}})); // down
+        QVERIFY(!Module1::any_interface_connected({S{true, true, false, false}})); // no address
+        QVERIFY(Module1::any_interface_connected(
+            {S{true, true, true, true}, S{true, true, false, true}}));
+    }
+
+    void addresses() {
+        QCOMPARE(version_address("http://www.x.com"),
+                 QStringLiteral("http://www.x.com/clips/Movarin/version.txt"));
+        QCOMPARE(update_page_address("http://www.x.com"),
+                 QStringLiteral("http://www.x.com/clips/Movarin/update.php"));
+        QCOMPARE(update_service_base(), "http://www." + website_address());
+        QVERIFY(!website_address().contains(u'/'));
+    }
+
+    void updateCheck_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("remote");
+        QTest::addColumn<QByteArray>("local"); // null: no version.txt
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<bool>("hasBrowser");
+        QTest::addColumn<Message>("shown");
+        QTest::addColumn<bool>("launched");
+        using M = Message;
+        QTest::newRow("same") << 200 << QByteArray("1.3") << QByteArray("1.3") << true << true
+                              << M::Latest << false;
+        QTest::newRow("blanks around") << 200 << QByteArray("  1.3  ") << QByteArray("1.3") << true
+                                       << true << M::Latest << false;
+        QTest::newRow("newer, yes") << 200 << QByteArray("1.4") << QByteArray("1.3") << true << true
+                                    << M::UpdatePrompt << true;
+        QTest::newRow("lower, no") << 200 << QByteArray("1.2") << QByteArray("1.3") << false << true
+                                   << M::UpdatePrompt << false;
+        QTest::newRow("yes, no browser") << 200 << QByteArray("1.4") << QByteArray("1.3") << true
+                                         << false << M::UpdatePrompt << false;
+        QTest::newRow("remote line break") << 200 << QByteArray("1.3\n") << QByteArray("1.3")
+                                           << true << true << M::Latest << false;
+        QTest::newRow("local line break") << 200 << QByteArray("1.3") << QByteArray("1.3\r\n")
+                                          << true << true << M::UpdatePrompt << true;
+        QTest::newRow("empty body")
+            << 200 << QByteArray("") << QByteArray("1.3") << true << true << M::Latest << false;
+        QTest::newRow("404 page") << 404 << QByteArray("<html><body>404 Not Found</body></html>")
+                                  << QByteArray("1.3") << true << true << M::Latest << false;
+        QTest::newRow("404 numeric body") << 404 << QByteArray("7") << QByteArray("1.3") << true
+                                          << true << M::UpdatePrompt << true;
+        QTest::newRow("no version.txt")
+            << 200 << QByteArray("1.3") << QByteArray() << true << true << M::UpdatePrompt << true;
+        QTest::newRow("empty version.txt") << 200 << QByteArray("1.3") << QByteArray("") << true
+                                           << true << M::UpdatePrompt << true;
+    }
+    void updateCheck() {
+        QFETCH(int, status);
+        QFETCH(QByteArray, remote);
+        QFETCH(QByteArray, local);
+        QFETCH(bool, yes);
+        QFETCH(bool, hasBrowser);
+        QFETCH(Message, shown);
+        QFETCH(bool, launched);
+        LocalHttpServer server;
+        QVERIFY(server.listening());
+        server.answer(status, remote);
+        QTemporaryDir appDir;
+        if (!local.isNull())
+            writeFile(appDir.filePath("version.txt"), local);
+        Outside outside;
+        outside.answerYes = yes;
+        if (!hasBrowser)
+            outside.browser.clear();
+        UpdateCheck check(server.base(), appDir.path(), outside.seams());
+        QCOMPARE(failureOf(check), QString());
+        QCOMPARE(server.paths(), QStringList{"/clips/Movarin/version.txt"});
+        QCOMPARE(outside.shown, QList<Message>{shown});
+        QCOMPARE(outside.launched.size(), launched ? 1 : 0);
+        if (launched)
+            QCOMPARE(outside.launched[0],
+                     (QStringList{outside.browser, server.base() + "/clips/Movarin/update.php"}));
+        QVERIFY(!check.StillExecuting());
+    }
+
+    void notConnectedSendsNothing() {
+        LocalHttpServer server;
+        Outside outside;
+        outside.online = false;
+        UpdateCheck check(server.base(), QDir::tempPath(), outside.seams());
+        QCOMPARE(failureOf(check), QString());
+        QCOMPARE(outside.shown, QList<Message>{Message::NotConnected});
+        QTest::qWait(50);
+        QCOMPARE(server.requests(), 0);
+    }
+
+    void closedPortFails() {
+        Outside outside;
+        UpdateCheck check(QStringLiteral("http://127.0.0.1:%1").arg(closed_port()),
+                          QDir::tempPath(), outside.seams());
+        QVERIFY(!failureOf(check).isEmpty());
+        QVERIFY(outside.shown.isEmpty());
+        QVERIFY(!check.StillExecuting());
+    }
+
+    void silentServerTimesOutWhileEventsFlow() {
+        LocalHttpServer server;
+        server.hold(true);
+        Outside outside;
+        UpdateCheck check(server.base(), QDir::tempPath(),
+                          outside.seams(std::chrono::milliseconds(400)));
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(20);
+        QElapsedTimer clock;
+        clock.start();
+        const QString failure = failureOf(check);
+        const qint64 waited = clock.elapsed();
+        QVERIFY2(failure.contains("No answer"), qPrintable(failure));
+        QVERIFY2(waited >= 395 && waited < 5000, qPrintable(QString::number(waited)));
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks))); // the loop kept running
+        QVERIFY(outside.shown.isEmpty());
+        QCOMPARE(server.requests(), 1);
+    }
+
+    void secondClickDuringFetchReturnsAtOnce() {
+        LocalHttpServer server;
+        server.answer(200, "1.3");
+        server.hold(true);
+        QTemporaryDir appDir;
+        writeFile(appDir.filePath("version.txt"), "1.3");
+        Outside outside;
+        UpdateCheck check(server.base(), appDir.path(), outside.seams());
+        bool secondDone = false;
+        QTimer::singleShot(150, [&] {
+            QVERIFY(check.StillExecuting());
+            QCOMPARE(failureOf(check), QString());
+            secondDone = true;
+            QVERIFY(outside.shown.isEmpty());
+            server.release();
+        });
+        QCOMPARE(failureOf(check), QString());
+        QVERIFY(secondDone);
+        QCOMPARE(server.requests(), 1);
+        QCOMPARE(outside.shown, QList<Message>{Message::Latest});
+    }
+
+    void oversizedAnswerFails_data() {
+        QTest::addColumn<bool>("withLength");
+        QTest::newRow("announced") << true;
+        QTest::newRow("streamed") << false;
+    }
+    void oversizedAnswerFails() {
+        QFETCH(bool, withLength);
+        LocalHttpServer server;
+        server.answer(200, QByteArray(kMaxVersionBytes + 1, '1'), withLength);
+        Outside outside;
+        UpdateCheck check(server.base(), QDir::tempPath(), outside.seams());
+        QVERIFY(failureOf(check).contains("larger than 1 MiB"));
+        QVERIFY(outside.shown.isEmpty());
+        // Exactly the limit is still read.
+        server.answer(200, QByteArray(kMaxVersionBytes, '1'), withLength);
+        QCOMPARE(failureOf(check), QString());
+        QCOMPARE(outside.shown, QList<Message>{Message::UpdatePrompt});
+    }
+
+    void unreadableVersionFileFails() {
+        LocalHttpServer server;
+        server.answer(200, "1.3");
+        QTemporaryDir appDir;
+        QVERIFY(QDir(appDir.path()).mkdir("version.txt"));
+        Outside outside;
+        UpdateCheck check(server.base(), appDir.path(), outside.seams());
+        QVERIFY(failureOf(check).contains("version.txt"));
+        QVERIFY(outside.shown.isEmpty());
+    }
+
+    // Last: after QCoreApplication::exit() no further event loop of this process runs.
+    void quittingDuringFetchEndsQuietly() {
+        LocalHttpServer server;
+        server.hold(true);
+        Outside outside;
+        UpdateCheck check(server.base(), QDir::tempPath(), outside.seams());
+        QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
+        QCOMPARE(failureOf(check), QString());
+        QVERIFY(outside.shown.isEmpty());
+        QVERIFY(!check.StillExecuting());
+        QCOMPARE(server.requests(), 1);
+    }
+};
+
+QTEST_MAIN(TestOnline)
+#include "test_online.moc"

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+// A small HTTP/1.1 server on 127.0.0.1 that answers every GET with one prepared response.
+class LocalHttpServer : public QObject {
+  public:
+    LocalHttpServer() {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] { accept(); });
+    }
+
+    bool listening() const { return m_server.isListening(); }
+    QString base() const {
+        return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+    }
+
+    void answer(int status, QByteArray body, bool sendLength = true) {
+        m_status = status;
+        m_body = std::move(body);
+        m_sendLength = sendLength;
+    }
+    // Held requests get no answer until release().
+    void hold(bool on) { m_hold = on; }
+    void release() {
+        for (const QPointer<QTcpSocket>& socket : std::as_const(m_held)) {
+            if (socket)
+                respond(socket);
+        }
+        m_held.clear();
+    }
+
+    int requests() const { return int(m_paths.size()); }
+    const QStringList& paths() const { return m_paths; }
+
+  private:
+    void accept() {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                QByteArray& buffer = m_buffers[socket];
+                buffer += socket->readAll();
+                if (!buffer.contains("\r\n\r\n"))
+                    return;
+                m_paths.append(QString::fromLatin1(buffer.split(' ').value(1)));
+                m_buffers.remove(socket);
+                if (m_hold)
+                    m_held.append(socket);
+                else
+                    respond(socket);
+            });
+        }
+    }
+
+    void respond(QTcpSocket* socket) {
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(m_status) +
+                          (m_status == 200 ? " OK" : " Not Found") +
+                          "\r\nContent-Type: text/html\r\nConnection: close\r\n";
+        if (m_sendLength)
+            head += "Content-Length: " + QByteArray::number(m_body.size()) + "\r\n";
+        socket->write(head + "\r\n" + m_body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    int m_status = 200;
+    QByteArray m_body;
+    bool m_sendLength = true;
+    bool m_hold = false;
+    QList<QPointer<QTcpSocket>> m_held;
+    QHash<QTcpSocket*, QByteArray> m_buffers;
+    QStringList m_paths;
+};
+
+// A port on 127.0.0.1 where nothing listens.
+inline quint16 closed_port() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
