@@ -48,9 +48,8 @@ std::optional<Values> runOnce(const QString& program, const QStringList& args, i
         return std::nullopt;
     }
     Values values{{QStringLiteral("spawn"), double(spawn)}};
-    const QStringList words =
-        QString::fromLocal8Bit(process.readAllStandardOutput()).split(QRegularExpression("\\s+"),
-                                                                      Qt::SkipEmptyParts);
+    const QStringList words = QString::fromLocal8Bit(process.readAllStandardOutput())
+                                  .split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
     for (qsizetype i = 0; i + 1 < words.size(); i += 2)
         values[words.at(i)] = words.at(i + 1).toDouble();
     return values;
@@ -100,8 +99,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption cpuRunsOption("cpu-runs", "Runs of the playing figures.", "n", "3");
     const QCommandLineOption secondsOption("seconds", "Seconds of video per playing run.", "s",
                                            "20");
-    parser.addOptions({binOption, sampleOption, hdOption, outOption, runsOption, cpuRunsOption,
-                       secondsOption});
+    parser.addOptions(
+        {binOption, sampleOption, hdOption, outOption, runsOption, cpuRunsOption, secondsOption});
     parser.process(app);
     const QDir bin(parser.value(binOption));
     const QString player = bin.filePath(QStringLiteral("movarin_bench"));
@@ -143,8 +142,8 @@ int main(int argc, char* argv[]) {
     const std::vector<Row> rows = {
         {"start to first frame", "ms", median(startPlayer), median(startFloor), "<= 1.3 x", 1.3,
          int(startPlayer.size())},
-        {"CPU while playing 720p", "cpu s / video s", median(cpuPlayer), median(cpuFloor),
-         "<= 2 x", 2.0, int(cpuPlayer.size())},
+        {"CPU while playing 720p", "cpu s / video s", median(cpuPlayer), median(cpuFloor), "<= 2 x",
+         2.0, int(cpuPlayer.size())},
         {"size known to window resized", "ms (floor: one loop turn)", median(resize), median(turn),
          "<= 1 turn", 0, int(resize.size())},
         {"peak resident memory, 720p", "MiB", median(rssPlayer), median(rssFloor), "-", 0,

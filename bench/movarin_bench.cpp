@@ -28,7 +28,7 @@ using namespace movarin;
 namespace {
 
 class Probe : public QObject {
-public:
+  public:
     Probe(frmplayer& window, bool play, double seconds)
         : m_window(window), m_play(play), m_seconds(seconds) {}
 
@@ -52,7 +52,7 @@ public:
         });
     }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::MetaCall && watched == m_window.player->engine()) {
             m_lastCallAt = bench::now_ns();
@@ -70,7 +70,7 @@ protected:
         return false;
     }
 
-private:
+  private:
     void firstFramePainted() {
         if (!m_play) {
             std::printf("first-frame %lld\n", static_cast<long long>(m_firstFrameAt));
@@ -81,7 +81,8 @@ private:
         m_videoStart = m_window.player->engine()->property("time-pos").toDouble();
         QTimer::singleShot(int(m_seconds * 1000), this, [this] {
             const double cpu = bench::cpu_seconds() - m_cpuStart;
-            double video = m_window.player->engine()->property("time-pos").toDouble() - m_videoStart;
+            double video =
+                m_window.player->engine()->property("time-pos").toDouble() - m_videoStart;
             if (video < 0) // looped
                 video += m_window.player->engine()->property("duration").toDouble();
             std::printf("cpu %.4f video %.4f rss %ld\n", cpu, video, bench::peak_rss_kib());

@@ -49,7 +49,9 @@ std::string mapped(std::string_view text, bool dropQuotes) {
     return out;
 }
 
-bool has(std::string_view text, char c) { return text.find(c) != std::string_view::npos; }
+bool has(std::string_view text, char c) {
+    return text.find(c) != std::string_view::npos;
+}
 
 } // namespace
 

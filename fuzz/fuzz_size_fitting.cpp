@@ -48,7 +48,9 @@ std::string plainForm(std::string_view text, NumberFormat format) {
     return out;
 }
 
-bool sameNumber(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+bool sameNumber(double a, double b) {
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
 
 void checkNumberText(std::string_view text, NumberFormat user) {
     const std::string owned(text);
@@ -115,8 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool bothKnown = leading_number(text1) > 0 && leading_number(text2) > 0;
         FUZZ_CHECK(fit.has_value() == bothKnown, text1);
         if (fit) {
-            for (const float v : {fit->window_width, fit->window_height, fit->host_width,
-                                  fit->host_height})
+            for (const float v :
+                 {fit->window_width, fit->window_height, fit->host_width, fit->host_height})
                 FUZZ_CHECK(std::isfinite(v) && v >= 0, text1);
             FUZZ_CHECK(fit->window_height >= 650.0f, text2);
             // The window is the video area in twips; both come from one number.

@@ -49,12 +49,12 @@ Bytes readFile(const std::filesystem::path& path) {
 }
 
 // Bytes that the text functions treat specially, so mutations reach their branches often.
-constexpr std::uint8_t kInteresting[] = {
-    ' ', '"', '\\', '/', '\r', '\n', '\t', '\0', '.', ',', '\'', '+', '-', 'e', 'E', '0', '1',
-    '9', '?', '=', '&', '#', '%', 'x', 0x7f, 0x80, 0xc3, 0xa4, 0xff};
+constexpr std::uint8_t kInteresting[] = {' ',  '"', '\\', '/', '\r', '\n', '\t', '\0', '.', ',',
+                                         '\'', '+', '-',  'e', 'E',  '0',  '1',  '9',  '?', '=',
+                                         '&',  '#', '%',  'x', 0x7f, 0x80, 0xc3, 0xa4, 0xff};
 
 class Mutator {
-public:
+  public:
     explicit Mutator(std::uint32_t seed) : m_random(seed) {}
 
     Bytes mutate(const std::vector<Bytes>& pool) {
@@ -67,7 +67,7 @@ public:
         return data;
     }
 
-private:
+  private:
     std::size_t below(std::size_t n) { return n == 0 ? 0 : std::size_t(m_random() % n); }
     std::uint8_t interesting() { return kInteresting[below(std::size(kInteresting))]; }
 
@@ -88,7 +88,8 @@ private:
             if (!data.empty()) {
                 const std::size_t at = below(data.size());
                 const std::size_t n = 1 + below(std::min<std::size_t>(8, data.size() - at));
-                data.erase(data.begin() + std::ptrdiff_t(at), data.begin() + std::ptrdiff_t(at + n));
+                data.erase(data.begin() + std::ptrdiff_t(at),
+                           data.begin() + std::ptrdiff_t(at + n));
             }
             break;
         case 4:
@@ -160,8 +161,7 @@ int main(int argc, char** argv) {
     }
 
     Mutator mutator(seed);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     long long done = 0;
     const std::size_t seeds = pool.size();
     while (runs < 0 ? std::chrono::steady_clock::now() < deadline : done < runs) {

@@ -143,7 +143,18 @@ QByteArray VersionFetch::OpenURL(const QUrl& address) {
         silence.start();
     });
 
+    // A server that trickles its answer a byte at a time never lets the silence timer fire, so
+    // the whole answer must also arrive within the time-out.
+    QTimer whole;
+    whole.setSingleShot(true);
+    whole.setTimerType(Qt::PreciseTimer);
+    whole.setInterval(m_timeout);
+    QObject::connect(&whole, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        r->abort();
+    });
     silence.start();
+    whole.start();
     if (!r->isFinished())
         loop.exec();
     if (!r->isFinished()) {
@@ -161,6 +172,16 @@ QByteArray VersionFetch::OpenURL(const QUrl& address) {
     const bool answered = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     if (is_transport_error(r->error()) || (r->error() != QNetworkReply::NoError && !answered))
         throw failure(r->errorString());
+    // A connection reset mid-body is sometimes reported as a normal end; the announced length
+    // tells (it counts encoded bytes, so only where the body came unencoded).
+    const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray encoding = r->rawHeader("Content-Encoding").trimmed().toLower();
+    if (length.isValid() && (encoding.isEmpty() || encoding == "identity") &&
+        r->bytesAvailable() != length.toLongLong())
+        throw failure(QStringLiteral("The answer from %1 was cut short after %2 of %3 bytes")
+                          .arg(where)
+                          .arg(r->bytesAvailable())
+                          .arg(length.toLongLong()));
     return r->readAll();
 }
 

@@ -38,6 +38,15 @@ int countOf(const std::string& text, std::string_view what) {
     return n;
 }
 
+PlayerSetup setupIn(const QString& appDir) {
+    PlayerSetup setup;
+    setup.appDir = appDir;
+    setup.twipsPerPixelX = 15;
+    setup.twipsPerPixelY = 15;
+    setup.engineOptions = {QStringLiteral("ao=null")};
+    return setup;
+}
+
 constexpr std::string_view kFitHeading = "Error while taking the actual width and height";
 
 // Runs `body` in a child process, as an unprivileged user when we are root (root writes through
@@ -61,7 +70,7 @@ int inChild(const std::function<void()>& body, int seconds) {
 
 class TestHostileLog : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase() { std::setlocale(LC_NUMERIC, "C"); }
 
     void windowSurvivesUnusableLog_data() {
@@ -88,8 +97,7 @@ private slots:
             QCOMPARE(mkfifo(log.c_str(), 0600), 0);
         }
 
-        frmplayer window(PlayerSetup{QString::fromStdString(appDir.string()), 15, 15,
-                                     {QStringLiteral("ao=null")}, {}});
+        frmplayer window(setupIn(QString::fromStdString(appDir.string())));
         // Two trapped failures: neither may hang, throw or change the window.
         QElapsedTimer clock;
         clock.start();
@@ -114,7 +122,7 @@ private slots:
     void recordAfterDeletionCreatesTheFileAgain() {
         QTemporaryDir dir;
         const fs::path log = log::log_file_in(dir.path().toStdString());
-        frmplayer window(PlayerSetup{dir.path(), 15, 15, {QStringLiteral("ao=null")}, {}});
+        frmplayer window(setupIn(dir.path()));
         window.player_FSCommand(QStringLiteral("actualsizewidth"), QStringLiteral("x"));
         QCOMPARE(countOf(readAll(log), kFitHeading), 1);
         fs::remove(log);
@@ -143,16 +151,18 @@ private slots:
         const fs::path appDir = dir.path().toStdString();
         const fs::path log = log::log_file_in(appDir);
         log::write_log(log, "earlier record");
-        fs::permissions(log, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        fs::permissions(log,
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
         // The unprivileged child must be able to reach the file to be refused by it.
         fs::permissions(appDir, readOnlyDirectory ? fs::perms(0555) : fs::perms(0777));
 
         const int status = inChild(
             [&] {
                 log::write_log(log, "must be dropped");
-                log::trap(log::Procedure::PlayFile,
-                          [&](std::string_view text) { log::write_log(log, text); },
-                          [] { throw std::runtime_error("load failed"); });
+                log::trap(
+                    log::Procedure::PlayFile,
+                    [&](std::string_view text) { log::write_log(log, text); },
+                    [] { throw std::runtime_error("load failed"); });
             },
             10);
         fs::permissions(appDir, fs::perms::owner_all);

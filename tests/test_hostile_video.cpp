@@ -39,11 +39,11 @@ struct BrokenInput {
 
 class TestHostileVideo : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void brokenInputsLeaveTheWindowWorking();
 
-private:
+  private:
     void writeFile(const QString& name, const QByteArray& bytes);
     // Waits until the engine has given its verdict on the last load: a frame, or a failure.
     bool settle(int timeoutMs);
@@ -153,9 +153,8 @@ void TestHostileVideo::brokenInputsLeaveTheWindowWorking() {
     connect(host, &PlaybackHost::frameShown, this, [this] { ++m_frames; });
 
     m_sinceBeat.start();
-    connect(&m_heartbeat, &QTimer::timeout, this, [this] {
-        m_longestStall = std::max(m_longestStall, m_sinceBeat.restart());
-    });
+    connect(&m_heartbeat, &QTimer::timeout, this,
+            [this] { m_longestStall = std::max(m_longestStall, m_sinceBeat.restart()); });
     m_heartbeat.start(10);
 
     // A good file first, so that every broken one replaces a playing video.
@@ -192,8 +191,8 @@ void TestHostileVideo::brokenInputsLeaveTheWindowWorking() {
     QCOMPARE(m_window->Width(), float(kSampleWidth * 15));
     QCOMPARE(m_window->Height(), float(kSampleHeight * 15 + 650));
     QCOMPARE(host->size(), QSize(kSampleWidth, kSampleHeight));
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->centralWidget()->size(),
-                              QSize(kSampleWidth, kSampleHeight), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->centralWidget()->size(), QSize(kSampleWidth, kSampleHeight),
+                              5000);
     const int frames = m_frames;
     QTRY_VERIFY_WITH_TIMEOUT(m_frames > frames + 3, 10000);
     QVERIFY(host->failureText().isEmpty());
