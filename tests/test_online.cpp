@@ -533,6 +533,22 @@ class TestOnline : public QObject {
         QCOMPARE(server.requests(), 1);
     }
 
+    void tricklingServerMeetsTheDeadline() {
+        LocalHttpServer server;
+        server.answer(200, QByteArray(200, '1'));
+        server.trickle(50);
+        Outside outside;
+        UpdateCheck check(server.base(), QDir::tempPath(),
+                          outside.seams(std::chrono::milliseconds(400)));
+        QElapsedTimer clock;
+        clock.start();
+        const QString failure = failureOf(check);
+        // Bytes keep arriving, yet the transfer as a whole gets no more than its time.
+        QVERIFY2(failure.contains("No answer"), qPrintable(failure));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(outside.shown.isEmpty());
+    }
+
     void secondClickDuringFetchReturnsAtOnce() {
         LocalHttpServer server;
         server.answer(200, "1.3");
