@@ -25,15 +25,6 @@ Q_DECLARE_METATYPE(movarin::online::Message)
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content, bool executable = false) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}
 
 // A desktop laid out below one temporary directory: user and system config and data trees.
 struct FakeDesktop {

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -105,4 +109,15 @@ inline quint16 closed_port() {
     const quint16 port = probe.serverPort();
     probe.close();
     return port;
+}
+
+// Writes a file for a test, making its folders; fails the test when it cannot.
+inline void writeFile(const QString& path, const QByteArray& content, bool executable = false) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }
