@@ -112,16 +112,18 @@ QByteArray VersionFetch::OpenURL(const QUrl& address) {
     } done{m_running};
 
     QEventLoop loop;
-    QTimer silence;
-    silence.setSingleShot(true);
-    silence.setTimerType(Qt::PreciseTimer);
-    silence.setInterval(m_timeout);
+    // The whole transfer has one deadline, so a server that trickles bytes cannot hold the
+    // check open for ever.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    deadline.setInterval(m_timeout);
     bool timedOut = false;
     bool tooLarge = false;
 
     QNetworkReply* r = reply.get();
     QObject::connect(r, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&silence, &QTimer::timeout, &loop, [&] {
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
         timedOut = true;
         r->abort();
     });
@@ -130,31 +132,16 @@ QByteArray VersionFetch::OpenURL(const QUrl& address) {
         if (length.isValid() && length.toLongLong() > kMaxVersionBytes) {
             tooLarge = true;
             r->abort();
-            return;
         }
-        silence.start();
     });
     QObject::connect(r, &QNetworkReply::readyRead, &loop, [&] {
         if (r->bytesAvailable() > kMaxVersionBytes) {
             tooLarge = true;
             r->abort();
-            return;
         }
-        silence.start();
     });
 
-    // A server that trickles its answer a byte at a time never lets the silence timer fire, so
-    // the whole answer must also arrive within the time-out.
-    QTimer whole;
-    whole.setSingleShot(true);
-    whole.setTimerType(Qt::PreciseTimer);
-    whole.setInterval(m_timeout);
-    QObject::connect(&whole, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        r->abort();
-    });
-    silence.start();
-    whole.start();
+    deadline.start();
     if (!r->isFinished())
         loop.exec();
     if (!r->isFinished()) {

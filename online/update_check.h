@@ -31,8 +31,7 @@ struct OnlineSeams {
     std::function<void(const QString& program, const QString& argument)> launch;
     // Shows the message modally; true when the user answered Yes.
     std::function<bool(Message)> show;
-    // Longest silence of the server, and longest wait for the whole answer, before the fetch
-    // gives up.
+    // Longest time the whole transfer may take before the fetch gives up.
     std::chrono::milliseconds transferTimeout{60000};
 };
 

@@ -1,5 +1,6 @@
 #include "about/frmabout.h"
 #include "about/placement.h"
+#include "about_driver.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -24,44 +25,19 @@ constexpr char kCloseTip[] = "To close the current screen";
 // The owner used by the window tests: the example rectangle, at 15 twips to the pixel.
 const OwnerTwips kExampleOwner{2900, 2000, 6000, 5400};
 
-frmabout* openAbout() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* about = qobject_cast<frmabout*>(w); about && about->isVisible())
-            return about;
-    }
-    return nullptr;
-}
+using movarin::testing::openAbout;
 
 struct ModalRun {
     bool returned = false;
     bool watchdogFired = false;
 };
 
-// Shows the About window the way the menu does, drives it from inside its modal loop, and makes
-// sure a window that refuses to close cannot hang the test.
+// Shows the About window the way the menu does and drives it from inside its modal loop.
 ModalRun runModal(QWidget* owner, const OwnerTwips& rect,
                   const std::function<void(frmabout*)>& drive) {
     ModalRun run;
-    QTimer::singleShot(0, owner, [&] {
-        frmabout* about = openAbout();
-        if (!about) {
-            QTest::qFail("the About window is not shown", __FILE__, __LINE__);
-            return;
-        }
-        // Activation comes from the window system a little after the window shows.
-        QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == about, 5000);
-        drive(about);
-    });
-    // Repeats, so that even a window opened from inside another one is closed in the end.
-    QTimer watchdog;
-    QObject::connect(&watchdog, &QTimer::timeout, [&] {
-        if (frmabout* about = openAbout()) {
-            run.watchdogFired = true;
-            about->done(QDialog::Rejected);
-        }
-    });
-    watchdog.start(10000);
-    show_about(owner, rect, 15, 15);
+    run.watchdogFired = !movarin::testing::driveModalAbout(
+        owner, [&] { show_about(owner, rect, 15, 15); }, drive);
     run.returned = true;
     return run;
 }

@@ -64,6 +64,11 @@ void TestAboutInstall::executable() {
     QCOMPARE(run(program.filePath(), {QStringLiteral("--version")}, &code),
              QStringLiteral("Movarin 1.00\n"));
     QCOMPARE(code, 0);
+
+    // The installed version the update check compares with, without a line end.
+    QFile version(m_prefix.filePath(QStringLiteral("bin/version.txt")));
+    QVERIFY(version.open(QIODevice::ReadOnly));
+    QCOMPARE(version.readAll(), QByteArray("1.00"));
 }
 
 void TestAboutInstall::desktopEntry() {

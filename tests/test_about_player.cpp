@@ -2,6 +2,7 @@
 // placed anew on every opening.
 #include "about/frmabout.h"
 #include "app/frmplayer.h"
+#include "about_driver.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,40 +23,12 @@ using movarin::about::frmabout;
 
 namespace {
 
-frmabout* openAbout() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* about = qobject_cast<frmabout*>(w); about && about->isVisible())
-            return about;
-    }
-    return nullptr;
-}
+using movarin::testing::openAbout;
 
-// Runs the menu command and drives the About window from inside it; a window that does not
-// close is closed by a watchdog so the test fails instead of hanging. True when the command
+// Runs the menu command and drives the About window from inside it. True when the command
 // returned without the watchdog.
 bool clickAbout(frmplayer& player, const std::function<void(frmabout*)>& drive) {
-    bool watchdogFired = false;
-    QTimer::singleShot(0, &player, [&] {
-        frmabout* about = openAbout();
-        if (!about) {
-            QTest::qFail("the About window is not shown", __FILE__, __LINE__);
-            return;
-        }
-        // Activation comes from the window system a little after the window shows.
-        QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == about, 5000);
-        drive(about);
-    });
-    // Repeats, so that even a window opened from inside another one is closed in the end.
-    QTimer watchdog;
-    QObject::connect(&watchdog, &QTimer::timeout, [&] {
-        if (frmabout* about = openAbout()) {
-            watchdogFired = true;
-            about->done(QDialog::Rejected);
-        }
-    });
-    watchdog.start(10000);
-    player.mnuabout_Click();
-    return !watchdogFired;
+    return movarin::testing::driveModalAbout(&player, [&] { player.mnuabout_Click(); }, drive);
 }
 
 } // namespace

@@ -25,15 +25,6 @@ Q_DECLARE_METATYPE(movarin::online::Message)
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content, bool executable = false) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}
 
 // A desktop laid out below one temporary directory: user and system config and data trees.
 struct FakeDesktop {
@@ -531,6 +522,22 @@ class TestOnline : public QObject {
         QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks))); // the loop kept running
         QVERIFY(outside.shown.isEmpty());
         QCOMPARE(server.requests(), 1);
+    }
+
+    void tricklingServerMeetsTheDeadline() {
+        LocalHttpServer server;
+        server.answer(200, QByteArray(200, '1'));
+        server.trickle(50);
+        Outside outside;
+        UpdateCheck check(server.base(), QDir::tempPath(),
+                          outside.seams(std::chrono::milliseconds(400)));
+        QElapsedTimer clock;
+        clock.start();
+        const QString failure = failureOf(check);
+        // Bytes keep arriving, yet the transfer as a whole gets no more than its time.
+        QVERIFY2(failure.contains("No answer"), qPrintable(failure));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(outside.shown.isEmpty());
     }
 
     void secondClickDuringFetchReturnsAtOnce() {

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -9,6 +13,7 @@
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 // A small HTTP/1.1 server on 127.0.0.1 that answers every GET with one prepared response.
 class LocalHttpServer : public QObject {
@@ -28,6 +33,8 @@ class LocalHttpServer : public QObject {
         m_body = std::move(body);
         m_sendLength = sendLength;
     }
+    // The body goes out one byte per interval, the way a stalling server sends it.
+    void trickle(int intervalMs) { m_trickleMs = intervalMs; }
     // Held requests get no answer until release().
     void hold(bool on) { m_hold = on; }
     void release() {
@@ -65,8 +72,23 @@ class LocalHttpServer : public QObject {
                           "\r\nContent-Type: text/html\r\nConnection: close\r\n";
         if (m_sendLength)
             head += "Content-Length: " + QByteArray::number(m_body.size()) + "\r\n";
-        socket->write(head + "\r\n" + m_body);
-        socket->disconnectFromHost();
+        if (m_trickleMs <= 0) {
+            socket->write(head + "\r\n" + m_body);
+            socket->disconnectFromHost();
+            return;
+        }
+        socket->write(head + "\r\n");
+        auto* timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, body = m_body,
+                                                            sent = qsizetype(0)]() mutable {
+            if (sent >= body.size()) {
+                timer->stop();
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write(body.mid(sent++, 1));
+        });
+        timer->start(m_trickleMs);
     }
 
     QTcpServer m_server;
@@ -74,6 +96,7 @@ class LocalHttpServer : public QObject {
     QByteArray m_body;
     bool m_sendLength = true;
     bool m_hold = false;
+    int m_trickleMs = 0;
     QList<QPointer<QTcpSocket>> m_held;
     QHash<QTcpSocket*, QByteArray> m_buffers;
     QStringList m_paths;
@@ -86,4 +109,15 @@ inline quint16 closed_port() {
     const quint16 port = probe.serverPort();
     probe.close();
     return port;
+}
+
+// Writes a file for a test, making its folders; fails the test when it cannot.
+inline void writeFile(const QString& path, const QByteArray& content, bool executable = false) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }

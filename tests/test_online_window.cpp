@@ -21,15 +21,6 @@ using online::Message;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content, bool executable = false) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}
 
 QString readFile(const QString& path) {
     QFile file(path);
