@@ -5,10 +5,13 @@
 
 #include <QMetaObject>
 #include <QPointer>
+#include <QSysInfo>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -69,16 +72,69 @@ struct NodeValue {
     }
 };
 
-// Rows of the software render target are 64-byte aligned, as mpv's fast paths want.
-QImage alignedImage(QSize size) {
-    const qsizetype stride = (static_cast<qsizetype>(size.width()) * 4 + 63) / 64 * 64;
-    const std::size_t bytes = static_cast<std::size_t>(stride) * size.height();
-    void* memory = std::aligned_alloc(64, (bytes + 63) / 64 * 64);
-    if (!memory)
-        return {};
-    return QImage(static_cast<uchar*>(memory), size.width(), size.height(), stride,
-                  QImage::Format_RGBX8888, [](void* p) { std::free(p); }, memory);
+// Frames are rendered in the layout of QImage::Format_RGB32, the backing store's own, so that
+// painting them needs no conversion.
+const char* nativeFrameFormat() {
+    return QSysInfo::ByteOrder == QSysInfo::LittleEndian ? "bgr0" : "0rgb";
 }
+
+// Frame memory is reused: a fresh allocation of several MiB for every frame costs page faults on
+// every frame. Rows are 64-byte aligned, as mpv's fast paths want. A frame the GUI still holds
+// keeps the pool alive, so the engine may go first.
+class FramePool : public std::enable_shared_from_this<FramePool> {
+public:
+    ~FramePool() {
+        for (void* memory : m_free)
+            std::free(memory);
+    }
+
+    QImage take(QSize size) {
+        const qsizetype stride = (static_cast<qsizetype>(size.width()) * 4 + 63) / 64 * 64;
+        void* memory = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            if (size != m_size) {
+                for (void* old : m_free)
+                    std::free(old);
+                m_free.clear();
+                m_size = size;
+            }
+            if (!m_free.empty()) {
+                memory = m_free.back();
+                m_free.pop_back();
+            }
+        }
+        if (!memory)
+            memory = std::aligned_alloc(64, static_cast<std::size_t>(stride) * size.height());
+        if (!memory)
+            return {};
+        auto* ticket = new Ticket{shared_from_this(), memory, size};
+        return QImage(static_cast<uchar*>(memory), size.width(), size.height(), stride,
+                      QImage::Format_RGB32, &FramePool::giveBack, ticket);
+    }
+
+private:
+    struct Ticket {
+        std::shared_ptr<FramePool> pool;
+        void* memory;
+        QSize size;
+    };
+
+    static void giveBack(void* info) {
+        std::unique_ptr<Ticket> ticket(static_cast<Ticket*>(info));
+        FramePool& pool = *ticket->pool;
+        std::lock_guard lock(pool.m_mutex);
+        if (ticket->size == pool.m_size && pool.m_free.size() < kKept)
+            pool.m_free.push_back(ticket->memory);
+        else
+            std::free(ticket->memory);
+    }
+
+    static constexpr std::size_t kKept = 3;
+    std::mutex m_mutex;
+    QSize m_size;
+    std::vector<void*> m_free;
+};
 
 } // namespace
 
@@ -120,6 +176,7 @@ struct MpvEngine::Impl {
         QSize size;
         QImage latest;
         bool delivering = false;
+        std::shared_ptr<FramePool> frames = std::make_shared<FramePool>();
         std::thread thread;
         void join() {
             if (thread.joinable()) {
@@ -175,11 +232,12 @@ struct MpvEngine::Impl {
                 draw = true;
             if (!draw || size.isEmpty())
                 continue;
-            QImage frame = alignedImage(size);
+            QImage frame = renderer.frames->take(size);
             if (frame.isNull())
                 continue;
             int sw[2] = {size.width(), size.height()};
-            char format[] = "rgb0";
+            char format[8];
+            std::strncpy(format, nativeFrameFormat(), sizeof format);
             std::size_t stride = static_cast<std::size_t>(frame.bytesPerLine());
             mpv_render_param params[] = {
                 {MPV_RENDER_PARAM_SW_SIZE, sw},
