@@ -13,19 +13,19 @@ namespace movarin::about {
 // the pointer over it, pressed or not.
 class PictureBox : public QLabel {
     Q_OBJECT
-  public:
+public:
     explicit PictureBox(QWidget* parent = nullptr);
 
-  signals:
+signals:
     void Click();
     void MouseMove();
 
-  protected:
+protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-  private:
+private:
     bool m_pressed = false;
 };
 
@@ -33,7 +33,7 @@ class PictureBox : public QLabel {
 // and an unseen "ok" button that holds the keyboard focus so that Enter and Space close it.
 class frmabout : public QDialog {
     Q_OBJECT
-  public:
+public:
     // Throws std::runtime_error when a picture cannot be read.
     frmabout(QWidget* owner, double twipsPerPixelX, double twipsPerPixelY);
 
@@ -52,16 +52,16 @@ class frmabout : public QDialog {
     PictureBox* imgok = nullptr;
     QPushButton* cmdok = nullptr;
 
-  public slots:
+public slots:
     void cmdok_Click();
     void Image1_Click();
     void imgok_Click();
     void imgok_MouseMove();
 
-  protected:
+protected:
     void keyPressEvent(QKeyEvent* event) override;
 
-  private:
+private:
     QRect pixelRect(float left, float top, float width, float height) const;
 
     double m_tppX;

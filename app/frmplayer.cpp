@@ -72,10 +72,12 @@ frmplayer::frmplayer(PlayerSetup setup, QWidget* parent)
         std::make_unique<online::UpdateCheck>(m_setup.updateServiceBase, m_setup.appDir, m_online);
 
     const QScreen* screen = QGuiApplication::primaryScreen();
-    m_tppX = m_setup.twipsPerPixelX > 0 ? m_setup.twipsPerPixelX
-                                        : twips::per_pixel(screen ? screen->logicalDotsPerInchX() : 96);
-    m_tppY = m_setup.twipsPerPixelY > 0 ? m_setup.twipsPerPixelY
-                                        : twips::per_pixel(screen ? screen->logicalDotsPerInchY() : 96);
+    m_tppX = m_setup.twipsPerPixelX > 0
+                 ? m_setup.twipsPerPixelX
+                 : twips::per_pixel(screen ? screen->logicalDotsPerInchX() : 96);
+    m_tppY = m_setup.twipsPerPixelY > 0
+                 ? m_setup.twipsPerPixelY
+                 : twips::per_pixel(screen ? screen->logicalDotsPerInchY() : 96);
 
     setWindowTitle(QStringLiteral("Movarin"));
     // Fixed single border: minimize and close, no maximize, no resizing.
@@ -139,8 +141,8 @@ void frmplayer::write_log(std::string_view text) const {
 }
 
 QString frmplayer::addressFor(const std::string& videoPath) const {
-    return QString::fromStdString(movie_address(m_setup.appDir.toStdString(),
-                                                QDir::separator().toLatin1(), videoPath));
+    return QString::fromStdString(
+        movie_address(m_setup.appDir.toStdString(), QDir::separator().toLatin1(), videoPath));
 }
 
 void frmplayer::setLeft(float value) {
@@ -196,7 +198,9 @@ void frmplayer::play_file(const QString& filename) {
     });
 }
 
-void frmplayer::mnuExit_Click() { close(); }
+void frmplayer::mnuExit_Click() {
+    close();
+}
 
 void frmplayer::mnuopen_Click() {
     log::trap(log::Procedure::MnuOpenClick, logWriter(), [&] {
@@ -227,8 +231,8 @@ void frmplayer::player_FSCommand(const QString& command, const QString& args) {
             player->setLeft(0);
             Text2 = QString::fromStdString(h);
         }
-        const auto fit = fitting::refit(Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY,
-                                        format);
+        const auto fit =
+            fitting::refit(Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY, format);
         if (fit) {
             setWidth(fit->window_width);
             setHeight(fit->window_height);

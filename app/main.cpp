@@ -11,7 +11,9 @@
 namespace {
 
 // Only a tail that is exactly "--version" asks for the version; any other is a path to play.
-bool asks_for_version(const QString& tail) { return tail == QLatin1String("--version"); }
+bool asks_for_version(const QString& tail) {
+    return tail == QLatin1String("--version");
+}
 
 int print_version() {
     std::printf("%s %s\n", movarin::about::kProductName, movarin::about::kVersionText);

@@ -228,7 +228,8 @@ struct MpvEngine::Impl {
                 size = renderer.size;
             }
             bool draw = resized;
-            if (update && (mpv_render_context_update(renderContext.get()) & MPV_RENDER_UPDATE_FRAME))
+            if (update &&
+                (mpv_render_context_update(renderContext.get()) & MPV_RENDER_UPDATE_FRAME))
                 draw = true;
             if (!draw || size.isEmpty())
                 continue;
@@ -240,10 +241,8 @@ struct MpvEngine::Impl {
             std::strncpy(format, nativeFrameFormat(), sizeof format);
             std::size_t stride = static_cast<std::size_t>(frame.bytesPerLine());
             mpv_render_param params[] = {
-                {MPV_RENDER_PARAM_SW_SIZE, sw},
-                {MPV_RENDER_PARAM_SW_FORMAT, format},
-                {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-                {MPV_RENDER_PARAM_SW_POINTER, frame.bits()},
+                {MPV_RENDER_PARAM_SW_SIZE, sw},        {MPV_RENDER_PARAM_SW_FORMAT, format},
+                {MPV_RENDER_PARAM_SW_STRIDE, &stride}, {MPV_RENDER_PARAM_SW_POINTER, frame.bits()},
                 {MPV_RENDER_PARAM_INVALID, nullptr},
             };
             if (mpv_render_context_render(renderContext.get(), params) < 0)
@@ -340,12 +339,22 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
     // The host draws the picture itself, stretched over its whole extent, looping, and takes no
     // input or configuration of the user's own mpv set-up.
     const std::pair<const char*, const char*> options[] = {
-        {"vo", "libmpv"},        {"config", "no"},        {"terminal", "no"},
-        {"idle", "yes"},         {"loop-file", "inf"},    {"keepaspect", "no"},
-        {"background", "#000000"}, {"hwdec", "no"},       {"osc", "no"},
-        {"input-default-bindings", "no"}, {"input-vo-keyboard", "no"},
-        {"audio-display", "no"}, {"ytdl", "no"},         {"load-scripts", "no"},
-        {"load-stats-overlay", "no"}, {"load-osd-console", "no"},
+        {"vo", "libmpv"},
+        {"config", "no"},
+        {"terminal", "no"},
+        {"idle", "yes"},
+        {"loop-file", "inf"},
+        {"keepaspect", "no"},
+        {"background", "#000000"},
+        {"hwdec", "no"},
+        {"osc", "no"},
+        {"input-default-bindings", "no"},
+        {"input-vo-keyboard", "no"},
+        {"audio-display", "no"},
+        {"ytdl", "no"},
+        {"load-scripts", "no"},
+        {"load-stats-overlay", "no"},
+        {"load-osd-console", "no"},
     };
     for (const auto& [name, value] : options)
         mpv_set_option_string(h, name, value); // an option this build lacks is not fatal

@@ -54,9 +54,10 @@ void PlaybackHost::ensureEngine() {
         if (m_awaitingStart)
             return; // the end of the file that the last setMovie replaced
         m_frame = QImage();
-        m_failure = tr("Cannot play %1").arg(QFileInfo(m_videoPath).fileName().isEmpty()
-                                                 ? m_videoPath
-                                                 : QFileInfo(m_videoPath).fileName());
+        m_failure = tr("Cannot play %1")
+                        .arg(QFileInfo(m_videoPath).fileName().isEmpty()
+                                 ? m_videoPath
+                                 : QFileInfo(m_videoPath).fileName());
         update();
     });
     updateTargetSize();
@@ -72,9 +73,13 @@ void PlaybackHost::setMovie(const QString& address) {
     update();
 }
 
-void PlaybackHost::setWidth(float pixels) { resize(checkedPixels(pixels), height()); }
+void PlaybackHost::setWidth(float pixels) {
+    resize(checkedPixels(pixels), height());
+}
 
-void PlaybackHost::setHeight(float pixels) { resize(width(), checkedPixels(pixels)); }
+void PlaybackHost::setHeight(float pixels) {
+    resize(width(), checkedPixels(pixels));
+}
 
 void PlaybackHost::setLeft(float pixels) {
     if (!std::isfinite(pixels) || std::fabs(pixels) > QWIDGETSIZE_MAX)

@@ -12,7 +12,9 @@ namespace movarin::fitting {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // A group separator counts only before exactly three digits, so that "12.5" is not read as
 // 125 where "." groups thousands.
@@ -38,8 +40,8 @@ std::size_t scan_number(std::string_view text, NumberFormat format, std::string&
         if (is_digit(text[i])) {
             out += text[i++];
             ++digits;
-        } else if (format.group_separator != 0 && text[i] == format.group_separator &&
-                   digits > 0 && whole_group_follows(text, i + 1)) {
+        } else if (format.group_separator != 0 && text[i] == format.group_separator && digits > 0 &&
+                   whole_group_follows(text, i + 1)) {
             ++i;
         } else {
             break;

@@ -4,8 +4,12 @@
 
 namespace movarin {
 
-void use_c_numeric_locale() { std::setlocale(LC_NUMERIC, "C"); }
+void use_c_numeric_locale() {
+    std::setlocale(LC_NUMERIC, "C");
+}
 
-QString command_tail(const QStringList& arguments) { return arguments.mid(1).join(u' '); }
+QString command_tail(const QStringList& arguments) {
+    return arguments.mid(1).join(u' ');
+}
 
 } // namespace movarin

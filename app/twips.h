@@ -11,7 +11,9 @@ inline constexpr float kMenuAllowance = 650.0f;
 inline constexpr int kDesignVideoWidth = 380;
 inline constexpr int kDesignVideoHeight = 311;
 
-inline double per_pixel(double logical_dpi) { return 1440.0 / logical_dpi; }
+inline double per_pixel(double logical_dpi) {
+    return 1440.0 / logical_dpi;
+}
 
 struct PixelPoint {
     int x = 0;

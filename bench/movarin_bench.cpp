@@ -28,7 +28,7 @@ using namespace movarin;
 namespace {
 
 class Probe : public QObject {
-  public:
+public:
     Probe(frmplayer& window, bool play, double seconds)
         : m_window(window), m_play(play), m_seconds(seconds) {}
 
@@ -52,7 +52,7 @@ class Probe : public QObject {
         });
     }
 
-  protected:
+protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::MetaCall && watched == m_window.player->engine()) {
             m_lastCallAt = bench::now_ns();
@@ -70,7 +70,7 @@ class Probe : public QObject {
         return false;
     }
 
-  private:
+private:
     void firstFramePainted() {
         if (!m_play) {
             std::printf("first-frame %lld\n", static_cast<long long>(m_firstFrameAt));

@@ -54,7 +54,7 @@ constexpr std::uint8_t kInteresting[] = {' ',  '"', '\\', '/', '\r', '\n', '\t',
                                          '&',  '#', '%',  'x', 0x7f, 0x80, 0xc3, 0xa4, 0xff};
 
 class Mutator {
-  public:
+public:
     explicit Mutator(std::uint32_t seed) : m_random(seed) {}
 
     Bytes mutate(const std::vector<Bytes>& pool) {
@@ -67,7 +67,7 @@ class Mutator {
         return data;
     }
 
-  private:
+private:
     std::size_t below(std::size_t n) { return n == 0 ? 0 : std::size_t(m_random() % n); }
     std::uint8_t interesting() { return kInteresting[below(std::size(kInteresting))]; }
 

@@ -46,13 +46,13 @@ inline constexpr qint64 kMaxVersionBytes = 1024 * 1024;
 
 // The program began to quit while a fetch was waiting: not a failure of the check.
 class FetchInterrupted : public std::runtime_error {
-  public:
+public:
     FetchInterrupted() : std::runtime_error("The update check was interrupted") {}
 };
 
 // One HTTP GET at a time, waited for in a local event loop so the window stays alive.
 class VersionFetch {
-  public:
+public:
     explicit VersionFetch(std::chrono::milliseconds transferTimeout);
     ~VersionFetch();
     VersionFetch(const VersionFetch&) = delete;
@@ -69,7 +69,7 @@ class VersionFetch {
     // Ends a running request; nothing happens when none runs.
     void Cancel();
 
-  private:
+private:
     std::chrono::milliseconds m_timeout;
     std::unique_ptr<QNetworkAccessManager> m_manager;
     QPointer<QNetworkReply> m_reply;
@@ -82,7 +82,7 @@ QString read_local_version(const QString& appDir);
 
 // The Update command: asks the server for its version and offers the update page.
 class UpdateCheck {
-  public:
+public:
     // `serviceBase` is scheme and host (and port) of the update service, "http://www.x.com".
     UpdateCheck(QString serviceBase, QString appDir, OnlineSeams seams);
 
@@ -92,7 +92,7 @@ class UpdateCheck {
 
     bool StillExecuting() const { return m_fetch.StillExecuting(); }
 
-  private:
+private:
     QString m_serviceBase;
     QString m_appDir;
     OnlineSeams m_seams;

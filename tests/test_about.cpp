@@ -52,7 +52,7 @@ void keyToFocus(Qt::Key key) {
 
 class TestAbout : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void placement_data();
     void placement();
     void pixels_data();

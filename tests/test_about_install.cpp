@@ -33,7 +33,7 @@ QString run(const QString& program, const QStringList& arguments, int* exitCode 
 
 class TestAboutInstall : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void initTestCase();
     void executable();
     void desktopEntry();
@@ -41,7 +41,7 @@ class TestAboutInstall : public QObject {
     void icons();
     void windowsIcon();
 
-  private:
+private:
     QTemporaryDir m_prefix;
 };
 

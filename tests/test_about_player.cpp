@@ -1,8 +1,8 @@
 // The About menu of the player window: modal, placed against the window where it stands, and
 // placed anew on every opening.
 #include "about/frmabout.h"
-#include "app/frmplayer.h"
 #include "about_driver.h"
+#include "app/frmplayer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,20 +28,21 @@ using movarin::testing::openAbout;
 // Runs the menu command and drives the About window from inside it. True when the command
 // returned without the watchdog.
 bool clickAbout(frmplayer& player, const std::function<void(frmabout*)>& drive) {
-    return movarin::testing::driveModalAbout(&player, [&] { player.mnuabout_Click(); }, drive);
+    return movarin::testing::driveModalAbout(
+        &player, [&] { player.mnuabout_Click(); }, drive);
 }
 
 } // namespace
 
 class TestAboutPlayer : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void init();
     void cleanup();
     void placedAgainstThePlayer();
     void playerTakesNoInputWhileOpen();
 
-  private:
+private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<frmplayer> m_player;
 };

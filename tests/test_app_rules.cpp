@@ -11,8 +11,12 @@
 using namespace movarin;
 
 namespace {
-QString q(const std::string& s) { return QString::fromStdString(s); }
-std::string s(const QString& q) { return q.toStdString(); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string s(const QString& q) {
+    return q.toStdString();
+}
 } // namespace
 
 class TestAppRules : public QObject {
@@ -23,27 +27,55 @@ private slots:
         QTest::addColumn<QString>("separator");
         QTest::addColumn<QString>("tail");
         QTest::addColumn<QString>("address");
-        QTest::newRow("windows example") << "C:\\Apps\\Player" << "\\" << "C:\\Videos\\My Clip.flv"
-                                         << "C:\\Apps\\Player\\movarin.swf?filename=C:/Videos/My Clip.flv";
-        QTest::newRow("empty") << "C:\\A" << "\\" << "" << "C:\\A\\movarin.swf?filename=";
-        QTest::newRow("blank only") << "C:\\A" << "\\" << "   " << "C:\\A\\movarin.swf?filename=";
-        QTest::newRow("quoted") << "C:\\A" << "\\" << "\"C:\\Videos\\a.flv\""
+        QTest::newRow("windows example")
+            << "C:\\Apps\\Player"
+            << "\\"
+            << "C:\\Videos\\My Clip.flv"
+            << "C:\\Apps\\Player\\movarin.swf?filename=C:/Videos/My Clip.flv";
+        QTest::newRow("empty") << "C:\\A"
+                               << "\\"
+                               << ""
+                               << "C:\\A\\movarin.swf?filename=";
+        QTest::newRow("blank only") << "C:\\A"
+                                    << "\\"
+                                    << "   "
+                                    << "C:\\A\\movarin.swf?filename=";
+        QTest::newRow("quoted") << "C:\\A"
+                                << "\\"
+                                << "\"C:\\Videos\\a.flv\""
                                 << "C:\\A\\movarin.swf?filename=C:/Videos/a.flv";
-        QTest::newRow("blank inside quotes") << "C:\\A" << "\\" << " \"C:\\V\\a.flv \" "
+        QTest::newRow("blank inside quotes") << "C:\\A"
+                                             << "\\"
+                                             << " \"C:\\V\\a.flv \" "
                                              << "C:\\A\\movarin.swf?filename=C:/V/a.flv ";
-        QTest::newRow("unc") << "C:\\A" << "\\" << "\\\\server\\share\\a.flv"
+        QTest::newRow("unc") << "C:\\A"
+                             << "\\"
+                             << "\\\\server\\share\\a.flv"
                              << "C:\\A\\movarin.swf?filename=//server/share/a.flv";
-        QTest::newRow("unescaped") << "C:\\A" << "\\" << "C:\\v\\a&b#c%d?e.flv"
+        QTest::newRow("unescaped") << "C:\\A"
+                                   << "\\"
+                                   << "C:\\v\\a&b#c%d?e.flv"
                                    << "C:\\A\\movarin.swf?filename=C:/v/a&b#c%d?e.flv";
-        QTest::newRow("drive root") << "C:\\" << "\\" << "C:\\a.flv"
+        QTest::newRow("drive root") << "C:\\"
+                                    << "\\"
+                                    << "C:\\a.flv"
                                     << "C:\\\\movarin.swf?filename=C:/a.flv";
-        QTest::newRow("two quoted paths") << "/opt/m" << "/" << "\"/v/a b.flv\" \"/v/c.flv\""
+        QTest::newRow("two quoted paths") << "/opt/m"
+                                          << "/"
+                                          << "\"/v/a b.flv\" \"/v/c.flv\""
                                           << "/opt/m/movarin.swf?filename=/v/a b.flv /v/c.flv";
-        QTest::newRow("tabs stay") << "/opt/m" << "/" << "\t/v/a.flv\t "
+        QTest::newRow("tabs stay") << "/opt/m"
+                                   << "/"
+                                   << "\t/v/a.flv\t "
                                    << "/opt/m/movarin.swf?filename=\t/v/a.flv\t";
-        QTest::newRow("linux non-ascii") << "/opt/m" << "/" << "/home/zoë/clips/Ünter.flv"
+        QTest::newRow("linux non-ascii") << "/opt/m"
+                                         << "/"
+                                         << "/home/zoë/clips/Ünter.flv"
                                          << "/opt/m/movarin.swf?filename=/home/zoë/clips/Ünter.flv";
-        QTest::newRow("linux root") << "/" << "/" << "/a.flv" << "//movarin.swf?filename=/a.flv";
+        QTest::newRow("linux root") << "/"
+                                    << "/"
+                                    << "/a.flv"
+                                    << "//movarin.swf?filename=/a.flv";
     }
     void commandAddress() {
         QFETCH(QString, appDir);
@@ -59,15 +91,18 @@ private slots:
 
     void chosenAndDroppedPaths() {
         // The Open command keeps double quotes; the drop removes them.
-        QCOMPARE(q(clean_chosen_path(" C:\\My Videos\\\"clip\".flv ")), "C:/My Videos/\"clip\".flv");
-        QCOMPARE(q(clean_dropped_paths({" C:\\My Videos\\\"clip\".flv "})), "C:/My Videos/clip.flv ");
+        QCOMPARE(q(clean_chosen_path(" C:\\My Videos\\\"clip\".flv ")),
+                 "C:/My Videos/\"clip\".flv");
+        QCOMPARE(q(clean_dropped_paths({" C:\\My Videos\\\"clip\".flv "})),
+                 "C:/My Videos/clip.flv ");
         QCOMPARE(q(clean_dropped_paths({})), QString());
         // Every path is run together, as the drop steps do when given several.
         QCOMPARE(q(clean_dropped_paths({"/a.flv", " /b.flv"})), "/a.flv /b.flv");
     }
 
     void videoPathOfTakesFirstKey() {
-        QCOMPARE(q(video_path_of("/x/movarin.swf?filename=/v/a?filename=b.flv")), "/v/a?filename=b.flv");
+        QCOMPARE(q(video_path_of("/x/movarin.swf?filename=/v/a?filename=b.flv")),
+                 "/v/a?filename=b.flv");
         QCOMPARE(q(video_path_of("/x/movarin.swf")), QString());
     }
 
@@ -117,18 +152,42 @@ private slots:
         QTest::addColumn<QString>("group");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<double>("value");
-        QTest::newRow("plain") << "320" << "." << "," << true << 320.0;
-        QTest::newRow("c decimal") << "12.5" << "." << "," << true << 12.5;
-        QTest::newRow("german decimal") << "12,5" << "," << "." << true << 12.5;
-        QTest::newRow("c form under german") << "12.5" << "," << "." << true << 12.5;
-        QTest::newRow("german grouping") << "1.280" << "," << "." << true << 1280.0;
-        QTest::newRow("english grouping") << "1,280" << "." << "," << true << 1280.0;
-        QTest::newRow("signed exponent") << "-1.5e2" << "." << "," << true << -150.0;
-        QTest::newRow("word") << "abc" << "." << "," << false << 0.0;
-        QTest::newRow("empty") << "" << "." << "," << false << 0.0;
-        QTest::newRow("trailing junk") << "320px" << "." << "," << false << 0.0;
-        QTest::newRow("inner blank") << "3 20" << "." << "," << false << 0.0;
-        QTest::newRow("lone point") << "." << "." << "," << false << 0.0;
+        QTest::newRow("plain") << "320"
+                               << "."
+                               << "," << true << 320.0;
+        QTest::newRow("c decimal") << "12.5"
+                                   << "."
+                                   << "," << true << 12.5;
+        QTest::newRow("german decimal") << "12,5"
+                                        << ","
+                                        << "." << true << 12.5;
+        QTest::newRow("c form under german") << "12.5"
+                                             << ","
+                                             << "." << true << 12.5;
+        QTest::newRow("german grouping") << "1.280"
+                                         << ","
+                                         << "." << true << 1280.0;
+        QTest::newRow("english grouping") << "1,280"
+                                          << "."
+                                          << "," << true << 1280.0;
+        QTest::newRow("signed exponent") << "-1.5e2"
+                                         << "."
+                                         << "," << true << -150.0;
+        QTest::newRow("word") << "abc"
+                              << "."
+                              << "," << false << 0.0;
+        QTest::newRow("empty") << ""
+                               << "."
+                               << "," << false << 0.0;
+        QTest::newRow("trailing junk") << "320px"
+                                       << "."
+                                       << "," << false << 0.0;
+        QTest::newRow("inner blank") << "3 20"
+                                     << "."
+                                     << "," << false << 0.0;
+        QTest::newRow("lone point") << "."
+                                    << "."
+                                    << "," << false << 0.0;
     }
     void conversion() {
         QFETCH(QString, text);
@@ -152,13 +211,20 @@ private slots:
         QTest::addColumn<bool>("fits");
         QTest::addColumn<float>("width");
         QTest::addColumn<float>("height");
-        QTest::newRow("96 dpi") << "320" << "240" << 15.0 << true << 4800.0f << 4250.0f;
-        QTest::newRow("120 dpi") << "320" << "240" << 12.0 << true << 3840.0f << 3530.0f;
-        QTest::newRow("720p") << "1280" << "720" << 15.0 << true << 19200.0f << 11450.0f;
-        QTest::newRow("width only") << "320" << "Text2" << 15.0 << false << 0.0f << 0.0f;
-        QTest::newRow("height emptied") << "320" << "" << 15.0 << false << 0.0f << 0.0f;
-        QTest::newRow("zero width") << "0" << "240" << 15.0 << false << 0.0f << 0.0f;
-        QTest::newRow("tiny") << "1" << "1" << 15.0 << true << 15.0f << 665.0f;
+        QTest::newRow("96 dpi") << "320"
+                                << "240" << 15.0 << true << 4800.0f << 4250.0f;
+        QTest::newRow("120 dpi") << "320"
+                                 << "240" << 12.0 << true << 3840.0f << 3530.0f;
+        QTest::newRow("720p") << "1280"
+                              << "720" << 15.0 << true << 19200.0f << 11450.0f;
+        QTest::newRow("width only") << "320"
+                                    << "Text2" << 15.0 << false << 0.0f << 0.0f;
+        QTest::newRow("height emptied") << "320"
+                                        << "" << 15.0 << false << 0.0f << 0.0f;
+        QTest::newRow("zero width") << "0"
+                                    << "240" << 15.0 << false << 0.0f << 0.0f;
+        QTest::newRow("tiny") << "1"
+                              << "1" << 15.0 << true << 15.0f << 665.0f;
     }
     void refit() {
         QFETCH(QString, text1);
@@ -180,8 +246,10 @@ private slots:
     void overflow() {
         QVERIFY_THROWS_EXCEPTION(std::overflow_error, fitting::to_single(1e39));
         QVERIFY_THROWS_EXCEPTION(std::overflow_error, fitting::to_number("1e400", {}));
-        QVERIFY_THROWS_EXCEPTION(std::overflow_error, fitting::refit("1e300", "1e300", 1e10, 15, {}));
-        QCOMPARE(fitting::to_single(-std::numeric_limits<float>::max()), -std::numeric_limits<float>::max());
+        QVERIFY_THROWS_EXCEPTION(std::overflow_error,
+                                 fitting::refit("1e300", "1e300", 1e10, 15, {}));
+        QCOMPARE(fitting::to_single(-std::numeric_limits<float>::max()),
+                 -std::numeric_limits<float>::max());
     }
 };
 

@@ -19,8 +19,12 @@ QString addressOf(const QString& path) {
     return QString::fromStdString(movie_address("/opt/movarin", '/', path.toStdString()));
 }
 
-bool isRed(QColor c) { return c.red() > 200 && c.green() < 70 && c.blue() < 70; }
-bool isBlue(QColor c) { return c.blue() > 200 && c.red() < 70 && c.green() < 70; }
+bool isRed(QColor c) {
+    return c.red() > 200 && c.green() < 70 && c.blue() < 70;
+}
+bool isBlue(QColor c) {
+    return c.blue() > 200 && c.red() < 70 && c.green() < 70;
+}
 
 using Messages = QList<QPair<QString, QString>>;
 
@@ -55,13 +59,15 @@ private slots:
         QSignalSpy spy(&host, &PlaybackHost::FSCommand);
         host.setMovie(addressOf(m_spark));
         QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, kWait);
-        QCOMPARE(messagesOf(spy), (Messages{{"actualsizewidth", "320"}, {"actualsizeheight", "240"}}));
+        QCOMPARE(messagesOf(spy),
+                 (Messages{{"actualsizewidth", "320"}, {"actualsizeheight", "240"}}));
 
         // A second movie replaces the first at once and reports its own size.
         spy.clear();
         host.setMovie(addressOf(m_h264));
         QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, kWait);
-        QCOMPARE(messagesOf(spy), (Messages{{"actualsizewidth", "1280"}, {"actualsizeheight", "720"}}));
+        QCOMPARE(messagesOf(spy),
+                 (Messages{{"actualsizewidth", "1280"}, {"actualsizeheight", "720"}}));
         QCOMPARE(host.engine()->property("path").toString(), m_h264);
 
         // Looping must not report the size again.

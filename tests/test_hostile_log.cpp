@@ -70,7 +70,7 @@ int inChild(const std::function<void()>& body, int seconds) {
 
 class TestHostileLog : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void initTestCase() { std::setlocale(LC_NUMERIC, "C"); }
 
     void windowSurvivesUnusableLog_data() {

@@ -41,7 +41,7 @@ enum class Behaviour {
 // Misbehaves in one way on every request; counts what it was asked, and stops every loop of its
 // own after a bounded number of steps.
 class HostileServer : public QObject {
-  public:
+public:
     explicit HostileServer(Behaviour behaviour) : m_behaviour(behaviour) {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
@@ -65,7 +65,7 @@ class HostileServer : public QObject {
     }
     int requests() const { return m_requests; }
 
-  private:
+private:
     static QByteArray head(const QByteArray& status, qint64 length) {
         QByteArray text = "HTTP/1.1 " + status + "\r\nContent-Type: text/plain\r\n";
         if (length >= 0)
@@ -165,7 +165,7 @@ int countOf(const QByteArray& text, const QByteArray& what) {
 
 class TestHostileUpdate : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void initTestCase() { std::setlocale(LC_NUMERIC, "C"); }
 
     void clickEndsQuietly_data() {

@@ -39,11 +39,11 @@ struct BrokenInput {
 
 class TestHostileVideo : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void initTestCase();
     void brokenInputsLeaveTheWindowWorking();
 
-  private:
+private:
     void writeFile(const QString& name, const QByteArray& bytes);
     // Waits until the engine has given its verdict on the last load: a frame, or a failure.
     bool settle(int timeoutMs);

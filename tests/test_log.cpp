@@ -75,17 +75,25 @@ private slots:
         QTest::addColumn<QString>("words");
         QTest::addColumn<QString>("trailer");
         const QString t31(31, u'-'), t27(27, u'-'), t26(26, u'-');
-        QTest::newRow("Form_Load") << int(Procedure::FormLoad) << 35 << "Error while loading form : " << t31;
-        QTest::newRow("play_file") << int(Procedure::PlayFile) << 28 << "Error while playing the movie : " << t27;
-        QTest::newRow("player_FSCommand") << int(Procedure::PlayerFSCommand) << 28
+        QTest::newRow("Form_Load")
+            << int(Procedure::FormLoad) << 35 << "Error while loading form : " << t31;
+        QTest::newRow("play_file")
+            << int(Procedure::PlayFile) << 28 << "Error while playing the movie : " << t27;
+        QTest::newRow("player_FSCommand")
+            << int(Procedure::PlayerFSCommand) << 28
             << "Error while taking the actual width and height of the movie: " << (" " + t27);
-        QTest::newRow("mnuopen_Click") << int(Procedure::MnuOpenClick) << 35 << "Error while clicking Open menu : " << t31;
-        QTest::newRow("Form_OLEDragDrop") << int(Procedure::FormOLEDragDrop) << 28
+        QTest::newRow("mnuopen_Click")
+            << int(Procedure::MnuOpenClick) << 35 << "Error while clicking Open menu : " << t31;
+        QTest::newRow("Form_OLEDragDrop")
+            << int(Procedure::FormOLEDragDrop) << 28
             << "Error while dragging the file into the player: " << (" " + t27);
-        QTest::newRow("mnuupdate_Click") << int(Procedure::MnuUpdateClick) << 28 << "Error while clicking the update menu : " << t26;
-        QTest::newRow("mnuwebsite_Click") << int(Procedure::MnuWebsiteClick) << 28
+        QTest::newRow("mnuupdate_Click") << int(Procedure::MnuUpdateClick) << 28
+                                         << "Error while clicking the update menu : " << t26;
+        QTest::newRow("mnuwebsite_Click")
+            << int(Procedure::MnuWebsiteClick) << 28
             << "Error while clicking the Website menu : " << (" " + t27);
-        QTest::newRow("mnuabout_Click") << int(Procedure::MnuAboutClick) << 35 << "Error while clicking about menu : " << t31;
+        QTest::newRow("mnuabout_Click")
+            << int(Procedure::MnuAboutClick) << 35 << "Error while clicking about menu : " << t31;
     }
     void frames() {
         QFETCH(int, procedure);
@@ -105,7 +113,8 @@ private slots:
                  QString(35, u'-') + "Error while loading form : 28-10-06-14-03-22" +
                      QString(31, u'-') + "\r\nD");
         // An empty description still ends the first line.
-        const std::string empty = error_record(Procedure::MnuUpdateClick, at(2010, 1, 1, 0, 5, 9), "");
+        const std::string empty =
+            error_record(Procedure::MnuUpdateClick, at(2010, 1, 1, 0, 5, 9), "");
         QVERIFY(empty.ends_with("01-01-10-00-05-09" + std::string(26, '-') + "\r\n"));
     }
 
@@ -116,8 +125,9 @@ private slots:
         write_log(file, "first");
         write_log(file, error_record(Procedure::PlayFile, at(2010, 1, 1, 0, 5, 9), ""));
         QCOMPARE(QString::fromStdString(readAll(file)),
-                 "first\r\n" + QString(28, u'-') + "Error while playing the movie : 01-01-10-00-05-09" +
-                     QString(27, u'-') + "\r\n\r\n");
+                 "first\r\n" + QString(28, u'-') +
+                     "Error while playing the movie : 01-01-10-00-05-09" + QString(27, u'-') +
+                     "\r\n\r\n");
     }
 
     void writeLogSurvivesDeletion() {
@@ -138,15 +148,17 @@ private slots:
         QVERIFY(std::filesystem::is_directory(file));
         // A directory that does not exist.
         write_log(std::filesystem::path(dir.path().toStdString()) / "missing" / "log.txt", "lost");
-        QVERIFY(!std::filesystem::exists(std::filesystem::path(dir.path().toStdString()) / "missing"));
+        QVERIFY(
+            !std::filesystem::exists(std::filesystem::path(dir.path().toStdString()) / "missing"));
     }
 
     void writeLogReadOnlyDirectory() {
         if (geteuid() == 0)
             QSKIP("root writes into read-only directories");
         QTemporaryDir dir;
-        std::filesystem::permissions(dir.path().toStdString(), std::filesystem::perms::owner_read |
-                                                               std::filesystem::perms::owner_exec);
+        std::filesystem::permissions(dir.path().toStdString(),
+                                     std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::owner_exec);
         const auto file = log_file_in(dir.path().toStdString());
         write_log(file, "lost");
         QVERIFY(!std::filesystem::exists(file));
@@ -156,30 +168,39 @@ private slots:
     void trapWritesOneRecordAndKeepsEarlierWork() {
         std::vector<std::string> written;
         int steps = 0;
-        trap(Procedure::PlayerFSCommand, [&](std::string_view t) { written.emplace_back(t); }, [&] {
-            ++steps;
-            throw std::runtime_error("Type mismatch");
-            ++steps;
-        });
+        trap(
+            Procedure::PlayerFSCommand, [&](std::string_view t) { written.emplace_back(t); },
+            [&] {
+                ++steps;
+                throw std::runtime_error("Type mismatch");
+                ++steps;
+            });
         QCOMPARE(steps, 1);
         QCOMPARE(written.size(), std::size_t(1));
         QVERIFY(written[0].starts_with(std::string(28, '-') + "Error while taking"));
         QVERIFY(written[0].ends_with(" " + std::string(27, '-') + "\r\nType mismatch"));
 
         written.clear();
-        trap(Procedure::FormLoad, [&](std::string_view t) { written.emplace_back(t); }, [] { throw 42; });
+        trap(
+            Procedure::FormLoad, [&](std::string_view t) { written.emplace_back(t); },
+            [] { throw 42; });
         QCOMPARE(written.size(), std::size_t(1));
         QVERIFY(written[0].ends_with("\r\nUnknown error"));
 
         written.clear();
-        trap(Procedure::FormLoad, [&](std::string_view t) { written.emplace_back(t); }, [] {});
+        trap(
+            Procedure::FormLoad, [&](std::string_view t) { written.emplace_back(t); }, [] {});
         QVERIFY(written.empty());
     }
 
     void trapSurvivesFailingWriter() {
         bool ran = false;
-        trap(Procedure::FormLoad, [](std::string_view) { throw std::runtime_error("disk"); },
-             [&] { ran = true; throw std::runtime_error("x"); });
+        trap(
+            Procedure::FormLoad, [](std::string_view) { throw std::runtime_error("disk"); },
+            [&] {
+                ran = true;
+                throw std::runtime_error("x");
+            });
         QVERIFY(ran);
     }
 };

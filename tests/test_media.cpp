@@ -18,29 +18,28 @@ QString makeSparkFlv(const QString& dir, const QString& name, int seconds) {
     const QString path = QDir(dir).filePath(name);
     const QString d = QString::number(seconds);
     const bool ok = runFfmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=" + d,
-                               "-f", "lavfi", "-i", "sine=frequency=440:duration=" + d,
-                               "-c:v", "flv1", "-c:a", "libmp3lame", "-ar", "44100", path});
+                               "-f", "lavfi", "-i", "sine=frequency=440:duration=" + d, "-c:v",
+                               "flv1", "-c:a", "libmp3lame", "-ar", "44100", path});
     return ok ? path : QString();
 }
 
 QString makeH264Flv(const QString& dir, int width, int height, const QString& name, int seconds) {
     const QString path = QDir(dir).filePath(name);
     const QString size = QStringLiteral("%1x%2").arg(width).arg(height);
-    const bool ok = runFfmpeg({"-f", "lavfi", "-i",
-                               "testsrc2=size=" + size + ":rate=25:duration=" +
-                                   QString::number(seconds),
-                               "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
-                               path});
+    const bool ok =
+        runFfmpeg({"-f", "lavfi", "-i",
+                   "testsrc2=size=" + size + ":rate=25:duration=" + QString::number(seconds),
+                   "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", path});
     return ok ? path : QString();
 }
 
 QString makeRedBlueFlv(const QString& dir, int width, int height) {
     const QString path = QDir(dir).filePath(QStringLiteral("redblue.flv"));
     const QString half = QStringLiteral("%1x%2").arg(width / 2).arg(height);
-    const bool ok = runFfmpeg({"-f", "lavfi", "-i",
-                               "color=c=red:s=" + half + ":d=2[a];color=c=blue:s=" + half +
-                                   ":d=2[b];[a][b]hstack",
-                               "-c:v", "flv1", "-q:v", "2", path});
+    const bool ok = runFfmpeg(
+        {"-f", "lavfi", "-i",
+         "color=c=red:s=" + half + ":d=2[a];color=c=blue:s=" + half + ":d=2[b];[a][b]hstack",
+         "-c:v", "flv1", "-q:v", "2", path});
     return ok ? path : QString();
 }
 

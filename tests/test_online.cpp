@@ -25,7 +25,6 @@ Q_DECLARE_METATYPE(movarin::online::Message)
 
 namespace {
 
-
 // A desktop laid out below one temporary directory: user and system config and data trees.
 struct FakeDesktop {
     QTemporaryDir root;
@@ -90,7 +89,7 @@ QString failureOf(UpdateCheck& check) {
 
 class TestOnline : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void executableFromCommand_data() {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QChar>("separator");

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QtTest>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -14,10 +13,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QtTest>
 
 // A small HTTP/1.1 server on 127.0.0.1 that answers every GET with one prepared response.
 class LocalHttpServer : public QObject {
-  public:
+public:
     LocalHttpServer() {
         m_server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] { accept(); });
@@ -48,7 +48,7 @@ class LocalHttpServer : public QObject {
     int requests() const { return int(m_paths.size()); }
     const QStringList& paths() const { return m_paths; }
 
-  private:
+private:
     void accept() {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
@@ -79,15 +79,15 @@ class LocalHttpServer : public QObject {
         }
         socket->write(head + "\r\n");
         auto* timer = new QTimer(socket);
-        QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, body = m_body,
-                                                            sent = qsizetype(0)]() mutable {
-            if (sent >= body.size()) {
-                timer->stop();
-                socket->disconnectFromHost();
-                return;
-            }
-            socket->write(body.mid(sent++, 1));
-        });
+        QObject::connect(timer, &QTimer::timeout, socket,
+                         [socket, timer, body = m_body, sent = qsizetype(0)]() mutable {
+                             if (sent >= body.size()) {
+                                 timer->stop();
+                                 socket->disconnectFromHost();
+                                 return;
+                             }
+                             socket->write(body.mid(sent++, 1));
+                         });
         timer->start(m_trickleMs);
     }
 

@@ -21,7 +21,6 @@ using online::Message;
 
 namespace {
 
-
 QString readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -64,7 +63,7 @@ class TestOnlineWindow : public QObject {
         return s;
     }
 
-  private slots:
+private slots:
     void init() {
         QFile::remove(logFile());
         QFile::remove(m_appDir.filePath("version.txt"));

@@ -63,7 +63,8 @@ class TestWindow : public QObject {
             data.setText("just words");
         else
             data.setUrls(urls);
-        QDragEnterEvent enter(QPoint(10, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(10, 40), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
         QCoreApplication::sendEvent(&window, &enter);
         if (accepted)
             *accepted = enter.isAccepted();
@@ -136,7 +137,8 @@ private slots:
         QTest::addColumn<float>("height");
         QTest::addColumn<QSize>("area");
         QTest::newRow("120 dpi 320x240") << 12.0 << false << 3840.0f << 3530.0f << QSize(320, 240);
-        QTest::newRow("96 dpi 1280x720") << 15.0 << true << 19200.0f << 11450.0f << QSize(1280, 720);
+        QTest::newRow("96 dpi 1280x720")
+            << 15.0 << true << 19200.0f << 11450.0f << QSize(1280, 720);
     }
     void fitsAtOtherScales() {
         QFETCH(double, tpp);
@@ -318,7 +320,8 @@ private slots:
         w->Form_Load("");
         drop(*w, {QUrl::fromLocalFile(m_blanks), QUrl::fromLocalFile(m_h264)});
         QCOMPARE(w->player->movie(), m_appDir->path() + "/movarin.swf?filename=" + m_blanks);
-        QTRY_COMPARE_WITH_TIMEOUT(w->player->engine()->property("path").toString(), m_blanks, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(w->player->engine()->property("path").toString(), m_blanks,
+                                  kWait);
     }
 
     void dropWithoutFileChangesNothing() {
