@@ -200,7 +200,7 @@ private slots:
         setup.updateServiceBase = server.base();
         setup.online.isOnline = [] { return true; };
         setup.online.defaultBrowser = [] { return QStringLiteral("/bin/true"); };
-        setup.online.launch = [&launches](const QString&, const QString&) { ++launches; };
+        setup.online.launch = [&launches](const QString&, const QStringList&) { ++launches; };
         setup.online.show = [&shown](online::Message m) {
             shown << m;
             return true;
