@@ -43,6 +43,11 @@ bool is_transport_error(QNetworkReply::NetworkError error) {
 // A chain of moves longer than this is a loop, not a moved file.
 constexpr int kMaxRedirects = 10;
 
+// The statuses that move a resource and name the new place in Location.
+bool is_move(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 } // namespace
 
 bool same_service(const QUrl& from, const QUrl& to) {
@@ -120,112 +125,109 @@ void VersionFetch::Cancel() {
 QByteArray VersionFetch::OpenURL(const QUrl& address) {
     if (!m_manager)
         m_manager = std::make_unique<QNetworkAccessManager>();
-
-    QNetworkRequest request(address);
-    // Asked for as it is: a version text gains nothing from compression, and Qt's own decoder
-    // reports a cut-short stream as a complete empty body.
-    request.setRawHeader("Accept-Encoding", "identity");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
-    const std::unique_ptr<QNetworkReply> reply(m_manager->get(request));
-    m_reply = reply.get();
     m_running = true;
     const struct Done {
         bool& running;
         ~Done() { running = false; }
     } done{m_running};
 
-    QEventLoop loop;
-    // The whole transfer has one deadline, so a server that trickles bytes cannot hold the
-    // check open for ever.
+    // The whole transfer, moves included, has one deadline, so a server that trickles bytes
+    // cannot hold the check open for ever.
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     deadline.setInterval(m_timeout);
     bool timedOut = false;
-    bool tooLarge = false;
-    QUrl refusedRedirect;
-
-    QNetworkReply* r = reply.get();
-    QObject::connect(r, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    // Only moves within the same http service are followed; anything else could hand the
-    // check a local file or another server's answer.
-    QObject::connect(r, &QNetworkReply::redirected, &loop, [&](const QUrl& target) {
-        if (same_service(address, target)) {
-            emit r->redirectAllowed();
-        } else {
-            refusedRedirect = target.isValid() ? target : QUrl(QStringLiteral("(invalid)"));
-            r->abort();
-        }
-    });
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+    QObject::connect(&deadline, &QTimer::timeout, &deadline, [&] {
         timedOut = true;
-        r->abort();
+        if (m_reply)
+            m_reply->abort();
     });
-    QObject::connect(r, &QNetworkReply::metaDataChanged, &loop, [&] {
-        const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > kMaxVersionBytes) {
-            tooLarge = true;
-            r->abort();
-        }
-    });
-    QObject::connect(r, &QNetworkReply::readyRead, &loop, [&] {
-        if (r->bytesAvailable() > kMaxVersionBytes) {
-            tooLarge = true;
-            r->abort();
-        }
-    });
-
     deadline.start();
-    if (!r->isFinished())
-        loop.exec();
-    if (!r->isFinished()) {
-        r->abort();
-        throw FetchInterrupted();
-    }
 
     const QString where = address.toString();
-    const auto refused = [&](const QUrl& target) {
-        return failure(QStringLiteral("The answer from %1 moved the version to %2, which is not "
-                                      "the same http service")
-                           .arg(where, target.toDisplayString().left(200)));
-    };
-    if (!refusedRedirect.isEmpty())
-        throw refused(refusedRedirect);
-    if (tooLarge || r->bytesAvailable() > kMaxVersionBytes)
-        throw failure(QStringLiteral("The answer from %1 is larger than 1 MiB").arg(where));
-    if (timedOut)
-        throw failure(QStringLiteral("No answer from %1 within %2 seconds")
-                          .arg(where)
-                          .arg(double(m_timeout.count()) / 1000.0));
-    // The server's own error pages are answers; any other error (a refused move, a broken
-    // exchange) is a failed fetch even when a status line came first.
-    const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (r->error() != QNetworkReply::NoError && !is_answer_error(r->error(), status)) {
-        // Qt stops some moves (to other schemes) before asking; say where they pointed.
+    QUrl current = address;
+    for (int moves = 0;; ++moves) {
+        QNetworkRequest request(current);
+        // Asked for as it is: a version text gains nothing from compression, and Qt's own
+        // decoder reports a cut-short stream as a complete empty body.
+        request.setRawHeader("Accept-Encoding", "identity");
+        // Moves are followed here, one request each, so that every target is checked first.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
+        const std::unique_ptr<QNetworkReply> reply(m_manager->get(request));
+        QNetworkReply* r = reply.get();
+        m_reply = r;
+
+        QEventLoop loop;
+        bool tooLarge = false;
+        QObject::connect(r, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QObject::connect(r, &QNetworkReply::metaDataChanged, &loop, [&] {
+            const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
+            if (length.isValid() && length.toLongLong() > kMaxVersionBytes) {
+                tooLarge = true;
+                r->abort();
+            }
+        });
+        QObject::connect(r, &QNetworkReply::readyRead, &loop, [&] {
+            if (r->bytesAvailable() > kMaxVersionBytes) {
+                tooLarge = true;
+                r->abort();
+            }
+        });
+        if (!r->isFinished() && !timedOut)
+            loop.exec();
+        if (!r->isFinished()) {
+            r->abort();
+            if (!timedOut)
+                throw FetchInterrupted();
+        }
+
+        if (tooLarge || r->bytesAvailable() > kMaxVersionBytes)
+            throw failure(QStringLiteral("The answer from %1 is larger than 1 MiB").arg(where));
+        if (timedOut)
+            throw failure(QStringLiteral("No answer from %1 within %2 seconds")
+                              .arg(where)
+                              .arg(double(m_timeout.count()) / 1000.0));
+        const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         const QByteArray location = r->rawHeader("Location");
-        if (status.toInt() / 100 == 3 && !location.isEmpty())
-            throw refused(address.resolved(QUrl::fromEncoded(location)));
-        throw failure(r->errorString());
+        if (is_move(status.toInt()) && !location.isEmpty()) {
+            // Only moves within the same http service are followed; anything else could hand
+            // the check a local file or another server's answer.
+            const QUrl target = current.resolved(QUrl::fromEncoded(location));
+            if (!same_service(address, target))
+                throw failure(QStringLiteral("The answer from %1 moved the version to %2, which "
+                                             "is not the same http service")
+                                  .arg(where, target.toDisplayString().left(200)));
+            if (moves == kMaxRedirects)
+                throw failure(QStringLiteral("The answer from %1 moved more than %2 times")
+                                  .arg(where)
+                                  .arg(kMaxRedirects));
+            current = target;
+            continue;
+        }
+        // The server's own error pages are answers; any other error is a failed fetch even
+        // when a status line came first.
+        if (r->error() != QNetworkReply::NoError && !is_answer_error(r->error(), status))
+            throw failure(r->errorString());
+        // A connection reset mid-body is sometimes reported as a normal end; the announced
+        // length tells. Nothing decodes before this point, so it counts the bytes that came.
+        const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && r->bytesAvailable() != length.toLongLong())
+            throw failure(QStringLiteral("The answer from %1 was cut short after %2 of %3 bytes")
+                              .arg(where)
+                              .arg(r->bytesAvailable())
+                              .arg(length.toLongLong()));
+        QByteArray body;
+        try {
+            body = decode_body(r->readAll(), r->rawHeader("Content-Encoding"), kMaxVersionBytes);
+        } catch (const std::runtime_error& e) {
+            throw failure(QStringLiteral("%1 (from %2)").arg(QString::fromUtf8(e.what()), where));
+        }
+        if (!is_text(body))
+            throw failure(QStringLiteral("The answer from %1 is not text").arg(where));
+        return body;
     }
-    // A connection reset mid-body is sometimes reported as a normal end; the announced length
-    // tells. Nothing decodes before this point, so it counts the bytes that came.
-    const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && r->bytesAvailable() != length.toLongLong())
-        throw failure(QStringLiteral("The answer from %1 was cut short after %2 of %3 bytes")
-                          .arg(where)
-                          .arg(r->bytesAvailable())
-                          .arg(length.toLongLong()));
-    QByteArray body;
-    try {
-        body = decode_body(r->readAll(), r->rawHeader("Content-Encoding"), kMaxVersionBytes);
-    } catch (const std::runtime_error& e) {
-        throw failure(QStringLiteral("%1 (from %2)").arg(QString::fromUtf8(e.what()), where));
-    }
-    if (!is_text(body))
-        throw failure(QStringLiteral("The answer from %1 is not text").arg(where));
-    return body;
 }
 
 QString read_local_version(const QString& appDir) {
