@@ -1,5 +1,5 @@
-// The cut of the browser's executable out of its command line, key-file values, Exec lines and
-// desktop file IDs, on arbitrary text.
+// The cut of the browser's executable out of its command line, key-file values, Exec lines (their
+// quoting and field codes) and desktop file IDs, on arbitrary text.
 
 #include "fuzz/fuzz_input.h"
 #include "online/browser_command.h"
@@ -64,10 +64,25 @@ bool plainArgument(const QString& text) {
     if (text.isEmpty())
         return false;
     for (const QChar c : text) {
-        if (c == u' ' || c == u'\t' || c == u'"' || c == u'\\' || c == u'%')
+        if (c == u' ' || c == u'\t' || c == u'\n' || c == u'"' || c == u'\\' || c == u'%' ||
+            c == u'\'' || c == u'`')
             return false;
     }
     return true;
+}
+
+// One argument quoted as the desktop entry format says: in double quotes, with ", `, $ and a
+// backslash escaped by a backslash, and % doubled because field codes are read after unquoting.
+QString execQuoted(const QString& argument) {
+    QString out(u'"');
+    for (const QChar c : argument) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+            out += u'\\';
+        if (c == u'%')
+            out += u'%';
+        out += c;
+    }
+    return out + u'"';
 }
 
 std::string utf8(const QString& text) {
@@ -90,21 +105,53 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(cut.size() <= line.size(), utf8(line));
     }
 
-    // The quoted form the lookup hands on gives its program back whole.
+    // The command line the desktop source hands on gives its program back whole.
     const QString program = text(1);
+    if (!program.contains(u'"'))
+        FUZZ_CHECK(executable_from_command(u'"' + program + u'"', u'/') == program, utf8(program));
+
+    // Any list of arguments, quoted by the format's rules and written into a key file, reads
+    // back as the same list; expanded, each stays one argument and the address comes last.
     QStringList arguments;
-    for (std::size_t i = 2; i < args.size(); ++i)
+    for (std::size_t i = 1; i < args.size(); ++i)
         arguments << text(i);
-    const QString command = quoted_command(program, arguments);
-    if (!program.contains(u'"')) {
-        FUZZ_CHECK(executable_from_command(command, u'/') == program, utf8(command));
-        bool plain = plainArgument(program);
-        for (const QString& argument : arguments)
-            plain = plain && plainArgument(argument);
-        if (plain)
-            FUZZ_CHECK(split_exec(command) == QStringList{program} + arguments, utf8(command));
+    QStringList quoted;
+    QStringList withCodes; // what the split hands on: quoting undone, "%%" still to expand
+    bool plain = !arguments.isEmpty();
+    for (const QString& argument : arguments) {
+        quoted << execQuoted(argument);
+        withCodes << QString(argument).replace(u'%', QStringLiteral("%%"));
+        plain = plain && plainArgument(argument);
     }
-    (void)split_exec(line);
+    const std::optional<QString> exec =
+        key_file_value(QStringLiteral("[Desktop Entry]\nExec=") + escaped(quoted.join(u' ')),
+                       u"Desktop Entry", u"Exec");
+    FUZZ_CHECK(exec, utf8(quoted.join(u' ')));
+    const std::optional<QStringList> split = split_exec(*exec);
+    FUZZ_CHECK(split && *split == withCodes, utf8(*exec));
+    const QString address = text(0);
+    FUZZ_CHECK(expand_field_codes(*split, address, {}) == QStringList(arguments) << address,
+               utf8(*exec));
+    // Plain words need no quotes at all.
+    if (plain)
+        FUZZ_CHECK(split_exec(arguments.join(u' ')) == arguments, utf8(arguments.join(u' ')));
+
+    // Arbitrary lines: no crash, and an accepted line expands to a bounded list in which the
+    // address, when no code places it, is the last argument.
+    if (const std::optional<QStringList> any = split_exec(line)) {
+        const QStringList expanded = expand_field_codes(*any, text(1), {text(2), text(3), text(4)});
+        FUZZ_CHECK(expanded.size() <= 2 * any->size() + 1, utf8(line));
+        bool placed = false;
+        for (const QString& argument : *any) {
+            for (const QChar code : {u'u', u'U', u'f', u'F'}) {
+                QString withoutPercents = argument;
+                withoutPercents.replace(QStringLiteral("%%"), QStringLiteral("__"));
+                placed = placed || withoutPercents.contains(u'%' + QString(code));
+            }
+        }
+        if (!placed)
+            FUZZ_CHECK(!expanded.isEmpty() && expanded.last() == text(1), utf8(line));
+    }
 
     // A value written with the format's escapes reads back unchanged, whatever lies around it.
     QString value;

@@ -55,19 +55,21 @@ QString unescape_value(QStringView value) {
     return out;
 }
 
-// Drops field codes from one argument; "%%" stands for a literal percent sign.
-QString without_field_codes(const QString& argument) {
-    QString out;
+constexpr QStringView kFieldCodes = u"fFuUdDnNickvm%";
+constexpr QStringView kAddressCodes = u"fFuU";
+
+bool valid_field_codes(QStringView argument) {
     for (qsizetype i = 0; i < argument.size(); ++i) {
-        if (argument[i] == u'%' && i + 1 < argument.size()) {
-            if (argument[i + 1] == u'%')
-                out += u'%';
-            ++i;
+        if (argument[i] != u'%')
             continue;
-        }
-        out += argument[i];
+        if (++i == argument.size() || !kFieldCodes.contains(argument[i]))
+            return false;
     }
-    return out;
+    return true;
+}
+
+bool is_address_code(QStringView argument) {
+    return argument.size() == 2 && argument[0] == u'%' && kAddressCodes.contains(argument[1]);
 }
 
 } // namespace
@@ -92,44 +94,88 @@ std::optional<QString> key_file_value(QStringView content, QStringView group, QS
     return std::nullopt;
 }
 
-QStringList split_exec(QStringView exec) {
-    QStringList raw;
+std::optional<QStringList> split_exec(QStringView exec) {
+    QStringList arguments;
     QString current;
     bool inArgument = false;
     bool quoted = false;
     for (qsizetype i = 0; i < exec.size(); ++i) {
         const QChar c = exec[i];
         if (quoted) {
-            if (c == u'\\' && i + 1 < exec.size()) {
+            const bool escape =
+                c == u'\\' && i + 1 < exec.size() && QStringView(u"\"`$\\").contains(exec[i + 1]);
+            if (escape)
                 current += exec[++i];
-            } else if (c == u'"') {
+            else if (c == u'"')
                 quoted = false;
-            } else {
+            else
                 current += c;
-            }
-        } else if (c == u' ' || c == u'\t') {
+        } else if (c == u' ' || c == u'\t' || c == u'\n') {
             if (inArgument)
-                raw.append(current);
+                arguments.append(current);
             current.clear();
             inArgument = false;
         } else if (c == u'"') {
             quoted = true;
             inArgument = true;
+        } else if (c == u'\'' || c == u'`' || c == u'\\') {
+            return std::nullopt;
         } else {
             current += c;
             inArgument = true;
         }
     }
+    if (quoted)
+        return std::nullopt;
     if (inArgument)
-        raw.append(current);
-
-    QStringList arguments;
-    for (const QString& argument : raw) {
-        const QString cleaned = without_field_codes(argument);
-        if (!cleaned.isEmpty() || !argument.startsWith(u'%'))
-            arguments.append(cleaned);
+        arguments.append(current);
+    for (const QString& argument : std::as_const(arguments)) {
+        if (!valid_field_codes(argument))
+            return std::nullopt;
     }
     return arguments;
+}
+
+QStringList expand_field_codes(const QStringList& arguments, const QString& address,
+                               const ExecFields& fields) {
+    QStringList out;
+    bool addressPlaced = false;
+    for (const QString& argument : arguments) {
+        if (is_address_code(argument)) {
+            out.append(address);
+            addressPlaced = true;
+            continue;
+        }
+        if (argument == u"%i") {
+            if (!fields.icon.isEmpty())
+                out << QStringLiteral("--icon") << fields.icon;
+            continue;
+        }
+        QString expanded;
+        for (qsizetype i = 0; i < argument.size(); ++i) {
+            if (argument[i] != u'%' || i + 1 == argument.size()) {
+                expanded += argument[i];
+                continue;
+            }
+            const QChar code = argument[++i];
+            if (kAddressCodes.contains(code)) {
+                expanded += address;
+                addressPlaced = true;
+            } else if (code == u'%') {
+                expanded += u'%';
+            } else if (code == u'c') {
+                expanded += fields.name;
+            } else if (code == u'k') {
+                expanded += fields.entryFile;
+            }
+            // %i inside an argument cannot become two arguments; it and the deprecated codes go.
+        }
+        if (!expanded.isEmpty() || argument.isEmpty())
+            out.append(expanded);
+    }
+    if (!addressPlaced)
+        out.append(address);
+    return out;
 }
 
 QStringList desktop_id_paths(const QString& id) {
@@ -152,13 +198,6 @@ QStringList desktop_id_paths(const QString& id) {
         }
     }
     return paths;
-}
-
-QString quoted_command(const QString& program, const QStringList& arguments) {
-    QString command = u'"' + program + u'"';
-    for (const QString& argument : arguments)
-        command += u' ' + argument;
-    return command;
 }
 
 } // namespace movarin::online

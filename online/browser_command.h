@@ -19,16 +19,52 @@ QString executable_from_command(QStringView commandLine, QChar separator);
 // format's escapes (\s \n \t \r \\) undone. Localized variants ("Exec[de]") are other keys.
 std::optional<QString> key_file_value(QStringView content, QStringView group, QStringView key);
 
-// An Exec line split into program and arguments: double-quoted arguments unquoted, field codes
-// (%u, %U, %f, ...) removed, "%%" kept as "%". An argument that was only a field code vanishes.
-QStringList split_exec(QStringView exec);
+// What the field codes %i, %c and %k of a desktop entry stand for.
+struct ExecFields {
+    QString icon;
+    QString name;
+    QString entryFile;
+};
+
+// An Exec value (its key-file escapes already undone) split into program and arguments with the
+// quoting undone; field codes stay as written, for expand_field_codes. Nothing when the line
+// breaks the format's rules: an unclosed quote, an unknown field code, or an unquoted ' ` or \,
+// which other readers take as quoting, so the line could mean a different command to them.
+std::optional<QStringList> split_exec(QStringView exec);
+
+// The arguments with their field codes replaced: %u %U %f %F by `address` as one argument, %i
+// by "--icon" and the icon (or nothing), %c by the name, %k by the entry's file, %% by "%"; the
+// deprecated codes vanish, and so does an argument that was only codes expanding to nothing.
+// Without a code for the address, it becomes the last argument.
+QStringList expand_field_codes(const QStringList& arguments, const QString& address,
+                               const ExecFields& fields);
 
 // Where a desktop file ID may lie below an applications directory: "a-b.desktop" is either
 // "a-b.desktop" or "a/b.desktop". Empty for IDs that could leave the directory.
 QStringList desktop_id_paths(const QString& id);
 
-// The command line as the lookup hands it on: the program quoted, so that the executable
-// comes back whole whatever blanks or separators its arguments hold.
-QString quoted_command(const QString& program, const QStringList& arguments);
+// The default browser as its source describes it: a command line from which the cut rule takes
+// the program, and the arguments that follow it as an Exec line writes them.
+struct BrowserCommand {
+    BrowserCommand() = default;
+    // A bare command line, as the registry has it: the program gets the address alone.
+    BrowserCommand(QString line) : commandLine(std::move(line)) {}
+    QString commandLine;
+    QStringList arguments{QStringLiteral("%u")};
+    ExecFields fields;
+};
+
+// The default browser ready to start.
+struct Browser {
+    Browser() = default;
+    Browser(QString path) : program(std::move(path)) {}
+    QString program;
+    QStringList arguments{QStringLiteral("%u")};
+    ExecFields fields;
+
+    QStringList argumentsFor(const QString& address) const {
+        return expand_field_codes(arguments, address, fields);
+    }
+};
 
 } // namespace movarin::online

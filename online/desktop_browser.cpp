@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QProcessEnvironment>
 
 namespace movarin::online {
@@ -47,21 +48,44 @@ QString find_desktop_entry(const XdgDirs& dirs, const QString& id) {
     return {};
 }
 
+// Name[de_DE], then Name[de], then Name.
+QString translated_name(const QString& text) {
+    const QString locale = QLocale::system().name();
+    QStringList keys{QStringLiteral("Name[%1]").arg(locale)};
+    if (locale.contains(u'_'))
+        keys << QStringLiteral("Name[%1]").arg(locale.section(u'_', 0, 0));
+    keys << QStringLiteral("Name");
+    for (const QString& key : keys) {
+        if (const std::optional<QString> name = key_file_value(text, u"Desktop Entry", key))
+            return *name;
+    }
+    return {};
+}
+
 // The command of an installed, visible entry that names a program we can find.
-QString entry_command(const XdgDirs& dirs, const QString& entryFile) {
+std::optional<BrowserCommand> entry_command(const XdgDirs& dirs, const QString& entryFile) {
     const std::optional<QString> text = read_text(entryFile);
     if (!text)
-        return {};
+        return std::nullopt;
     const QStringView group = u"Desktop Entry";
     if (key_file_value(*text, group, u"Hidden").value_or(QString()) == u"true")
-        return {};
-    QStringList arguments = split_exec(key_file_value(*text, group, u"Exec").value_or(QString()));
-    if (arguments.isEmpty())
-        return {};
-    const QString program = resolve_program(arguments.takeFirst(), dirs.path);
-    if (program.isEmpty())
-        return {};
-    return quoted_command(program, arguments);
+        return std::nullopt;
+    std::optional<QStringList> arguments =
+        split_exec(key_file_value(*text, group, u"Exec").value_or(QString()));
+    // The format forbids "=" in the program; such a line is an assignment, not a command.
+    if (!arguments || arguments->isEmpty() || arguments->first().contains(u'=') ||
+        arguments->first().contains(u'%'))
+        return std::nullopt;
+    BrowserCommand command;
+    const QString program = resolve_program(arguments->takeFirst(), dirs.path);
+    command.commandLine = u'"' + program + u'"';
+    // The cut must give back exactly this program; a path with a double quote would not be.
+    if (program.isEmpty() || executable_from_command(command.commandLine, u'/') != program)
+        return std::nullopt;
+    command.arguments = *arguments;
+    command.fields = {key_file_value(*text, group, u"Icon").value_or(QString()),
+                      translated_name(*text), entryFile};
+    return command;
 }
 
 } // namespace
@@ -135,7 +159,7 @@ QString resolve_program(const QString& program, const QStringList& path) {
     return {};
 }
 
-QString http_handler_command(const XdgDirs& dirs) {
+std::optional<BrowserCommand> http_handler_command(const XdgDirs& dirs) {
     for (const QString& list : mimeapps_lists(dirs)) {
         const std::optional<QString> text = read_text(list);
         if (!text)
@@ -144,17 +168,16 @@ QString http_handler_command(const XdgDirs& dirs) {
             key_file_value(*text, u"Default Applications", kHttpScheme);
         if (!ids)
             continue;
-        // A handler that is no longer installed gives way to the next one named.
+        // A handler that is no longer installed, or cannot be read safely, gives way to the next.
         for (const QString& id : ids->split(u';', Qt::SkipEmptyParts)) {
             const QString entry = find_desktop_entry(dirs, id.trimmed());
             if (entry.isEmpty())
                 continue;
-            const QString command = entry_command(dirs, entry);
-            if (!command.isEmpty())
+            if (std::optional<BrowserCommand> command = entry_command(dirs, entry))
                 return command;
         }
     }
-    return {};
+    return std::nullopt;
 }
 
 } // namespace movarin::online

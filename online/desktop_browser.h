@@ -1,7 +1,11 @@
 #pragma once
 
+#include "online/browser_command.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // The desktop's default handler for http addresses, found through the freedesktop
 // MIME-applications lists and desktop entries.
@@ -32,8 +36,8 @@ QStringList application_dirs(const XdgDirs& dirs);
 // neither absolute nor found in a directory of `path`.
 QString resolve_program(const QString& program, const QStringList& path);
 
-// The command line of the first installed default handler for x-scheme-handler/http, with its
-// program made absolute and quoted; empty when there is none.
-QString http_handler_command(const XdgDirs& dirs);
+// The first installed default handler for x-scheme-handler/http that can be started safely:
+// its program made absolute and quoted as the command line, its Exec arguments and fields.
+std::optional<BrowserCommand> http_handler_command(const XdgDirs& dirs);
 
 } // namespace movarin::online

@@ -11,26 +11,36 @@ namespace movarin::Module1 {
 
 QString browser_path;
 
-QString browser_command_line() {
+namespace {
+// What belongs with browser_path; read only while browser_path is set.
+online::Browser found_browser;
+} // namespace
+
+online::BrowserCommand browser_command_line() {
 #ifdef Q_OS_WIN
     // The default value of the key that opens http addresses; QSettings reads it as text.
     const QSettings key(QStringLiteral("HKEY_CLASSES_ROOT\\http\\shell\\open\\command"),
                         QSettings::NativeFormat);
     return key.value(QStringLiteral("Default")).toString();
 #else
-    return online::http_handler_command(online::XdgDirs::fromEnvironment());
+    return online::http_handler_command(online::XdgDirs::fromEnvironment())
+        .value_or(online::BrowserCommand());
 #endif
 }
 
-QString get_default_browser() {
+online::Browser get_default_browser() {
     return get_default_browser(browser_command_line);
 }
 
-QString get_default_browser(const std::function<QString()>& commandLineSource) {
-    if (!browser_path.isEmpty())
-        return browser_path;
-    browser_path = online::executable_from_command(commandLineSource(), kPathSeparator);
-    return browser_path;
+online::Browser get_default_browser(const std::function<online::BrowserCommand()>& source) {
+    if (!browser_path.isEmpty() && found_browser.program == browser_path)
+        return found_browser;
+    const online::BrowserCommand command = source();
+    browser_path = online::executable_from_command(command.commandLine, kPathSeparator);
+    found_browser = online::Browser(browser_path);
+    found_browser.arguments = command.arguments;
+    found_browser.fields = command.fields;
+    return found_browser;
 }
 
 std::optional<bool> reachability_answer(QNetworkInformation::Reachability reachability) {
@@ -84,10 +94,10 @@ bool is_online() noexcept {
 
 namespace movarin::online {
 
-void start_program(const QString& program, const QString& argument) {
+void start_program(const QString& program, const QStringList& arguments) {
     if (program.isEmpty())
         return;
-    QProcess::startDetached(program, {argument});
+    QProcess::startDetached(program, arguments);
 }
 
 } // namespace movarin::online

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "online/browser_command.h"
+
 #include <QNetworkInformation>
 #include <QString>
 
@@ -17,18 +19,19 @@ inline constexpr QChar kPathSeparator = u'\\';
 inline constexpr QChar kPathSeparator = u'/';
 #endif
 
-// The default browser's executable, kept once a lookup has found one. Only get_default_browser
-// reads or writes it (tests empty it to start afresh).
+// The default browser's executable, kept once a lookup has found one (with the arguments that
+// go with it). Only get_default_browser reads or writes it (tests empty it to start afresh).
 extern QString browser_path;
 
-// The command line the platform uses to open http addresses: the registry's http open
-// command on Windows, the desktop's default http handler elsewhere. Empty when there is none.
-QString browser_command_line();
+// How the platform opens http addresses: the registry's http open command on Windows (the
+// address is then the program's one argument), the desktop's default http handler elsewhere.
+// An empty command line when there is none.
+online::BrowserCommand browser_command_line();
 
-// The default browser's executable, or empty text. A found path is cached for the process;
+// The default browser, or one with an empty program. A found browser is cached for the process;
 // a failed lookup is tried again on the next call. Failures of the source pass to the caller.
-QString get_default_browser();
-QString get_default_browser(const std::function<QString()>& commandLineSource);
+online::Browser get_default_browser();
+online::Browser get_default_browser(const std::function<online::BrowserCommand()>& source);
 
 // True when the machine counts as connected. Never throws; on any failure it says "not
 // connected".
@@ -51,8 +54,8 @@ bool any_interface_connected(const std::vector<InterfaceState>& interfaces);
 
 namespace movarin::online {
 
-// Starts `program` detached with `argument` as its one argument. The outcome is not examined:
+// Starts `program` detached with `arguments`, no shell in between. The outcome is not examined:
 // a browser that fails to start is not the player's failure.
-void start_program(const QString& program, const QString& argument);
+void start_program(const QString& program, const QStringList& arguments);
 
 } // namespace movarin::online

@@ -2,6 +2,7 @@
 
 #include "online/module1.h"
 #include "online/update_decision.h"
+#include "online/version_body.h"
 #include "online/web_addresses.h"
 
 #include <QDir>
@@ -34,12 +35,35 @@ bool ask_with_box(Message message, const QPointer<QWidget>& parent) {
     return answer == QMessageBox::Yes;
 }
 
-// Errors below 100 are the connection's own; every other error came with an HTTP answer.
+// Errors below 100 are the connection's own.
 bool is_transport_error(QNetworkReply::NetworkError error) {
     return error > QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError;
 }
 
+// A chain of moves longer than this is a loop, not a moved file.
+constexpr int kMaxRedirects = 10;
+
+// The statuses that move a resource and name the new place in Location.
+bool is_move(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 } // namespace
+
+bool same_service(const QUrl& from, const QUrl& to) {
+    return to.isValid() && to.scheme() == u"http" && from.scheme() == u"http" &&
+           to.host().compare(from.host(), Qt::CaseInsensitive) == 0 &&
+           to.port(80) == from.port(80) && to.userInfo().isEmpty();
+}
+
+bool is_answer_error(QNetworkReply::NetworkError error, const QVariant& status) {
+    if (error == QNetworkReply::NoError || is_transport_error(error) || !status.isValid())
+        return false;
+    const int code = status.toInt();
+    return code >= 400 && code <= 599;
+}
+
+namespace {} // namespace
 
 QString message_text(Message message) {
     switch (message) {
@@ -81,9 +105,9 @@ OnlineSeams with_platform_defaults(OnlineSeams seams, QWidget* parent) {
 }
 
 void open_in_browser(const OnlineSeams& seams, const QString& address) {
-    const QString browser = seams.defaultBrowser();
-    if (!browser.isEmpty())
-        seams.launch(browser, address);
+    const Browser browser = seams.defaultBrowser();
+    if (!browser.program.isEmpty())
+        seams.launch(browser.program, browser.argumentsFor(address));
 }
 
 VersionFetch::VersionFetch(std::chrono::milliseconds transferTimeout)
@@ -101,75 +125,109 @@ void VersionFetch::Cancel() {
 QByteArray VersionFetch::OpenURL(const QUrl& address) {
     if (!m_manager)
         m_manager = std::make_unique<QNetworkAccessManager>();
-
-    QNetworkRequest request(address);
-    const std::unique_ptr<QNetworkReply> reply(m_manager->get(request));
-    m_reply = reply.get();
     m_running = true;
     const struct Done {
         bool& running;
         ~Done() { running = false; }
     } done{m_running};
 
-    QEventLoop loop;
-    // The whole transfer has one deadline, so a server that trickles bytes cannot hold the
-    // check open for ever.
+    // The whole transfer, moves included, has one deadline, so a server that trickles bytes
+    // cannot hold the check open for ever.
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     deadline.setInterval(m_timeout);
     bool timedOut = false;
-    bool tooLarge = false;
-
-    QNetworkReply* r = reply.get();
-    QObject::connect(r, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+    QObject::connect(&deadline, &QTimer::timeout, &deadline, [&] {
         timedOut = true;
-        r->abort();
+        if (m_reply)
+            m_reply->abort();
     });
-    QObject::connect(r, &QNetworkReply::metaDataChanged, &loop, [&] {
-        const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > kMaxVersionBytes) {
-            tooLarge = true;
-            r->abort();
-        }
-    });
-    QObject::connect(r, &QNetworkReply::readyRead, &loop, [&] {
-        if (r->bytesAvailable() > kMaxVersionBytes) {
-            tooLarge = true;
-            r->abort();
-        }
-    });
-
     deadline.start();
-    if (!r->isFinished())
-        loop.exec();
-    if (!r->isFinished()) {
-        r->abort();
-        throw FetchInterrupted();
-    }
 
     const QString where = address.toString();
-    if (tooLarge || r->bytesAvailable() > kMaxVersionBytes)
-        throw failure(QStringLiteral("The answer from %1 is larger than 1 MiB").arg(where));
-    if (timedOut)
-        throw failure(QStringLiteral("No answer from %1 within %2 seconds")
-                          .arg(where)
-                          .arg(double(m_timeout.count()) / 1000.0));
-    const bool answered = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    if (is_transport_error(r->error()) || (r->error() != QNetworkReply::NoError && !answered))
-        throw failure(r->errorString());
-    // A connection reset mid-body is sometimes reported as a normal end; the announced length
-    // tells (it counts encoded bytes, so only where the body came unencoded).
-    const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray encoding = r->rawHeader("Content-Encoding").trimmed().toLower();
-    if (length.isValid() && (encoding.isEmpty() || encoding == "identity") &&
-        r->bytesAvailable() != length.toLongLong())
-        throw failure(QStringLiteral("The answer from %1 was cut short after %2 of %3 bytes")
-                          .arg(where)
-                          .arg(r->bytesAvailable())
-                          .arg(length.toLongLong()));
-    return r->readAll();
+    QUrl current = address;
+    for (int moves = 0;; ++moves) {
+        QNetworkRequest request(current);
+        // Asked for as it is: a version text gains nothing from compression, and Qt's own
+        // decoder reports a cut-short stream as a complete empty body.
+        request.setRawHeader("Accept-Encoding", "identity");
+        // Moves are followed here, one request each, so that every target is checked first.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
+        const std::unique_ptr<QNetworkReply> reply(m_manager->get(request));
+        QNetworkReply* r = reply.get();
+        m_reply = r;
+
+        QEventLoop loop;
+        bool tooLarge = false;
+        QObject::connect(r, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QObject::connect(r, &QNetworkReply::metaDataChanged, &loop, [&] {
+            const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
+            if (length.isValid() && length.toLongLong() > kMaxVersionBytes) {
+                tooLarge = true;
+                r->abort();
+            }
+        });
+        QObject::connect(r, &QNetworkReply::readyRead, &loop, [&] {
+            if (r->bytesAvailable() > kMaxVersionBytes) {
+                tooLarge = true;
+                r->abort();
+            }
+        });
+        if (!r->isFinished() && !timedOut)
+            loop.exec();
+        if (!r->isFinished()) {
+            r->abort();
+            if (!timedOut)
+                throw FetchInterrupted();
+        }
+
+        if (tooLarge || r->bytesAvailable() > kMaxVersionBytes)
+            throw failure(QStringLiteral("The answer from %1 is larger than 1 MiB").arg(where));
+        if (timedOut)
+            throw failure(QStringLiteral("No answer from %1 within %2 seconds")
+                              .arg(where)
+                              .arg(double(m_timeout.count()) / 1000.0));
+        const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const QByteArray location = r->rawHeader("Location");
+        if (is_move(status.toInt()) && !location.isEmpty()) {
+            // Only moves within the same http service are followed; anything else could hand
+            // the check a local file or another server's answer.
+            const QUrl target = current.resolved(QUrl::fromEncoded(location));
+            if (!same_service(address, target))
+                throw failure(QStringLiteral("The answer from %1 moved the version to %2, which "
+                                             "is not the same http service")
+                                  .arg(where, target.toDisplayString().left(200)));
+            if (moves == kMaxRedirects)
+                throw failure(QStringLiteral("The answer from %1 moved more than %2 times")
+                                  .arg(where)
+                                  .arg(kMaxRedirects));
+            current = target;
+            continue;
+        }
+        // The server's own error pages are answers; any other error is a failed fetch even
+        // when a status line came first.
+        if (r->error() != QNetworkReply::NoError && !is_answer_error(r->error(), status))
+            throw failure(r->errorString());
+        // A connection reset mid-body is sometimes reported as a normal end; the announced
+        // length tells. Nothing decodes before this point, so it counts the bytes that came.
+        const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && r->bytesAvailable() != length.toLongLong())
+            throw failure(QStringLiteral("The answer from %1 was cut short after %2 of %3 bytes")
+                              .arg(where)
+                              .arg(r->bytesAvailable())
+                              .arg(length.toLongLong()));
+        QByteArray body;
+        try {
+            body = decode_body(r->readAll(), r->rawHeader("Content-Encoding"), kMaxVersionBytes);
+        } catch (const std::runtime_error& e) {
+            throw failure(QStringLiteral("%1 (from %2)").arg(QString::fromUtf8(e.what()), where));
+        }
+        if (!is_text(body))
+            throw failure(QStringLiteral("The answer from %1 is not text").arg(where));
+        return body;
+    }
 }
 
 QString read_local_version(const QString& appDir) {

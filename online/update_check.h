@@ -1,6 +1,9 @@
 #pragma once
 
+#include "online/browser_command.h"
+
 #include <QByteArray>
+#include <QNetworkReply>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
@@ -12,7 +15,6 @@
 
 class QMessageBox;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QWidget;
 
 namespace movarin::online {
@@ -27,8 +29,8 @@ std::unique_ptr<QMessageBox> make_message_box(Message message, QWidget* parent);
 // Everything through which the update check and View Website reach outside the program.
 struct OnlineSeams {
     std::function<bool()> isOnline;
-    std::function<QString()> defaultBrowser;
-    std::function<void(const QString& program, const QString& argument)> launch;
+    std::function<Browser()> defaultBrowser;
+    std::function<void(const QString& program, const QStringList& arguments)> launch;
     // Shows the message modally; true when the user answered Yes.
     std::function<bool(Message)> show;
     // Longest time the whole transfer may take before the fetch gives up.
@@ -40,6 +42,13 @@ OnlineSeams with_platform_defaults(OnlineSeams seams, QWidget* parent);
 
 // Starts the default browser on `address`; without a default browser nothing happens.
 void open_in_browser(const OnlineSeams& seams, const QString& address);
+
+// A move of the version address that the fetch follows: http to the same host and port.
+bool same_service(const QUrl& from, const QUrl& to);
+
+// Whether a reply's error is only the server answering with an error status (its page is still
+// the answer), rather than a failed exchange.
+bool is_answer_error(QNetworkReply::NetworkError error, const QVariant& status);
 
 // The version text is a few bytes; a larger answer is not one and is refused.
 inline constexpr qint64 kMaxVersionBytes = 1024 * 1024;
@@ -61,9 +70,10 @@ public:
     // True while OpenURL waits for its answer.
     bool StillExecuting() const { return m_running; }
 
-    // The body the server sent, whatever its HTTP status. Throws std::runtime_error when no
-    // answer arrives: refused or dropped connection, time-out, an answer over the size limit;
-    // FetchInterrupted when the program quits meanwhile.
+    // The body the server sent, whatever its HTTP status, its content coding undone. Throws
+    // std::runtime_error when no usable answer arrives: refused or dropped connection, time-out,
+    // a move off the http service, an answer over the size limit (before or after decoding), a
+    // body that fails to decode or is not text; FetchInterrupted when the program quits meanwhile.
     QByteArray OpenURL(const QUrl& address);
 
     // Ends a running request; nothing happens when none runs.

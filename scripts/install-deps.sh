@@ -5,7 +5,7 @@
 set -euo pipefail
 what=${1:-run}
 
-packages=(build-essential cmake pkg-config qt6-base-dev libmpv-dev ffmpeg)
+packages=(build-essential cmake pkg-config qt6-base-dev zlib1g-dev libmpv-dev ffmpeg)
 if [ "$what" = test ]; then
   packages+=(xvfb xauth locales desktop-file-utils clang libclang-rt-14-dev)
 fi

@@ -22,6 +22,7 @@ using namespace movarin;
 using namespace movarin::online;
 
 Q_DECLARE_METATYPE(movarin::online::Message)
+Q_DECLARE_METATYPE(QList<movarin::online::Message>)
 
 namespace {
 
@@ -66,7 +67,9 @@ struct Outside {
         OnlineSeams s;
         s.isOnline = [this] { return online; };
         s.defaultBrowser = [this] { return browser; };
-        s.launch = [this](const QString& p, const QString& a) { launched.append({p, a}); };
+        s.launch = [this](const QString& p, const QStringList& a) {
+            launched.append(QStringList{p} + a);
+        };
         s.show = [this](Message m) {
             shown.append(m);
             return answerYes;
@@ -138,14 +141,24 @@ private slots:
             ++lookups;
             return command;
         };
-        QCOMPARE(Module1::get_default_browser(source), QString());
-        QCOMPARE(Module1::get_default_browser(source), QString());
+        QCOMPARE(Module1::get_default_browser(source).program, QString());
+        QCOMPARE(Module1::get_default_browser(source).program, QString());
         QCOMPARE(lookups, 2); // nothing found: every call looks again
         command = QStringLiteral("\"/opt/b/browse\" --new %u");
-        QCOMPARE(Module1::get_default_browser(source), QStringLiteral("/opt/b/browse"));
+        const Browser found = Module1::get_default_browser(source);
+        QCOMPARE(found.program, QStringLiteral("/opt/b/browse"));
+        // A registry-style command line: its options are not read, the address goes alone.
+        QCOMPARE(found.argumentsFor("x.com"), QStringList{"x.com"});
         command = QStringLiteral("/usr/bin/other");
-        QCOMPARE(Module1::get_default_browser(source), QStringLiteral("/opt/b/browse"));
+        QCOMPARE(Module1::get_default_browser(source).program, QStringLiteral("/opt/b/browse"));
         QCOMPARE(lookups, 3);
+        // A desktop entry's arguments are kept with the cached program.
+        Module1::browser_path.clear();
+        BrowserCommand entry(QStringLiteral("\"/opt/My Web/run\""));
+        entry.arguments = {"--new-window", "%u"};
+        QCOMPARE(Module1::get_default_browser([&] { return entry; }).program, "/opt/My Web/run");
+        QCOMPARE(Module1::get_default_browser(source).argumentsFor("x.com"),
+                 (QStringList{"--new-window", "x.com"}));
         Module1::browser_path.clear();
         // The lookup has no trap of its own.
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, Module1::get_default_browser([]() -> QString {
@@ -187,23 +200,106 @@ private slots:
             QCOMPARE(*found, value);
     }
 
+    // Exec values as a desktop file writes them: the key file's escapes come off first, then
+    // the quoting. `refused`: a line that must not be run.
     void splitExec_data() {
-        QTest::addColumn<QString>("exec");
+        QTest::addColumn<QByteArray>("written");
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("field code") << "browse %u" << QStringList{"browse"};
-        QTest::newRow("quoted program") << "\"/opt/My Web/run\" --new-window %U"
-                                        << QStringList{"/opt/My Web/run", "--new-window"};
-        QTest::newRow("codes inside, %%")
-            << "browse --url=%u 100%% %i %c" << QStringList{"browse", "--url=", "100%"};
-        QTest::newRow("escaped quote") << "\"a\\\"b\" c" << QStringList{"a\"b", "c"};
-        QTest::newRow("blanks and tabs") << "  browse \t -x  " << QStringList{"browse", "-x"};
-        QTest::newRow("empty quoted argument") << "browse \"\"" << QStringList{"browse", ""};
-        QTest::newRow("nothing") << "  " << QStringList{};
+        const QStringList refused{"(refused)"};
+        QTest::newRow("field code") << QByteArray("browse %u") << QStringList{"browse", "%u"};
+        QTest::newRow("a list of files")
+            << QByteArray("fooview %F") << QStringList{"fooview", "%F"};
+        QTest::newRow("quoted program, option")
+            << QByteArray("\"/opt/My Web/run\" --new-window %U")
+            << QStringList{"/opt/My Web/run", "--new-window", "%U"};
+        QTest::newRow("sh -c") << QByteArray("sh -c \"exec browse --x \\\\$0\" %u")
+                               << QStringList{"sh", "-c", "exec browse --x $0", "%u"};
+        QTest::newRow("env with an assignment")
+            << QByteArray("/usr/bin/env FOO=1 /usr/bin/browse %u")
+            << QStringList{"/usr/bin/env", "FOO=1", "/usr/bin/browse", "%u"};
+        QTest::newRow("quoted argument with blanks")
+            << QByteArray("browse \"--profile=/home/u/My Profile\" %u")
+            << QStringList{"browse", "--profile=/home/u/My Profile", "%u"};
+        QTest::newRow("escaped quote")
+            << QByteArray("\"/opt/a\\\"b/browse\" %u") << QStringList{"/opt/a\"b/browse", "%u"};
+        // Four backslashes in the file stand for one literal backslash in a quoted argument.
+        QTest::newRow("literal backslash")
+            << QByteArray("x \"a\\\\\\\\b\"") << QStringList{"x", "a\\b"};
+        QTest::newRow("literal dollar")
+            << QByteArray("x \"\\\\$HOME\"") << QStringList{"x", "$HOME"};
+        QTest::newRow("escaped backtick")
+            << QByteArray("x \"\\`id\\`\"") << QStringList{"x", "`id`"};
+        QTest::newRow("other backslash kept")
+            << QByteArray("x \"a\\\\qb\"") << QStringList{"x", "a\\qb"};
+        QTest::newRow("quotes inside a word")
+            << QByteArray("x --class=\"A B\"c") << QStringList{"x", "--class=A Bc"};
+        QTest::newRow("%% and codes inside")
+            << QByteArray("browse --url=%u 100%% %i %c")
+            << QStringList{"browse", "--url=%u", "100%%", "%i", "%c"};
+        QTest::newRow("blanks, tabs, \\s")
+            << QByteArray("  browse \t -x\\s-y  ") << QStringList{"browse", "-x", "-y"};
+        QTest::newRow("empty quoted argument")
+            << QByteArray("browse \"\"") << QStringList{"browse", ""};
+        QTest::newRow("nothing") << QByteArray("  ") << QStringList{};
+        QTest::newRow("unclosed quote") << QByteArray("browse \"--x %u") << refused;
+        QTest::newRow("unknown field code") << QByteArray("browse %z") << refused;
+        QTest::newRow("lone percent") << QByteArray("browse 100%") << refused;
+        QTest::newRow("single quotes") << QByteArray("sh -c 'browse x' %u") << refused;
+        QTest::newRow("unquoted backslash") << QByteArray("browse a\\\\ b") << refused;
+        QTest::newRow("unquoted backtick") << QByteArray("browse `id`") << refused;
     }
     void splitExec() {
-        QFETCH(QString, exec);
+        QFETCH(QByteArray, written);
         QFETCH(QStringList, arguments);
-        QCOMPARE(split_exec(exec), arguments);
+        const std::optional<QString> exec =
+            key_file_value(QString::fromUtf8("[Desktop Entry]\nExec=" + written + "\n"),
+                           u"Desktop Entry", u"Exec");
+        QVERIFY(exec);
+        const std::optional<QStringList> split = split_exec(*exec);
+        QCOMPARE(split.has_value(), arguments != QStringList{"(refused)"});
+        if (split)
+            QCOMPARE(*split, arguments);
+    }
+
+    void expandFieldCodes_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QStringList>("expanded");
+        const QString a = "x.com";
+        QTest::newRow("%u") << QStringList{"--new-window", "%u"} << a
+                            << QStringList{"--new-window", a};
+        QTest::newRow("%U %f %F alike")
+            << QStringList{"%U", "%f", "%F"} << a << QStringList{a, a, a};
+        QTest::newRow("inside an argument")
+            << QStringList{"--url=%u"} << a << QStringList{"--url=x.com"};
+        QTest::newRow("no code: appended")
+            << QStringList{"--new-window"} << a << QStringList{"--new-window", a};
+        QTest::newRow("address stays one argument")
+            << QStringList{"%u", "-x"} << "a b\"c %u" << QStringList{"a b\"c %u", "-x"};
+        QTest::newRow("sh -c: the address is $0")
+            << QStringList{"-c", "exec browse \"$0\"", "%u"} << a
+            << QStringList{"-c", "exec browse \"$0\"", a};
+        QTest::newRow("%i with an icon")
+            << QStringList{"%i", "%u"} << a << QStringList{"--icon", "web", a};
+        QTest::newRow("%c one argument, expanded once")
+            << QStringList{"%c", "%u"} << a << QStringList{"My %u Web", a};
+        QTest::newRow("%k") << QStringList{"--entry=%k", "%k"} << a
+                            << QStringList{"--entry=/apps/w.desktop", "/apps/w.desktop", a};
+        QTest::newRow("%%") << QStringList{"100%%", "%%u"} << a << QStringList{"100%", "%u", a};
+        QTest::newRow("deprecated codes vanish")
+            << QStringList{"%d", "%D", "%n", "%N", "%v", "%m", "x%dy", "%u"} << a
+            << QStringList{"xy", a};
+        QTest::newRow("empty argument kept") << QStringList{""} << a << QStringList{"", a};
+    }
+    void expandFieldCodes() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, address);
+        QFETCH(QStringList, expanded);
+        QCOMPARE(expand_field_codes(arguments, address, {"web", "My %u Web", "/apps/w.desktop"}),
+                 expanded);
+        // Without an icon or an entry file those codes leave nothing behind.
+        if (arguments.startsWith("%i"))
+            QCOMPARE(expand_field_codes(arguments, address, {}), QStringList{address});
     }
 
     void desktopIdPaths() {
@@ -236,10 +332,19 @@ private slots:
         FakeDesktop d;
         const QString browse = d.bin("browse");
         d.list(d.dirs.configHome + "/mimeapps.list", "gone.desktop;browse.desktop;");
-        d.entry("browse.desktop", "Exec=browse --new-window %u\n");
-        const QString command = http_handler_command(d.dirs);
-        QCOMPARE(command, '"' + browse + "\" --new-window");
-        QCOMPARE(executable_from_command(command, u'/'), browse);
+        d.entry("browse.desktop", "Name=Web\nName[de]=Netz\nIcon=web\n"
+                                  "Exec=browse --new-window \"--class=A B\" %u\n");
+        const std::optional<BrowserCommand> command = http_handler_command(d.dirs);
+        QVERIFY(command);
+        QCOMPARE(command->commandLine, '"' + browse + '"');
+        QCOMPARE(executable_from_command(command->commandLine, u'/'), browse);
+        QCOMPARE(command->arguments, (QStringList{"--new-window", "--class=A B", "%u"}));
+        QCOMPARE(command->fields.icon, QStringLiteral("web"));
+        QCOMPARE(command->fields.entryFile, d.dirs.dataHome + "/applications/browse.desktop");
+    }
+
+    static QString commandOf(const XdgDirs& dirs) {
+        return http_handler_command(dirs).value_or(BrowserCommand()).commandLine;
     }
 
     void handlerPrecedence() {
@@ -251,13 +356,13 @@ private slots:
         d.entry("vendor/xfce.desktop", "Exec=" + xfce.toUtf8() + " %u\n");
         d.entry("system.desktop", "Exec=system-browse\n");
         d.list(d.dirs.configDirs[0] + "/mimeapps.list", "system.desktop");
-        QCOMPARE(http_handler_command(d.dirs), '"' + system + '"'); // no user choice
+        QCOMPARE(commandOf(d.dirs), '"' + system + '"'); // no user choice
         d.list(d.dirs.configHome + "/mimeapps.list", "user.desktop");
-        QCOMPARE(http_handler_command(d.dirs), '"' + user + '"'); // the user's before the system's
+        QCOMPARE(commandOf(d.dirs), '"' + user + '"'); // the user's before the system's
         d.list(d.dirs.configHome + "/xfce-mimeapps.list", "vendor-xfce.desktop");
-        QCOMPARE(http_handler_command(d.dirs), '"' + user + '"'); // not this desktop
+        QCOMPARE(commandOf(d.dirs), '"' + user + '"'); // not this desktop
         d.dirs.desktops = {"xfce"};
-        QCOMPARE(http_handler_command(d.dirs), '"' + xfce + '"');
+        QCOMPARE(commandOf(d.dirs), '"' + xfce + '"');
     }
 
     void handlerSkipsWhatCannotRun() {
@@ -267,12 +372,25 @@ private slots:
         d.entry("missing.desktop", "Exec=no-such-program %u\n");
         d.entry("relative.desktop", "Exec=bin/good\n");
         d.entry("noexec.desktop", "Name=x\n");
-        const QByteArray bad = "hidden.desktop;missing.desktop;relative.desktop;noexec.desktop";
+        // A program whose path holds a double quote: the cut would name another program.
+        const QString quoted = d.bin("we\"ird");
+        d.entry("quote.desktop",
+                "Exec=\"" + QString(quoted).replace("\"", "\\\"").toUtf8() + "\" %u\n");
+        d.entry("assignment.desktop", "Exec=FOO=1 good %u\n");
+        d.entry("unknown-code.desktop", "Exec=good %z\n");
+        d.entry("unclosed.desktop", "Exec=good \"--x %u\n");
+        d.entry("shell-quotes.desktop", "Exec=good 'a b'\n");
+        const QByteArray bad = "hidden.desktop;missing.desktop;relative.desktop;noexec.desktop;"
+                               "quote.desktop;assignment.desktop;unknown-code.desktop;"
+                               "unclosed.desktop;shell-quotes.desktop";
         d.list(d.dirs.configHome + "/mimeapps.list", bad);
-        QCOMPARE(http_handler_command(d.dirs), QString());
+        QCOMPARE(http_handler_command(d.dirs).has_value(), false);
         d.entry("spaced.desktop", "Exec=\"" + good.toUtf8() + "\" --profile /a/b c %u\n");
         d.list(d.dirs.configHome + "/mimeapps.list", bad + ";spaced.desktop");
-        QCOMPARE(executable_from_command(http_handler_command(d.dirs), u'/'), good);
+        const std::optional<BrowserCommand> command = http_handler_command(d.dirs);
+        QVERIFY(command);
+        QCOMPARE(executable_from_command(command->commandLine, u'/'), good);
+        QCOMPARE(command->arguments, (QStringList{"--profile", "/a/b", "c", "%u"}));
     }
 
     void trimBlanks() {
@@ -479,6 +597,99 @@ private slots:
         if (launched)
             QCOMPARE(outside.launched[0],
                      (QStringList{outside.browser, server.base() + "/clips/Movarin/update.php"}));
+        QVERIFY(!check.StillExecuting());
+    }
+
+    // What the version address answers, and how the check ends. In headers, $BASE and $PORT
+    // stand for the local server. `failure`: part of the recorded error; empty when none.
+    void fetchRules_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QList<Message>>("shown");
+        QTest::addColumn<int>("requests");
+        using M = Message;
+        const QList<M> none, latest{M::Latest}, prompt{M::UpdatePrompt};
+        const QString moved = "which is not the same http service";
+        const QByteArray gz = "Content-Encoding: gzip\r\n";
+        QTest::newRow("move on the same service")
+            << 302 << QByteArray("Location: /moved/version.txt\r\n") << QByteArray() << "" << prompt
+            << 2;
+        QTest::newRow("absolute move on the same service")
+            << 301 << QByteArray("Location: $BASE/moved/version.txt\r\n") << QByteArray() << ""
+            << prompt << 2;
+        QTest::newRow("move to file:") << 302 << QByteArray("Location: file:///etc/hostname\r\n")
+                                       << QByteArray() << moved << none << 1;
+        QTest::newRow("move to another host")
+            << 302 << QByteArray("Location: http://localhost:$PORT/moved/version.txt\r\n")
+            << QByteArray() << moved << none << 1;
+        QTest::newRow("move to https")
+            << 307 << QByteArray("Location: https://127.0.0.1:$PORT/moved/version.txt\r\n")
+            << QByteArray() << moved << none << 1;
+        QTest::newRow("move to another port")
+            << 302 << QByteArray("Location: http://127.0.0.1:1/moved/version.txt\r\n")
+            << QByteArray() << moved << none << 1;
+        QTest::newRow("gzip") << 200 << gz << gzipped("1.4") << "" << prompt << 1;
+        QTest::newRow("x-gzip") << 200 << QByteArray("Content-Encoding: X-Gzip\r\n")
+                                << gzipped("1.3") << "" << latest << 1;
+        QTest::newRow("deflate, zlib stream") << 200 << QByteArray("Content-Encoding: deflate\r\n")
+                                              << qCompress("1.4").mid(4) << "" << prompt << 1;
+        QTest::newRow("deflate, bare") << 200 << QByteArray("Content-Encoding: deflate\r\n")
+                                       << gzipped("1.4").mid(10).chopped(8) << "" << prompt << 1;
+        QTest::newRow("gzip cut short")
+            << 200 << gz << gzipped(QByteArray(4000, '1')).chopped(12) << "cut short" << none << 1;
+        QByteArray corrupt = gzipped("1.4");
+        corrupt[11] = char(corrupt[11] ^ 0x5a);
+        QTest::newRow("gzip corrupt") << 200 << gz << corrupt << "corrupt" << none << 1;
+        QTest::newRow("not gzip at all")
+            << 200 << gz << QByteArray("1.4") << "corrupt" << none << 1;
+        QTest::newRow("gzip then more") << 200 << gz << gzipped("1.4") + "1.5"
+                                        << "followed by other data" << none << 1;
+        QTest::newRow("gzip bomb") << 200 << gz << gzipped(QByteArray(kMaxVersionBytes + 1, '1'))
+                                   << "more than 1 MiB" << none << 1;
+        QTest::newRow("gzip of exactly 1 MiB")
+            << 200 << gz << gzipped(QByteArray(kMaxVersionBytes, '1')) << "" << prompt << 1;
+        QTest::newRow("a coding not asked for")
+            << 200 << QByteArray("Content-Encoding: br\r\n") << QByteArray("1.4")
+            << "content coding" << none << 1;
+        QTest::newRow("NUL byte") << 200 << QByteArray() << QByteArray("1.4\0", 4) << "not text"
+                                  << none << 1;
+        QTest::newRow("escape character")
+            << 200 << QByteArray() << QByteArray("\x1b[31m1.4") << "not text" << none << 1;
+        QTest::newRow("CR LF is text")
+            << 200 << QByteArray() << QByteArray("1.3\r\n") << "" << latest << 1;
+        QTest::newRow("tab, form feed, 8-bit")
+            << 200 << QByteArray() << QByteArray("\t1.3\f\xe9") << "" << latest << 1;
+        QTest::newRow("400 page is an answer")
+            << 400 << QByteArray() << QByteArray("7") << "" << prompt << 1;
+        QTest::newRow("503 page is an answer")
+            << 503 << QByteArray() << QByteArray("<html>busy</html>") << "" << latest << 1;
+    }
+    void fetchRules() {
+        QFETCH(int, status);
+        QFETCH(QByteArray, headers);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, failure);
+        QFETCH(QList<Message>, shown);
+        QFETCH(int, requests);
+        LocalHttpServer server;
+        QVERIFY(server.listening());
+        const QString port = server.base().section(u':', -1);
+        headers.replace("$BASE", server.base().toUtf8()).replace("$PORT", port.toUtf8());
+        server.route("/clips/Movarin/version.txt", status, headers, body);
+        server.answer(200, "1.4"); // wherever a followed move leads
+        QTemporaryDir appDir;
+        writeFile(appDir.filePath("version.txt"), "1.3");
+        Outside outside;
+        UpdateCheck check(server.base(), appDir.path(), outside.seams());
+        const QString error = failureOf(check);
+        if (failure.isEmpty())
+            QCOMPARE(error, QString());
+        else
+            QVERIFY2(error.contains(failure), qPrintable(error));
+        QCOMPARE(outside.shown, shown);
+        QCOMPARE(server.requests(), requests);
         QVERIFY(!check.StillExecuting());
     }
 

@@ -33,6 +33,10 @@ public:
         m_body = std::move(body);
         m_sendLength = sendLength;
     }
+    // A different answer for one path; `headers` are whole lines, each ending in CR LF.
+    void route(const QString& path, int status, QByteArray headers, QByteArray body) {
+        m_routes.insert(path, {status, std::move(headers), std::move(body)});
+    }
     // The body goes out one byte per interval, the way a stalling server sends it.
     void trickle(int intervalMs) { m_trickleMs = intervalMs; }
     // Held requests get no answer until release().
@@ -56,14 +60,30 @@ private:
                 buffer += socket->readAll();
                 if (!buffer.contains("\r\n\r\n"))
                     return;
-                m_paths.append(QString::fromLatin1(buffer.split(' ').value(1)));
+                const QString path = QString::fromLatin1(buffer.split(' ').value(1));
+                m_paths.append(path);
                 m_buffers.remove(socket);
-                if (m_hold)
+                if (m_routes.contains(path))
+                    respondRoute(socket, m_routes.value(path));
+                else if (m_hold)
                     m_held.append(socket);
                 else
                     respond(socket);
             });
         }
+    }
+
+    struct Route {
+        int status = 200;
+        QByteArray headers;
+        QByteArray body;
+    };
+
+    static void respondRoute(QTcpSocket* socket, const Route& route) {
+        socket->write("HTTP/1.1 " + QByteArray::number(route.status) +
+                      " Answer\r\nConnection: close\r\n" + route.headers + "Content-Length: " +
+                      QByteArray::number(route.body.size()) + "\r\n\r\n" + route.body);
+        socket->disconnectFromHost();
     }
 
     void respond(QTcpSocket* socket) {
@@ -99,8 +119,28 @@ private:
     int m_trickleMs = 0;
     QList<QPointer<QTcpSocket>> m_held;
     QHash<QTcpSocket*, QByteArray> m_buffers;
+    QHash<QString, Route> m_routes;
     QStringList m_paths;
 };
+
+// `data` as a gzip member: qCompress's zlib stream without its wrapping, in a gzip frame.
+inline QByteArray gzipped(const QByteArray& data) {
+    const QByteArray zlib = qCompress(data, 9).mid(4); // drops qCompress's length prefix
+    quint32 crc = 0xffffffffu;
+    for (const char c : data) {
+        crc ^= uchar(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    crc = ~crc;
+    QByteArray out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\xff", 10);
+    out += zlib.mid(2, zlib.size() - 6); // the deflate data between header and checksum
+    for (const quint32 word : {crc, quint32(data.size())}) {
+        for (int i = 0; i < 4; ++i)
+            out += char((word >> (8 * i)) & 0xff);
+    }
+    return out;
+}
 
 // A port on 127.0.0.1 where nothing listens.
 inline quint16 closed_port() {

@@ -28,8 +28,8 @@ QString readFile(const QString& path) {
 
 struct Launches {
     QList<QStringList> calls;
-    void operator()(const QString& program, const QString& argument) {
-        calls.append({program, argument});
+    void operator()(const QString& program, const QStringList& arguments) {
+        calls.append(QStringList{program} + arguments);
     }
 };
 
@@ -89,7 +89,9 @@ private slots:
         s.online.launch = std::ref(launches);
         frmplayer window(std::move(s));
         window.mnuwebsite->trigger();
-        const QList<QStringList> expected{{bin + "/fake-browser", EXPECTED_WEB_DOMAIN}};
+        // Its own options are kept, the address takes the place of %u.
+        const QList<QStringList> expected{
+            {bin + "/fake-browser", "--new-window", EXPECTED_WEB_DOMAIN}};
         QCOMPARE(launches.calls, expected);
         // Found once, kept for the process: a changed desktop is not looked at again.
         QVERIFY(QFile::remove(desktop.filePath("config/mimeapps.list")));
@@ -102,6 +104,73 @@ private slots:
         Module1::browser_path.clear();
         window.mnuwebsite->trigger();
         QCOMPARE(launches.calls.size(), 2);
+        QVERIFY(!QFile::exists(logFile()));
+    }
+
+    // View Website really starts what the desktop entry says. $DIR stands for the fake
+    // desktop's folder in the entry and in the recorded lines.
+    void websiteStartsTheEntrysCommand_data() {
+        QTest::addColumn<QByteArray>("exec");
+        QTest::addColumn<QString>("recordFile");
+        QTest::addColumn<QStringList>("recorded");
+        const QString site = EXPECTED_WEB_DOMAIN;
+        QTest::newRow("own arguments plus the address")
+            << QByteArray("fake-browser --new-window \"--profile=$DIR/My Profile\" 100%% %u")
+            << "argv.txt"
+            << QStringList{"mark=", "[--new-window]", "[--profile=$DIR/My Profile]", "[100%]",
+                           "[" + site + "]"};
+        QTest::newRow("env with an assignment")
+            << QByteArray("/usr/bin/env MOVARIN_MARK=1 fake-browser %U") << "argv.txt"
+            << QStringList{"mark=1", "[" + site + "]"};
+        QTest::newRow("quoted program with a blank, no field code")
+            << QByteArray("\"$DIR/My Apps/fake-browser\" --x") << "argv.txt"
+            << QStringList{"mark=", "[--x]", "[" + site + "]"};
+        // The file holds \\$0: one backslash after the key file's escapes, then the quoting.
+        QTest::newRow("sh -c runs its quoted string")
+            << QByteArray("sh -c \"echo ran \\\\$0 >'$DIR/sh.txt'\" %u") << "sh.txt"
+            << QStringList{"ran " + site};
+    }
+    void websiteStartsTheEntrysCommand() {
+        QFETCH(QByteArray, exec);
+        QFETCH(QString, recordFile);
+        QFETCH(QStringList, recorded);
+        QTemporaryDir desktop;
+        const QString dir = desktop.path();
+        const QByteArray browser = "#!/bin/sh\nout='" + dir.toUtf8() +
+                                   "/argv.txt'\n{ printf 'mark=%s\\n' \"$MOVARIN_MARK\"; "
+                                   "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } "
+                                   ">\"$out.part\" && mv \"$out.part\" \"$out\"\n";
+        writeFile(dir + "/bin/fake-browser", browser, true);
+        writeFile(dir + "/My Apps/fake-browser", browser, true);
+        writeFile(dir + "/config/mimeapps.list",
+                  "[Default Applications]\nx-scheme-handler/http=fake.desktop;\n");
+        writeFile(dir + "/share/applications/fake.desktop",
+                  "[Desktop Entry]\nType=Application\nExec=" + exec.replace("$DIR", dir.toUtf8()) +
+                      "\n");
+        // What the broken reading ran: a file named like the address in the current folder.
+        const QString cwd = dir + "/cwd";
+        writeFile(cwd + "/" + EXPECTED_WEB_DOMAIN,
+                  "#!/bin/sh\ntouch '" + dir.toUtf8() + "/wrong'\n", true);
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(cwd));
+        qputenv("XDG_CONFIG_HOME", (dir + "/config").toUtf8());
+        qputenv("XDG_CONFIG_DIRS", (dir + "/none").toUtf8());
+        qputenv("XDG_DATA_HOME", (dir + "/share").toUtf8());
+        qputenv("XDG_DATA_DIRS", (dir + "/none").toUtf8());
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", (dir + "/bin:").toUtf8() + path);
+
+        {
+            frmplayer window(setup());
+            window.mnuwebsite->trigger();
+        }
+        QDir::setCurrent(before);
+        qputenv("PATH", path);
+        const QString record = dir + "/" + recordFile;
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(record).endsWith(u'\n'), 20000);
+        QCOMPARE(readFile(record).split(u'\n', Qt::SkipEmptyParts),
+                 recorded.replaceInStrings("$DIR", dir));
+        QVERIFY(!QFile::exists(dir + "/wrong"));
         QVERIFY(!QFile::exists(logFile()));
     }
 
