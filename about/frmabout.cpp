@@ -1,5 +1,7 @@
 #include "about/frmabout.h"
 
+#include "common/twips.h"
+
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -97,18 +99,18 @@ frmabout::frmabout(QWidget* owner, double twipsPerPixelX, double twipsPerPixelY)
 }
 
 QRect frmabout::pixelRect(float left, float top, float width, float height) const {
-    return QRect(twips_to_pixels(left, m_tppX), twips_to_pixels(top, m_tppY),
-                 twips_to_pixels(width, m_tppX), twips_to_pixels(height, m_tppY));
+    return QRect(twips::to_pixels(left, m_tppX), twips::to_pixels(top, m_tppY),
+                 twips::to_pixels(width, m_tppX), twips::to_pixels(height, m_tppY));
 }
 
 void frmabout::setLeft(float twips) {
-    const int x = twips_to_pixels(twips, m_tppX);
+    const int x = twips::to_pixels(twips, m_tppX);
     m_left = twips;
     move(x, pos().y());
 }
 
 void frmabout::setTop(float twips) {
-    const int y = twips_to_pixels(twips, m_tppY);
+    const int y = twips::to_pixels(twips, m_tppY);
     m_top = twips;
     move(pos().x(), y);
 }

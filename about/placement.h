@@ -27,8 +27,4 @@ struct TwipsPoint {
 TwipsPoint form_load_position(const OwnerTwips& owner, float width = kFormWidth,
                               float height = kFormHeight);
 
-// Twips to whole pixels, half a pixel away from zero. Throws std::overflow_error when the result
-// is not a finite number that a window coordinate can hold.
-int twips_to_pixels(float twips, double twips_per_pixel);
-
 } // namespace movarin::about

@@ -22,7 +22,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <stdexcept>
 #include <vector>
 
 namespace movarin {
@@ -168,8 +167,6 @@ void frmplayer::setHeight(float value) {
 void frmplayer::applyGeometry() {
     const auto position = twips::frame_position(m_twips, m_tppX, m_tppY);
     const auto area = twips::video_area(m_twips, m_tppX, m_tppY);
-    if (area.width > QWIDGETSIZE_MAX || area.height > QWIDGETSIZE_MAX)
-        throw std::overflow_error("Overflow");
     move(position.x, position.y);
     m_videoArea->setFixedSize(area.width, area.height);
 }

@@ -1,13 +1,8 @@
 #include "app/twips.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace movarin::twips {
-
-int to_pixels(double twips, double twips_per_pixel) {
-    return static_cast<int>(std::lround(twips / twips_per_pixel));
-}
 
 WindowTwips design_window(double tpp_x, double tpp_y) {
     return {0.0f, 0.0f, static_cast<float>(kDesignVideoWidth * tpp_x),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/twips.h"
+
 // The window's own position and size are kept in twips (1440 to the inch), as single-precision
 // numbers; the video area below the menu bar is what the twips size stands for.
 namespace movarin::twips {
@@ -10,10 +12,6 @@ inline constexpr float kHomeTop = 2000.0f;
 inline constexpr float kMenuAllowance = 650.0f;
 inline constexpr int kDesignVideoWidth = 380;
 inline constexpr int kDesignVideoHeight = 311;
-
-inline double per_pixel(double logical_dpi) {
-    return 1440.0 / logical_dpi;
-}
 
 struct PixelPoint {
     int x = 0;
@@ -34,12 +32,10 @@ struct WindowTwips {
     float height = 0;
 };
 
-// Twips to whole pixels, rounding half away from zero.
-int to_pixels(double twips, double twips_per_pixel);
-
 // The window as designed: a 380 x 311 px video area, not yet placed.
 WindowTwips design_window(double tpp_x, double tpp_y);
 
+// Both throw std::overflow_error("Overflow") for a value no window can take.
 PixelPoint frame_position(const WindowTwips& window, double tpp_x, double tpp_y);
 
 // Width / tpp by (Height - 650) / tpp, never negative.

@@ -15,6 +15,7 @@ It writes, beside itself:
     icons/movarin.svg    the scalable icon
 """
 
+import re
 import shutil
 import struct
 import subprocess
@@ -56,6 +57,15 @@ BWWBBWWWWWWWWWWWB...............
 .....BWWWWWWWB..................
 .....BBBBBBBBB..................
 """
+
+
+def version_text():
+    """The version as the user sees it, "1.00", from the project version in CMakeLists.txt."""
+    cmake = (HERE.parent / "CMakeLists.txt").read_text()
+    found = re.search(r"project\(\w+ VERSION (\d+)\.(\d+)", cmake)
+    if not found:
+        sys.exit("make-art: no project version in CMakeLists.txt")
+    return f"{int(found.group(1))}.{int(found.group(2)):02d}"
 
 
 def run(*args, stdout=None):
@@ -178,8 +188,11 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
 
+        # The picture says the version, so it is drawn from the project's one version.
+        drawing = tmp / "about.svg"
+        drawing.write_text((ART / "about.svg").read_text().replace("@VERSION@", version_text()))
         about = tmp / "about.png"
-        run("rsvg-convert", str(ART / "about.svg"), "-o", str(about))
+        run("rsvg-convert", str(drawing), "-o", str(about))
         run("convert", str(about), "-strip", "-quality", "92", str(HERE / "about.jpg"))
 
         ok = tmp / "ok.png"

@@ -1,6 +1,7 @@
 #include "about/frmabout.h"
 #include "about/placement.h"
 #include "about_driver.h"
+#include "common/twips.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -117,7 +118,7 @@ void TestAbout::pixels_data() {
 void TestAbout::pixels() {
     QFETCH(float, twips);
     QFETCH(double, tpp);
-    QTEST(twips_to_pixels(twips, tpp), "expected");
+    QTEST(movarin::twips::to_pixels(twips, tpp), "expected");
 }
 
 void TestAbout::pixelsOutOfRange_data() {
@@ -134,7 +135,7 @@ void TestAbout::pixelsOutOfRange_data() {
 void TestAbout::pixelsOutOfRange() {
     QFETCH(float, twips);
     QFETCH(double, tpp);
-    QVERIFY_THROWS_EXCEPTION(std::overflow_error, twips_to_pixels(twips, tpp));
+    QVERIFY_THROWS_EXCEPTION(std::overflow_error, movarin::twips::to_pixels(twips, tpp));
 }
 
 void TestAbout::layout() {

@@ -1,10 +1,11 @@
-// What an install puts on a desktop: the program, its desktop entry and its icons; and the
-// committed Windows icon file.
+// What an install puts on a desktop: the program, its desktop entry, metainfo, manual page and
+// icons, all carrying the one project version; and the committed Windows icon file.
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -29,6 +30,27 @@ QString run(const QString& program, const QStringList& arguments, int* exitCode 
     return QString::fromLocal8Bit(process.readAll());
 }
 
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// "1.00" from the project() line of CMakeLists.txt, worked out here on its own: major, a point,
+// the minor number in two digits.
+QString projectVersionText() {
+    const QString cmake =
+        QString::fromUtf8(contents(QStringLiteral(MOVARIN_SOURCE_DIR "/CMakeLists.txt")));
+    const auto match =
+        QRegularExpression(QStringLiteral(R"(project\(\w+ VERSION (\d+)\.(\d+))")).match(cmake);
+    if (!match.hasMatch())
+        return {};
+    return QStringLiteral("%1.%2")
+        .arg(match.captured(1).toInt())
+        .arg(match.captured(2).toInt(), 2, 10, QChar(u'0'));
+}
+
+constexpr char kAppStreamId[] = "com.movarinplayer.movarin";
+
 } // namespace
 
 class TestAboutInstall : public QObject {
@@ -37,6 +59,9 @@ private slots:
     void initTestCase();
     void executable();
     void desktopEntry();
+    void oneVersionEverywhere();
+    void metainfo();
+    void manualPage();
     void icons_data();
     void icons();
     void windowsIcon();
@@ -88,6 +113,84 @@ void TestAboutInstall::desktopEntry() {
     int code = -1;
     const QString out = run(validator, {path}, &code);
     QVERIFY2(code == 0 && out.trimmed().isEmpty(), qPrintable(out));
+}
+
+void TestAboutInstall::oneVersionEverywhere() {
+    const QString version = projectVersionText();
+    QVERIFY(!version.isEmpty());
+    QCOMPARE(run(m_prefix.filePath(QStringLiteral("bin/movarin")), {QStringLiteral("--version")}),
+             QStringLiteral("Movarin %1\n").arg(version));
+    QCOMPARE(QString::fromLatin1(contents(m_prefix.filePath(QStringLiteral("bin/version.txt")))),
+             version);
+
+    const QString metainfo = QString::fromUtf8(contents(
+        m_prefix.filePath(QStringLiteral("share/metainfo/%1.metainfo.xml").arg(kAppStreamId))));
+    QVERIFY(metainfo.contains(QStringLiteral("<release version=\"%1\"").arg(version)));
+    const QString manual =
+        QString::fromUtf8(contents(m_prefix.filePath(QStringLiteral("share/man/man1/movarin.1"))));
+    QVERIFY(manual.startsWith(QStringLiteral(".TH MOVARIN 1 ")));
+    QVERIFY(manual.section(u'\n', 0, 0).contains(QStringLiteral("\"Movarin %1\"").arg(version)));
+
+    // What a Windows build would carry, made from the same number.
+    const QString rc =
+        QString::fromUtf8(contents(QStringLiteral(MOVARIN_BINARY_DIR "/resources/movarin.rc")));
+    const QStringList parts = version.split(u'.');
+    const QString numeric =
+        QStringLiteral("%1, %2, 0, 0").arg(parts[0].toInt()).arg(parts[1].toInt());
+    QVERIFY2(rc.contains(QStringLiteral("FILEVERSION ") + numeric), qPrintable(rc));
+    QVERIFY(rc.contains(QStringLiteral("PRODUCTVERSION ") + numeric));
+    QVERIFY(rc.contains(QStringLiteral("VALUE \"FileVersion\", \"%1\"").arg(version)));
+    QVERIFY(rc.contains(QStringLiteral("VALUE \"ProductVersion\", \"%1\"").arg(version)));
+    QVERIFY(!rc.contains(u'@'));
+}
+
+void TestAboutInstall::metainfo() {
+    const QString path =
+        m_prefix.filePath(QStringLiteral("share/metainfo/%1.metainfo.xml").arg(kAppStreamId));
+    QVERIFY(QFileInfo(path).isFile());
+    const QString text = QString::fromUtf8(contents(path));
+    // It names the desktop entry that an install puts beside it.
+    QVERIFY(text.contains(
+        QStringLiteral("<launchable type=\"desktop-id\">movarin.desktop</launchable>")));
+    QVERIFY(QFileInfo(m_prefix.filePath(QStringLiteral("share/applications/movarin.desktop")))
+                .isFile());
+
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
+    QVERIFY2(!validator.isEmpty(), "appstreamcli is missing (appstream)");
+    int code = -1;
+    const QString out = run(validator,
+                            {QStringLiteral("validate"), QStringLiteral("--no-net"),
+                             QStringLiteral("--pedantic"), path},
+                            &code);
+    QVERIFY2(code == 0, qPrintable(out));
+    // Errors and warnings fail; notes ("I:", "P:") about style do not, but there are none today
+    // beyond the plain-http home page.
+    for (const QString& line : out.split(u'\n')) {
+        QVERIFY2(!line.startsWith(QStringLiteral("E:")) && !line.startsWith(QStringLiteral("W:")) &&
+                     !line.startsWith(QStringLiteral("P:")),
+                 qPrintable(out));
+    }
+}
+
+void TestAboutInstall::manualPage() {
+    const QString path = m_prefix.filePath(QStringLiteral("share/man/man1/movarin.1"));
+    QVERIFY(QFileInfo(path).isFile());
+    const QString groff = QStandardPaths::findExecutable(QStringLiteral("groff"));
+    QVERIFY2(!groff.isEmpty(), "groff is missing (groff-base)");
+    // -ww turns on every warning; a well-formed page gives none.
+    int code = -1;
+    QString out = run(groff,
+                      {QStringLiteral("-man"), QStringLiteral("-Tutf8"), QStringLiteral("-ww"),
+                       QStringLiteral("-z"), path},
+                      &code);
+    QVERIFY2(code == 0 && out.trimmed().isEmpty(), qPrintable(out));
+    out = run(groff, {QStringLiteral("-man"), QStringLiteral("-Tascii"), path}, &code);
+    QCOMPARE(code, 0);
+    out.remove(QRegularExpression(QStringLiteral(".\b"))); // overstrike for bold and underline
+    for (const char* wanted :
+         {"movarin - play a Flash Video file", "--version", "log.txt", "version.txt", "Ctrl+O"})
+        QVERIFY2(out.contains(QLatin1String(wanted)), wanted);
+    QVERIFY(!out.contains(u'@'));
 }
 
 void TestAboutInstall::icons_data() {

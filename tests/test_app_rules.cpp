@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <limits>
+#include <stdexcept>
 
 using namespace movarin;
 
@@ -122,6 +123,32 @@ private slots:
         QCOMPARE(twips::video_area({0, 0, 3840, 3530}, 12, 12), (twips::PixelSize{320, 240}));
         // A height below the allowance gives an empty area, never a negative one.
         QCOMPARE(twips::video_area({0, 0, 0, 100}, 15, 15), (twips::PixelSize{0, 0}));
+    }
+
+    // Too large for a window: refused before narrowing to int, which once turned 1e11 twips
+    // into a 0-pixel area.
+    void twipsOutOfRange_data() {
+        QTest::addColumn<float>("width");
+        QTest::addColumn<float>("height");
+        QTest::addColumn<float>("left");
+        QTest::newRow("1e11 twips wide") << 1e11f << 5315.f << 0.f;
+        QTest::newRow("1e11 twips high") << 5700.f << 1e11f << 0.f;
+        QTest::newRow("just past the widget limit") << 16777216.f * 15 << 5315.f << 0.f;
+        QTest::newRow("far to the left") << 5700.f << 5315.f << -1e11f;
+        QTest::newRow("infinite") << std::numeric_limits<float>::infinity() << 5315.f << 0.f;
+    }
+
+    void twipsOutOfRange() {
+        QFETCH(float, width);
+        QFETCH(float, height);
+        QFETCH(float, left);
+        const twips::WindowTwips window{left, 0, width, height};
+        QVERIFY_THROWS_EXCEPTION(std::overflow_error, {
+            twips::frame_position(window, 15, 15);
+            twips::video_area(window, 15, 15);
+        });
+        // The largest extent a widget takes still converts.
+        QCOMPARE(twips::video_area({0, 0, 16777215.f * 15, 5315}, 15, 15).width, 16777215);
     }
 
     void leadingNumber_data() {
