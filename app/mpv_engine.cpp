@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -470,10 +471,13 @@ struct MpvEngine::Impl {
     // A file emptied or cut short while it plays would be looped over in a tight loop, with
     // nothing to show; stop it and report it as unplayable instead.
     void checkForEmptyLoop() {
-        double cached = 0;
+        double time = 0;
         const bool hasData =
-            mpv_get_property(core.get(), "demuxer-cache-time", MPV_FORMAT_DOUBLE, &cached) >= 0;
-        if (!emptyLoops.restarted(hasData))
+            mpv_get_property(core.get(), "demuxer-cache-time", MPV_FORMAT_DOUBLE, &time) >= 0 ||
+            mpv_get_property(core.get(), "audio-pts", MPV_FORMAT_DOUBLE, &time) >= 0;
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        if (!emptyLoops.restarted(
+                hasData, std::chrono::duration_cast<std::chrono::milliseconds>(now).count()))
             return;
         emptyLoops.reset();
         const char* stop[] = {"stop", nullptr};

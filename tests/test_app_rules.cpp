@@ -1,6 +1,7 @@
 // Text and number rules of loading and size fitting, without any window.
 #include "app/movie_address.h"
 #include "app/path_bytes.h"
+#include "app/playback_state.h"
 #include "app/size_fitting.h"
 #include "app/start_up.h"
 #include "app/twips.h"
@@ -12,6 +13,8 @@
 using namespace movarin;
 
 namespace {
+// Playback restarts as (has data, milliseconds).
+using Restarts = QList<QPair<bool, int>>;
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -156,6 +159,39 @@ private slots:
         QCOMPARE(readable_path(from_path_bytes("a\xff"
                                                "b")),
                  QStringLiteral("a\ufffdb"));
+    }
+
+    // Restarts as (has data, milliseconds); the index of the one that gives the file up, or -1.
+    void emptyLoops_data() {
+        QTest::addColumn<Restarts>("restarts");
+        QTest::addColumn<int>("givenUpAt");
+        using R = Restarts;
+        QTest::newRow("tight empty loop") << R{{true, 0},   {false, 10}, {false, 12}, {false, 14},
+                                               {false, 16}, {false, 18}, {false, 20}}
+                                          << 5;
+        QTest::newRow("a short clip that loops fast")
+            << R{{true, 0}, {true, 40}, {true, 80}, {true, 120}, {true, 160}, {true, 200}} << -1;
+        QTest::newRow("data in between starts the count again")
+            << R{{false, 0}, {false, 1}, {false, 2}, {false, 3}, {true, 4}, {false, 5}, {false, 6}}
+            << -1;
+        QTest::newRow("slow seeks without times")
+            << R{{false, 0},    {false, 900},  {false, 1800}, {false, 2700},
+                 {false, 3600}, {false, 4500}, {false, 5400}}
+            << -1;
+        QTest::newRow("a pause, then a tight loop")
+            << R{{false, 0},    {false, 5000}, {false, 5001},
+                 {false, 5002}, {false, 5003}, {false, 5004}}
+            << 5;
+    }
+    void emptyLoops() {
+        QFETCH(Restarts, restarts);
+        QFETCH(int, givenUpAt);
+        playback::EmptyLoopGuard guard;
+        int at = -1;
+        for (int i = 0; i < restarts.size() && at < 0; ++i)
+            if (guard.restarted(restarts[i].first, restarts[i].second))
+                at = i;
+        QCOMPARE(at, givenUpAt);
     }
 
     void twipsModel() {
