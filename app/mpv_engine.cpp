@@ -427,6 +427,8 @@ struct MpvEngine::Impl {
             break;
         }
         case MPV_EVENT_END_FILE: {
+            // Its tracks go with it; that is no news about the next file.
+            loaded = false;
             const auto* end = static_cast<const mpv_event_end_file*>(event.data);
             if (end && end->reason == MPV_END_FILE_REASON_ERROR) {
                 const QString reason = QString::fromUtf8(mpv_error_string(end->error));
