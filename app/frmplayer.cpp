@@ -2,6 +2,7 @@
 
 #include "about/frmabout.h"
 #include "app/movie_address.h"
+#include "app/path_bytes.h"
 #include "app/playback_host.h"
 #include "app/size_fitting.h"
 #include "online/web_addresses.h"
@@ -140,8 +141,8 @@ void frmplayer::write_log(std::string_view text) const {
 }
 
 QString frmplayer::addressFor(const std::string& videoPath) const {
-    return QString::fromStdString(
-        movie_address(m_setup.appDir.toStdString(), QDir::separator().toLatin1(), videoPath));
+    return from_path_bytes(
+        movie_address(to_path_bytes(m_setup.appDir), QDir::separator().toLatin1(), videoPath));
 }
 
 void frmplayer::setLeft(float value) {
@@ -189,7 +190,8 @@ void frmplayer::Form_Load(const QString& commandTail) {
 
 void frmplayer::play_file(const QString& filename) {
     log::trap(log::Procedure::PlayFile, logWriter(), [&] {
-        const std::string path = clean_command_path(filename.toStdString());
+        // Byte for byte: a name that is not valid UTF-8 still names its file.
+        const std::string path = clean_command_path(to_path_bytes(filename));
         player->setMovie(addressFor(path));
         moveHome();
     });

@@ -38,7 +38,7 @@ int main(int argc, char* argv[]) {
         icon.addFile(QStringLiteral(":/icons/movarin-%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
 
-    const QString tail = movarin::command_tail(QApplication::arguments());
+    const QString tail = movarin::command_tail(argc, argv);
     // Qt's own options (-platform and the like) may have stood before it.
     if (asks_for_version(tail))
         return print_version();

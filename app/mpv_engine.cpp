@@ -1,13 +1,25 @@
 #include "app/mpv_engine.h"
 
+#include "app/flv_repair.h"
+#include "app/path_bytes.h"
+#include "app/playback_state.h"
+
 #include <mpv/client.h>
 #include <mpv/render.h>
+#include <mpv/stream_cb.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QMetaObject>
 #include <QPointer>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +27,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -136,6 +149,104 @@ private:
     std::vector<void*> m_free;
 };
 
+// FLV files reach the engine through the repairing reader, under a protocol of our own.
+constexpr char kFlvProtocol[] = "movarin-flv";
+constexpr char kFlvPrefix[] = "movarin-flv://";
+
+class FileSource : public flv::ByteSource {
+public:
+    explicit FileSource(int fd) : m_fd(fd) {}
+    ~FileSource() override { ::close(m_fd); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+        for (;;) {
+            const ssize_t r = ::pread(m_fd, buffer, length, off_t(offset));
+            if (r >= 0 || errno != EINTR)
+                return r;
+        }
+    }
+    std::uint64_t size() override {
+        struct stat st {};
+        return ::fstat(m_fd, &st) == 0 && st.st_size > 0 ? std::uint64_t(st.st_size) : 0;
+    }
+
+private:
+    int m_fd;
+};
+
+struct FlvStream {
+    explicit FlvStream(int fd) : file(fd), reader(file) {}
+    FileSource file;
+    flv::RepairingReader reader;
+    std::uint64_t position = 0;
+};
+
+// Regular files only: opening a pipe or a device to look at it could block or consume it.
+int openRegularFile(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool startsWithFlvSignature(const std::string& path) {
+    const int fd = openRegularFile(path.c_str());
+    if (fd < 0)
+        return false;
+    std::uint8_t head[3];
+    const bool flv = ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) &&
+                     flv::has_signature(head, sizeof head);
+    ::close(fd);
+    return flv;
+}
+
+// The engine's stream callbacks; they run on its demuxer thread and never call back into it.
+int openFlvStream(void*, char* uri, mpv_stream_cb_info* info) {
+    const std::string_view name(uri);
+    if (!name.starts_with(kFlvPrefix))
+        return MPV_ERROR_LOADING_FAILED;
+    const int fd = openRegularFile(std::string(name.substr(sizeof kFlvPrefix - 1)).c_str());
+    if (fd < 0)
+        return MPV_ERROR_LOADING_FAILED;
+    auto stream = std::make_unique<FlvStream>(fd);
+    if (!stream->reader.valid())
+        return MPV_ERROR_LOADING_FAILED;
+    info->cookie = stream.release();
+    info->read_fn = [](void* cookie, char* buffer, std::uint64_t length) -> std::int64_t {
+        auto* s = static_cast<FlvStream*>(cookie);
+        const std::size_t n = std::size_t(std::min<std::uint64_t>(length, 1u << 30));
+        const std::int64_t r =
+            s->reader.read(s->position, reinterpret_cast<std::uint8_t*>(buffer), n);
+        if (r > 0)
+            s->position += std::uint64_t(r);
+        return r;
+    };
+    info->seek_fn = [](void* cookie, std::int64_t offset) -> std::int64_t {
+        if (offset < 0)
+            return MPV_ERROR_GENERIC;
+        static_cast<FlvStream*>(cookie)->position = std::uint64_t(offset);
+        return offset;
+    };
+    info->size_fn = [](void* cookie) -> std::int64_t {
+        return std::int64_t(static_cast<FlvStream*>(cookie)->reader.size());
+    };
+    info->close_fn = [](void* cookie) { delete static_cast<FlvStream*>(cookie); };
+    return 0;
+}
+
+// What the engine is asked to open for a path: FLV files through the repairing reader, anything
+// else as it is.
+std::string engineAddress(const std::string& path) {
+    return startsWithFlvSignature(path) ? kFlvPrefix + path : path;
+}
+
 } // namespace
 
 struct MpvEngine::Impl {
@@ -194,6 +305,11 @@ struct MpvEngine::Impl {
     // Event-thread state.
     qint64 sentWidth = 0;
     qint64 sentHeight = 0;
+    bool loaded = false;
+    bool sentNoVideo = false;
+    playback::EmptyLoopGuard emptyLoops;
+    // Replies to the engine's own property observers, kept apart from the controls' ones.
+    static constexpr std::uint64_t kOwnObserver = 0x6d6f7661;
 
     explicit Impl(MpvEngine* owner) : q(owner) {}
 
@@ -285,10 +401,17 @@ struct MpvEngine::Impl {
         switch (event.event_id) {
         case MPV_EVENT_START_FILE:
             sentWidth = sentHeight = 0;
+            loaded = sentNoVideo = false;
+            emptyLoops.reset();
             post([this] { emit q->fileStarted(); });
             break;
         case MPV_EVENT_FILE_LOADED:
+            loaded = true;
             post([this] { emit q->fileLoaded(); });
+            checkForVideo();
+            break;
+        case MPV_EVENT_PLAYBACK_RESTART:
+            checkForEmptyLoop();
             break;
         case MPV_EVENT_VIDEO_RECONFIG: {
             qint64 w = 0;
@@ -304,6 +427,8 @@ struct MpvEngine::Impl {
             break;
         }
         case MPV_EVENT_END_FILE: {
+            // Its tracks go with it; that is no news about the next file.
+            loaded = false;
             const auto* end = static_cast<const mpv_event_end_file*>(event.data);
             if (end && end->reason == MPV_END_FILE_REASON_ERROR) {
                 const QString reason = QString::fromUtf8(mpv_error_string(end->error));
@@ -315,6 +440,10 @@ struct MpvEngine::Impl {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
             if (!prop || !prop->name)
                 break;
+            if (event.reply_userdata == kOwnObserver) {
+                checkForVideo();
+                break;
+            }
             QVariant value;
             if (prop->format == MPV_FORMAT_NODE && prop->data)
                 value = toVariant(*static_cast<const mpv_node*>(prop->data));
@@ -325,6 +454,38 @@ struct MpvEngine::Impl {
         default:
             break;
         }
+    }
+
+    // A loaded file without a video track (or whose video could not be decoded) plays on
+    // without a picture: say so once, so that the host can show it.
+    void checkForVideo() {
+        if (!loaded || sentNoVideo)
+            return;
+        char* vid = mpv_get_property_string(core.get(), "vid");
+        const bool none = vid && std::string_view(vid) == "no";
+        mpv_free(vid);
+        if (!none)
+            return;
+        sentNoVideo = true;
+        post([this] { emit q->videoAbsent(); });
+    }
+
+    // A file emptied or cut short while it plays would be looped over in a tight loop, with
+    // nothing to show; stop it and report it as unplayable instead.
+    void checkForEmptyLoop() {
+        double time = 0;
+        const bool hasData =
+            mpv_get_property(core.get(), "demuxer-cache-time", MPV_FORMAT_DOUBLE, &time) >= 0 ||
+            mpv_get_property(core.get(), "audio-pts", MPV_FORMAT_DOUBLE, &time) >= 0;
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        if (!emptyLoops.restarted(
+                hasData, std::chrono::duration_cast<std::chrono::milliseconds>(now).count()))
+            return;
+        emptyLoops.reset();
+        const char* stop[] = {"stop", nullptr};
+        mpv_command_async(core.get(), 0, stop);
+        const QString reason = QStringLiteral("the file no longer holds anything to play");
+        post([this, reason] { emit q->loadFailed(reason); });
     }
 };
 
@@ -355,6 +516,8 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
         {"load-scripts", "no"},
         {"load-stats-overlay", "no"},
         {"load-osd-console", "no"},
+        // Without a sound device the audio still runs, silently, so the time advances.
+        {"audio-fallback-to-null", "yes"},
     };
     for (const auto& [name, value] : options)
         mpv_set_option_string(h, name, value); // an option this build lacks is not fatal
@@ -367,6 +530,11 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
     }
     if (const int err = mpv_initialize(h); err < 0)
         fail("The playback engine could not start", err);
+    if (const int err = mpv_stream_cb_add_ro(h, kFlvProtocol, nullptr, &openFlvStream); err < 0)
+        fail("The FLV reader could not be registered", err);
+    if (const int err = mpv_observe_property(h, Impl::kOwnObserver, "vid", MPV_FORMAT_NONE);
+        err < 0)
+        fail("Watching the video track failed", err);
 
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
@@ -392,8 +560,8 @@ MpvEngine::~MpvEngine() {
 }
 
 void MpvEngine::loadFile(const QString& path) {
-    const QByteArray file = path.toUtf8();
-    const char* args[] = {"loadfile", file.constData(), "replace", nullptr};
+    const std::string file = engineAddress(to_path_bytes(path));
+    const char* args[] = {"loadfile", file.c_str(), "replace", nullptr};
     if (const int err = mpv_command(d->core.get(), args); err < 0)
         fail("The video could not be loaded", err);
 }
@@ -409,7 +577,27 @@ void MpvEngine::setTargetSize(QSize deviceSize) {
     d->renderer.wake.notify_one();
 }
 
+void MpvEngine::requestFrame() {
+    {
+        std::lock_guard lock(d->renderer.mutex);
+        d->renderer.sizeDirty = true;
+    }
+    d->renderer.wake.notify_one();
+}
+
 QVariant MpvEngine::property(const char* name) const {
+    if (std::string_view(name) == "path") {
+        // The file as the caller named it, byte for byte, whichever way it is read.
+        char* path = mpv_get_property_string(d->core.get(), "path");
+        if (!path)
+            return {};
+        std::string_view bytes(path);
+        if (bytes.starts_with(kFlvPrefix))
+            bytes.remove_prefix(sizeof kFlvPrefix - 1);
+        const QString text = from_path_bytes(bytes);
+        mpv_free(path);
+        return text;
+    }
     mpv_node node{};
     if (mpv_get_property(d->core.get(), name, MPV_FORMAT_NODE, &node) < 0)
         return {};

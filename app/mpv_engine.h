@@ -31,6 +31,8 @@ public:
     // Size, in device pixels, of the images that frameRendered delivers. An empty size stops
     // rendering.
     void setTargetSize(QSize deviceSize);
+    // Renders the current picture once more, even if nothing changed.
+    void requestFrame();
 
     // Synchronous property access, for the controls and for tests.
     QVariant property(const char* name) const;
@@ -47,8 +49,10 @@ signals:
     void frameRendered(const QImage& frame);
     void fileStarted();
     void fileLoaded();
-    // The current file could not be played.
+    // The current file could not be played, or stopped holding anything to play.
     void loadFailed(const QString& reason);
+    // The current file plays without a picture (no video track, or none that decodes).
+    void videoAbsent();
     void propertyChanged(const QString& name, const QVariant& value);
 
 private:

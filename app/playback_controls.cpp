@@ -268,7 +268,7 @@ void PlaybackControls::activity() {
 
 void PlaybackControls::updateVisibility() {
     const qint64 now = m_clock();
-    const bool show = attached() && m_visibility.visible(now);
+    const bool show = attached() && (m_pinned || m_visibility.visible(now));
     if (show != isVisible()) {
         setVisible(show);
         if (show)
@@ -279,6 +279,13 @@ void PlaybackControls::updateVisibility() {
         m_hideTimer->start(int(std::min<qint64>(wait, 60'000)));
     else
         m_hideTimer->stop();
+}
+
+void PlaybackControls::setPinned(bool pinned) {
+    if (m_pinned == pinned)
+        return;
+    m_pinned = pinned;
+    updateVisibility();
 }
 
 void PlaybackControls::syncActions() {

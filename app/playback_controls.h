@@ -67,6 +67,9 @@ public:
     void setClock(std::function<qint64()> clock);
     // Shows or hides the bar as the clock now says.
     void updateVisibility();
+    // Keeps the bar in view whatever the pointer does (a file without a picture).
+    void setPinned(bool pinned);
+    bool pinned() const { return m_pinned; }
     // What the bar shows as elapsed and total time.
     QString timeText() const;
     controls::BarLayout barLayout() const;
@@ -117,6 +120,7 @@ private:
     double m_volume = controls::kVolumeMax;
     bool m_muted = false;
     bool m_looping = true;
+    bool m_pinned = false;
 
     Drag m_drag = Drag::None;
     double m_dragFraction = 0;

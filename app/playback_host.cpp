@@ -2,7 +2,9 @@
 
 #include "app/movie_address.h"
 #include "app/mpv_engine.h"
+#include "app/path_bytes.h"
 #include "app/playback_controls.h"
+#include "app/twips.h"
 
 #include <QFileInfo>
 #include <QPainter>
@@ -40,36 +42,73 @@ void PlaybackHost::ensureEngine() {
     // Created on first use, so that a window with nothing to play starts without the engine.
     m_engine = std::make_unique<MpvEngine>(m_engineOptions);
     m_controls->attach(m_engine.get());
-    connect(m_engine.get(), &MpvEngine::frameRendered, this, [this](const QImage& frame) {
-        if (!m_failure.isEmpty())
-            return; // the engine idles on black after a failure; keep the notice visible
-        m_frame = frame;
-        update();
-        emit frameShown();
-    });
+    connect(m_engine.get(), &MpvEngine::frameRendered, this, &PlaybackHost::onFrame);
     connect(m_engine.get(), &MpvEngine::videoSizeChanged, this, &PlaybackHost::onVideoSize);
     connect(m_engine.get(), &MpvEngine::fileStarted, this, [this] { m_awaitingStart = false; });
-    connect(m_engine.get(), &MpvEngine::fileLoaded, this, [this] { m_failure.clear(); });
-    connect(m_engine.get(), &MpvEngine::loadFailed, this, [this](const QString&) {
-        if (m_awaitingStart)
-            return; // the end of the file that the last setMovie replaced
-        m_frame = QImage();
-        m_failure = tr("Cannot play %1")
-                        .arg(QFileInfo(m_videoPath).fileName().isEmpty()
-                                 ? m_videoPath
-                                 : QFileInfo(m_videoPath).fileName());
-        update();
+    connect(m_engine.get(), &MpvEngine::fileLoaded, this, [this] {
+        if (!m_awaitingStart)
+            m_failure.clear();
     });
+    connect(m_engine.get(), &MpvEngine::loadFailed, this, &PlaybackHost::onFailure);
+    connect(m_engine.get(), &MpvEngine::videoAbsent, this, &PlaybackHost::onNoVideo);
     updateTargetSize();
+}
+
+// Until the new file's picture size is known, a frame may still be the last file's picture.
+void PlaybackHost::onFrame(const QImage& frame) {
+    if (m_awaitingStart || !m_hasPicture || !m_failure.isEmpty() || m_audioOnly)
+        return;
+    m_frame = frame;
+    update();
+    emit frameShown();
+}
+
+void PlaybackHost::onFailure() {
+    if (m_awaitingStart)
+        return; // the end of the file that the last setMovie replaced
+    m_frame = QImage();
+    m_hasPicture = m_audioOnly = false;
+    m_controls->setPinned(false);
+    const QString name = QFileInfo(m_videoPath).fileName();
+    m_failure = tr("Cannot play %1").arg(readable_path(name.isEmpty() ? m_videoPath : name));
+    update();
+    reportDesignSize();
+}
+
+void PlaybackHost::onNoVideo() {
+    if (m_awaitingStart || !m_failure.isEmpty())
+        return;
+    m_frame = QImage();
+    m_hasPicture = false;
+    m_audioOnly = true;
+    // Nothing moves in the picture, so the time stays in view.
+    m_controls->setPinned(true);
+    update();
+    reportDesignSize();
+}
+
+void PlaybackHost::reportDesignSize() {
+    emit FSCommand(QStringLiteral("actualsizewidth"), QString::number(twips::kDesignVideoWidth));
+    emit FSCommand(QStringLiteral("actualsizeheight"), QString::number(twips::kDesignVideoHeight));
+}
+
+QString PlaybackHost::noticeText() const {
+    if (!m_failure.isEmpty())
+        return m_failure;
+    return m_audioOnly ? tr("Audio only") : QString();
 }
 
 void PlaybackHost::setMovie(const QString& address) {
     ensureEngine();
-    m_videoPath = QString::fromStdString(video_path_of(address.toStdString()));
+    m_videoPath = from_path_bytes(video_path_of(to_path_bytes(address)));
     m_engine->loadFile(m_videoPath);
     m_movie = address;
     m_awaitingStart = true;
     m_failure.clear();
+    // A new file never shows the last one's picture, not even for a moment.
+    m_frame = QImage();
+    m_hasPicture = m_audioOnly = false;
+    m_controls->setPinned(false);
     update();
 }
 
@@ -88,6 +127,13 @@ void PlaybackHost::setLeft(float pixels) {
 }
 
 void PlaybackHost::onVideoSize(int width, int height) {
+    if (m_awaitingStart)
+        return; // the size of the file that the last setMovie replaced
+    m_hasPicture = true;
+    m_audioOnly = false;
+    m_controls->setPinned(false);
+    // The frame that made the size known may have been held back above.
+    m_engine->requestFrame();
     emit FSCommand(QStringLiteral("actualsizewidth"), QString::number(width));
     emit FSCommand(QStringLiteral("actualsizeheight"), QString::number(height));
 }
@@ -111,10 +157,9 @@ void PlaybackHost::paintEvent(QPaintEvent*) {
         // The frame is rendered at the host's size in device pixels; a frame from before a
         // resize is stretched until the next one arrives.
         painter.drawImage(rect(), m_frame);
-    } else if (!m_failure.isEmpty()) {
+    } else if (const QString notice = noticeText(); !notice.isEmpty()) {
         painter.setPen(QColor(0x90, 0x90, 0x90));
-        painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
-                         m_failure);
+        painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap, notice);
     }
 }
 

@@ -34,6 +34,8 @@ public:
     MpvEngine* engine() const { return m_engine.get(); }
     // What the last failed load said, empty while the current file plays.
     QString failureText() const { return m_failure; }
+    // The current file plays sound only.
+    bool audioOnly() const { return m_audioOnly; }
     const QImage& lastFrame() const { return m_frame; }
     // The bar, keys and right-click menu laid over the picture.
     PlaybackControls* controls() const { return m_controls; }
@@ -50,6 +52,13 @@ private:
     void ensureEngine();
     void updateTargetSize();
     void onVideoSize(int width, int height);
+    void onFrame(const QImage& frame);
+    void onFailure();
+    void onNoVideo();
+    // A file with no picture puts the window back to its design size, through the same size
+    // reports a video sends, so that the window's one fitting rule decides.
+    void reportDesignSize();
+    QString noticeText() const;
 
     QStringList m_engineOptions;
     std::unique_ptr<MpvEngine> m_engine;
@@ -58,6 +67,9 @@ private:
     QString m_failure;
     QImage m_frame;
     bool m_awaitingStart = false;
+    // The current file's picture size is known, so its frames are its own.
+    bool m_hasPicture = false;
+    bool m_audioOnly = false;
     PlaybackControls* m_controls = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "app/start_up.h"
 
+#include "app/path_bytes.h"
+
 #include <clocale>
 
 namespace movarin {
@@ -10,6 +12,16 @@ void use_c_numeric_locale() {
 
 QString command_tail(const QStringList& arguments) {
     return arguments.mid(1).join(u' ');
+}
+
+QString command_tail(int argc, const char* const* argv) {
+    std::string tail;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1)
+            tail += ' ';
+        tail += argv[i];
+    }
+    return from_path_bytes(tail);
 }
 
 } // namespace movarin

@@ -1,5 +1,7 @@
 // Text and number rules of loading and size fitting, without any window.
 #include "app/movie_address.h"
+#include "app/path_bytes.h"
+#include "app/playback_state.h"
 #include "app/size_fitting.h"
 #include "app/start_up.h"
 #include "app/twips.h"
@@ -12,6 +14,8 @@
 using namespace movarin;
 
 namespace {
+// Playback restarts as (has data, milliseconds).
+using Restarts = QList<QPair<bool, int>>;
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -112,6 +116,83 @@ private slots:
         QCOMPARE(command_tail({"movarin", "/v/My", "Clip.flv"}), "/v/My Clip.flv");
         QCOMPARE(command_tail({"movarin", "  "}), "  ");
         QCOMPARE(command_tail({"movarin", "\"/v/a b.flv\""}), "\"/v/a b.flv\"");
+    }
+
+    // Any byte string survives the trip through a QString, and valid UTF-8 reads as Qt reads it.
+    void pathBytesRoundTrip_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("validUtf8");
+        QTest::newRow("ascii") << QByteArray("/v/a b.flv") << true;
+        QTest::newRow("accents and CJK") << QByteArray("/v/caf\xc3\xa9 \xe6\x98\xa0.flv") << true;
+        QTest::newRow("outside the BMP") << QByteArray("/v/\xf0\x9f\x8e\xac.flv") << true;
+        QTest::newRow("latin-1 byte") << QByteArray("/v/caf\xe9.flv") << false;
+        QTest::newRow("lone continuation") << QByteArray("/v/\x80\xbf") << false;
+        QTest::newRow("cut sequence at the end") << QByteArray("/v/\xe6\x98") << false;
+        QTest::newRow("overlong slash") << QByteArray("/v/\xc0\xaf") << false;
+        QTest::newRow("encoded surrogate") << QByteArray("/v/\xed\xb2\x80") << false;
+        QTest::newRow("past unicode") << QByteArray("/v/\xf4\x90\x80\x80") << false;
+        QTest::newRow("escape after a pair") << QByteArray("\xf0\x9f\x8e\xac\xff") << false;
+        QTest::newRow("every byte") << [] {
+            QByteArray all;
+            for (int i = 1; i < 256; ++i)
+                all.append(char(i));
+            return all;
+        }() << false;
+    }
+    void pathBytesRoundTrip() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, validUtf8);
+        const std::string raw = bytes.toStdString();
+        const QString text = from_path_bytes(raw);
+        QCOMPARE(to_path_bytes(text), raw);
+        QCOMPARE(text == QString::fromUtf8(bytes), validUtf8);
+        // The start-up path: argv as the system passes it.
+        const char* argv[] = {"movarin", raw.c_str(), raw.c_str()};
+        QCOMPARE(to_path_bytes(command_tail(3, argv)), raw + " " + raw);
+        QVERIFY(!readable_path(text).contains(QChar(0xDCFF)));
+    }
+
+    // Text that did not come from bytes still turns into sound UTF-8.
+    void pathTextWithoutBytes() {
+        QCOMPARE(to_path_bytes(QStringLiteral("caf\u00e9")), std::string("caf\xc3\xa9"));
+        QCOMPARE(to_path_bytes(QString(QChar(0xD800))), std::string("\xef\xbf\xbd"));
+        QCOMPARE(to_path_bytes(QString(QChar(0xDC41))), std::string("\xef\xbf\xbd"));
+        QCOMPARE(readable_path(from_path_bytes("a\xff"
+                                               "b")),
+                 QStringLiteral("a\ufffdb"));
+    }
+
+    // Restarts as (has data, milliseconds); the index of the one that gives the file up, or -1.
+    void emptyLoops_data() {
+        QTest::addColumn<Restarts>("restarts");
+        QTest::addColumn<int>("givenUpAt");
+        using R = Restarts;
+        QTest::newRow("tight empty loop") << R{{true, 0},   {false, 10}, {false, 12}, {false, 14},
+                                               {false, 16}, {false, 18}, {false, 20}}
+                                          << 5;
+        QTest::newRow("a short clip that loops fast")
+            << R{{true, 0}, {true, 40}, {true, 80}, {true, 120}, {true, 160}, {true, 200}} << -1;
+        QTest::newRow("data in between starts the count again")
+            << R{{false, 0}, {false, 1}, {false, 2}, {false, 3}, {true, 4}, {false, 5}, {false, 6}}
+            << -1;
+        QTest::newRow("slow seeks without times")
+            << R{{false, 0},    {false, 900},  {false, 1800}, {false, 2700},
+                 {false, 3600}, {false, 4500}, {false, 5400}}
+            << -1;
+        QTest::newRow("a pause, then a tight loop")
+            << R{{false, 0},    {false, 5000}, {false, 5001},
+                 {false, 5002}, {false, 5003}, {false, 5004}}
+            << 5;
+    }
+    void emptyLoops() {
+        QFETCH(Restarts, restarts);
+        QFETCH(int, givenUpAt);
+        playback::EmptyLoopGuard guard;
+        int at = -1;
+        for (int i = 0; i < restarts.size() && at < 0; ++i)
+            if (guard.restarted(restarts[i].first, restarts[i].second))
+                at = i;
+        QCOMPARE(at, givenUpAt);
     }
 
     void twipsModel() {

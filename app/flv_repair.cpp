@@ -1,0 +1,397 @@
+#include "app/flv_repair.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace movarin::flv {
+
+namespace {
+
+constexpr std::uint8_t kAudio = 8;
+constexpr std::uint8_t kVideo = 9;
+constexpr std::uint8_t kScript = 18;
+constexpr std::uint64_t kTagOverhead = kTagHeaderSize + kPreviousSizeSize;
+constexpr std::uint64_t kFirstTag = kFileHeaderSize + kPreviousSizeSize;
+// Tags read to learn which kinds of stream the file really holds.
+constexpr int kFlagScanTags = 1000;
+// Largest tag a resync believes in: far above any real frame, far below the field's limit, so
+// that a random size in garbage rarely passes.
+constexpr std::uint32_t kMaxResyncDataSize = 8u << 20;
+// "Near the last timestamp" while resyncing, in milliseconds.
+constexpr std::int64_t kResyncBackward = 10'000;
+constexpr std::int64_t kResyncForward = 30'000;
+constexpr std::size_t kBlockSize = 4096;
+
+std::uint32_t be24(const std::uint8_t* p) {
+    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
+}
+
+std::uint32_t be32(const std::uint8_t* p) {
+    return (std::uint32_t(p[0]) << 24) | be24(p + 1);
+}
+
+void putBe32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = std::uint8_t(v >> 24);
+    p[1] = std::uint8_t(v >> 16);
+    p[2] = std::uint8_t(v >> 8);
+    p[3] = std::uint8_t(v);
+}
+
+bool knownType(std::uint8_t type) {
+    return type == kAudio || type == kVideo || type == kScript;
+}
+
+std::uint32_t timestampOf(const std::uint8_t* header) {
+    return be24(header + 4) | (std::uint32_t(header[7]) << 24);
+}
+
+} // namespace
+
+bool has_signature(const std::uint8_t* data, std::size_t size) {
+    return size >= 3 && data[0] == 'F' && data[1] == 'L' && data[2] == 'V';
+}
+
+RepairingReader::RepairingReader(ByteSource& source) : m_source(source), m_block(kBlockSize) {
+    m_sourceSize = m_source.size();
+    std::uint8_t header[kFileHeaderSize];
+    bool readError = false;
+    if (!fetch(0, header, sizeof header, readError) || !has_signature(header, sizeof header))
+        return;
+    m_valid = true;
+    std::memcpy(m_header, header, 5);
+    putBe32(m_header + 5, kFileHeaderSize);
+    putBe32(m_header + kFileHeaderSize, 0);
+
+    // A header that says where its tags start is believed when that lies inside the file;
+    // otherwise the walk starts where it always does and resyncs from there.
+    const std::uint32_t dataOffset = be32(header + 5);
+    m_frontier.in = dataOffset >= kFileHeaderSize && dataOffset < m_sourceSize
+                        ? std::uint64_t(dataOffset) + kPreviousSizeSize
+                        : kFirstTag;
+    m_frontier.out = kFirstTag;
+    m_checkpoints.push_back(m_frontier);
+    m_current = m_frontier;
+    scanFlags();
+}
+
+bool RepairingReader::fetch(std::uint64_t offset, std::uint8_t* buffer, std::size_t length,
+                            bool& readError) {
+    if (length > m_block.size()) {
+        std::size_t done = 0;
+        while (done < length) {
+            const std::int64_t r = m_source.readAt(offset + done, buffer + done, length - done);
+            if (r < 0)
+                readError = true;
+            if (r <= 0)
+                return false;
+            done += std::size_t(r);
+        }
+        return true;
+    }
+    if (offset < m_blockAt || offset + length > m_blockAt + m_blockLength) {
+        std::size_t got = 0;
+        while (got < m_block.size()) {
+            const std::int64_t r =
+                m_source.readAt(offset + got, m_block.data() + got, m_block.size() - got);
+            if (r < 0) {
+                readError = true;
+                m_blockLength = 0;
+                return false;
+            }
+            if (r == 0)
+                break;
+            got += std::size_t(r);
+        }
+        m_blockAt = offset;
+        m_blockLength = got;
+        if (length > got)
+            return false;
+    }
+    std::memcpy(buffer, m_block.data() + (offset - m_blockAt), length);
+    return true;
+}
+
+bool RepairingReader::plausibleAt(std::uint64_t in, Tag& tag, bool strict, const Cursor& at,
+                                  bool checkTimestamp, bool& readError) {
+    std::uint8_t h[kTagHeaderSize];
+    if (in + kTagHeaderSize > m_sourceSize || !fetch(in, h, sizeof h, readError))
+        return false;
+    if (!knownType(h[0]))
+        return false;
+    const std::uint32_t dataSize = be24(h + 1);
+    const std::uint32_t timestamp = timestampOf(h);
+    const std::uint32_t streamId = be24(h + 8);
+    const std::uint64_t end = in + kTagHeaderSize + dataSize;
+    if (end > m_sourceSize)
+        return false; // a size past the end: cut off, or not a tag at all
+
+    // The previous-size field after the tag, as a sound writer or the known faulty recorder
+    // (4 too large) leaves it.
+    const auto trailerFits = [&] {
+        std::uint8_t p[kPreviousSizeSize];
+        if (end + kPreviousSizeSize > m_sourceSize || !fetch(end, p, sizeof p, readError))
+            return false;
+        const std::uint32_t previous = be32(p);
+        return previous == dataSize + kTagHeaderSize || previous == dataSize + kTagOverhead;
+    };
+
+    if (!strict) {
+        // Where a tag must start, its type and size decide; every real tag has stream id 0.
+        if (streamId != 0 && !trailerFits())
+            return false;
+    } else {
+        if (streamId != 0 || dataSize == 0 || dataSize > kMaxResyncDataSize)
+            return false;
+        if (checkTimestamp && at.haveTimestamp) {
+            const std::int64_t jump = std::int64_t(timestamp) - std::int64_t(at.lastTimestamp);
+            if (jump < -kResyncBackward || jump > kResyncForward)
+                return false;
+        }
+        std::uint8_t first = 0;
+        if (!fetch(in + kTagHeaderSize, &first, 1, readError))
+            return false;
+        if (h[0] == kVideo) {
+            const int frame = first >> 4;
+            const int codec = first & 0x0f;
+            if (frame < 1 || frame > 5 || codec < 1 || codec > 13)
+                return false;
+        } else if (h[0] == kScript && first != 2) {
+            return false; // script data starts with the name string
+        }
+        // Confirmed by its own trailer, by a tag header right after it, or by the end.
+        bool confirmed = trailerFits();
+        if (!confirmed) {
+            const std::uint64_t next = end + kPreviousSizeSize;
+            std::uint8_t n[kTagHeaderSize];
+            if (next + kTagHeaderSize > m_sourceSize)
+                confirmed = true;
+            else if (fetch(next, n, sizeof n, readError))
+                confirmed = knownType(n[0]) && be24(n + 8) == 0 &&
+                            next + kTagHeaderSize + be24(n + 1) <= m_sourceSize;
+        }
+        if (!confirmed)
+            return false;
+    }
+    tag.in = in;
+    tag.dataSize = dataSize;
+    tag.timestamp = timestamp;
+    tag.type = h[0];
+    return true;
+}
+
+RepairingReader::Step RepairingReader::nextTag(const Cursor& at, Tag& tag) {
+    bool readError = false;
+    if (plausibleAt(at.in, tag, false, at, false, readError))
+        return Step::Tag;
+    if (readError)
+        return Step::Error;
+    // Garbage: the first plausible tag near the last timestamp, else any plausible tag.
+    for (const bool nearOnly : {true, false}) {
+        if (!nearOnly && !at.haveTimestamp)
+            break;
+        for (std::uint64_t p = at.in + 1; p + kTagHeaderSize <= m_sourceSize; ++p) {
+            std::uint8_t type = 0;
+            if (!fetch(p, &type, 1, readError)) {
+                if (readError)
+                    return Step::Error;
+                break;
+            }
+            if (!knownType(type))
+                continue;
+            if (plausibleAt(p, tag, true, at, nearOnly, readError))
+                return Step::Tag;
+            if (readError)
+                return Step::Error;
+        }
+    }
+    return Step::End;
+}
+
+void RepairingReader::advance(Cursor& cursor, const Tag& tag) {
+    cursor.in = tag.in + kTagHeaderSize + tag.dataSize + kPreviousSizeSize;
+    cursor.out += kTagOverhead + tag.dataSize;
+    cursor.index += 1;
+    cursor.lastTimestamp = tag.timestamp;
+    cursor.haveTimestamp = true;
+}
+
+void RepairingReader::remember(const Cursor& cursor, std::uint64_t dropped) {
+    if (cursor.index <= m_frontier.index)
+        return;
+    m_frontier = cursor;
+    m_stats.droppedBytes += dropped;
+    m_stats.resyncs += dropped > 0 ? 1 : 0;
+    if (cursor.index % m_stride != 0)
+        return;
+    m_checkpoints.push_back(cursor);
+    if (m_checkpoints.size() < kMaxCheckpoints)
+        return;
+    // Constant memory: thin out to every other checkpoint; walks get at most twice as long.
+    m_stride *= 2;
+    std::erase_if(m_checkpoints, [this](const Cursor& c) { return c.index % m_stride != 0; });
+}
+
+void RepairingReader::scanFlags() {
+    Cursor cursor = m_frontier;
+    std::uint8_t seen = 0;
+    int tags = 0;
+    for (; tags < kFlagScanTags; ++tags) {
+        Tag tag;
+        const Step step = nextTag(cursor, tag);
+        if (step == Step::End) {
+            m_endKnown = true;
+            m_endSourceSize = m_sourceSize;
+        }
+        if (step != Step::Tag)
+            break;
+        if (tag.type == kVideo)
+            seen |= kFlagVideo;
+        else if (tag.type == kAudio)
+            seen |= kFlagAudio;
+        const std::uint64_t dropped = tag.in - cursor.in;
+        advance(cursor, tag);
+        remember(cursor, dropped);
+    }
+    // The header's claims give way to what the tags hold, once there are tags to go by.
+    if (tags > 0)
+        m_header[4] = std::uint8_t((m_header[4] & ~(kFlagAudio | kFlagVideo)) | seen);
+}
+
+RepairingReader::Step RepairingReader::seekTag(std::uint64_t offset, Cursor& cursor, Tag& tag) {
+    // Start from the later of the tag last read and the closest checkpoint before `offset`.
+    auto it = std::upper_bound(m_checkpoints.begin(), m_checkpoints.end(), offset,
+                               [](std::uint64_t o, const Cursor& c) { return o < c.out; });
+    Cursor start = it == m_checkpoints.begin() ? m_checkpoints.front() : *std::prev(it);
+    if (m_current.out <= offset && m_current.out >= start.out)
+        start = m_current;
+    for (;;) {
+        const bool atFrontier = start.index == m_frontier.index;
+        if (atFrontier && m_endKnown) {
+            const std::uint64_t now = m_source.size();
+            if (now == m_endSourceSize)
+                return Step::End;
+            // The file changed size: look again at what is there now.
+            m_endKnown = false;
+            m_sourceSize = now;
+        }
+        Step step = nextTag(start, tag);
+        if (step == Step::End && atFrontier) {
+            const std::uint64_t now = m_source.size();
+            if (now != m_sourceSize) {
+                m_sourceSize = now;
+                step = nextTag(start, tag);
+            }
+            if (step == Step::End) {
+                m_endKnown = true;
+                m_endSourceSize = m_sourceSize;
+            }
+        }
+        if (step != Step::Tag)
+            return step;
+        if (offset < start.out + kTagOverhead + tag.dataSize) {
+            cursor = start;
+            m_current = start;
+            return Step::Tag;
+        }
+        const std::uint64_t dropped = tag.in - start.in;
+        advance(start, tag);
+        remember(start, dropped);
+    }
+}
+
+std::int64_t RepairingReader::read(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) {
+    if (!m_valid)
+        return 0;
+    // A file cut short under us must not be read from what was cached of it.
+    if (const std::uint64_t now = m_source.size(); now != m_sourceSize) {
+        m_sourceSize = now;
+        m_blockLength = 0;
+    }
+    std::size_t done = 0;
+    while (done < length) {
+        const std::uint64_t at = offset + done;
+        if (at < kFirstTag) {
+            const std::size_t n = std::min<std::size_t>(kFirstTag - at, length - done);
+            std::memcpy(buffer + done, m_header + at, n);
+            done += n;
+            continue;
+        }
+        Cursor cursor;
+        Tag tag;
+        const Step step = seekTag(at, cursor, tag);
+        if (step == Step::Error)
+            return done > 0 ? std::int64_t(done) : -1;
+        if (step == Step::End)
+            break;
+        const std::uint64_t within = at - cursor.out;
+        const std::uint64_t body = kTagHeaderSize + tag.dataSize;
+        if (within < body) {
+            const std::size_t n =
+                std::size_t(std::min<std::uint64_t>(body - within, length - done));
+            const std::int64_t r = m_source.readAt(tag.in + within, buffer + done, n);
+            if (r < 0)
+                return done > 0 ? std::int64_t(done) : -1;
+            done += std::size_t(r);
+            if (std::size_t(r) < n)
+                break; // the file shrank under us
+        } else {
+            std::uint8_t previous[kPreviousSizeSize];
+            putBe32(previous, std::uint32_t(body));
+            const std::size_t from = std::size_t(within - body);
+            const std::size_t n = std::min(kPreviousSizeSize - from, length - done);
+            std::memcpy(buffer + done, previous + from, n);
+            done += n;
+        }
+    }
+    return std::int64_t(done);
+}
+
+std::uint64_t RepairingReader::size() {
+    if (!m_valid)
+        return 0;
+    Cursor cursor;
+    Tag tag;
+    // Past the end of any real file: the walk stops at the end and leaves the frontier there.
+    seekTag(~std::uint64_t(0) >> 1, cursor, tag);
+    return m_frontier.out;
+}
+
+RepairingReader::Stats RepairingReader::stats() const {
+    Stats s = m_stats;
+    s.tags = m_frontier.index;
+    s.checkpoints = m_checkpoints.size();
+    return s;
+}
+
+bool is_well_formed(const std::uint8_t* data, std::size_t size, const char** why) {
+    const auto fault = [why](const char* text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    if (size < kFileHeaderSize + kPreviousSizeSize)
+        return fault("shorter than a header");
+    if (data[0] != 'F' || data[1] != 'L' || data[2] != 'V')
+        return fault("no signature");
+    if (be32(data + 5) != kFileHeaderSize)
+        return fault("data offset is not 9");
+    if (be32(data + kFileHeaderSize) != 0)
+        return fault("first previous size is not 0");
+    std::size_t at = kFileHeaderSize + kPreviousSizeSize;
+    while (at < size) {
+        if (size - at < kTagHeaderSize)
+            return fault("bytes after the last tag");
+        const std::uint8_t type = data[at];
+        if (type != 8 && type != 9 && type != 18)
+            return fault("unknown tag type");
+        const std::size_t length = kTagHeaderSize + be24(data + at + 1);
+        if (size - at < length + kPreviousSizeSize)
+            return fault("tag runs past the end");
+        if (be32(data + at + length) != length)
+            return fault("previous size does not match the tag");
+        at += length + kPreviousSizeSize;
+    }
+    return true;
+}
+
+} // namespace movarin::flv

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// A repairing reader for FLV files that recorders and old encoders left damaged: it presents a
+// corrected byte stream, computed lazily as it is read, in constant memory, with seeks. Every
+// PreviousTagSize is rewritten from the real tag size, tags are walked by their DataSize, garbage
+// between tags (zero runs, bad tag types, sizes past the end) is dropped by resyncing on the next
+// plausible tag header, a tag cut off at the end is left out, and header flags that lie about
+// audio and video are corrected. A well-formed file comes out byte for byte as it went in.
+// Plain C++: no Qt, no engine.
+namespace movarin::flv {
+
+// The damaged file, read at any offset. It may shrink or grow while it is read.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Up to `length` bytes at `offset`; fewer at the end, 0 past it, -1 on a read error.
+    virtual std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) = 0;
+    virtual std::uint64_t size() = 0;
+};
+
+// Whether the bytes begin with the FLV signature.
+bool has_signature(const std::uint8_t* data, std::size_t size);
+
+inline constexpr std::size_t kFileHeaderSize = 9;
+inline constexpr std::size_t kTagHeaderSize = 11;
+inline constexpr std::size_t kPreviousSizeSize = 4;
+inline constexpr std::uint8_t kFlagAudio = 0x04;
+inline constexpr std::uint8_t kFlagVideo = 0x01;
+
+class RepairingReader {
+public:
+    // The source must outlive the reader.
+    explicit RepairingReader(ByteSource& source);
+
+    // False when the source does not start with a readable FLV header; read then gives nothing.
+    bool valid() const { return m_valid; }
+    // Corrected bytes at `offset`: the count copied, 0 at the end, -1 on a read error.
+    std::int64_t read(std::uint64_t offset, std::uint8_t* buffer, std::size_t length);
+    // Size of the corrected stream; walks the rest of the file the first time.
+    std::uint64_t size();
+
+    // What the repair did so far, for tests and logs.
+    struct Stats {
+        std::uint64_t tags = 0;
+        std::uint64_t droppedBytes = 0;
+        std::uint64_t resyncs = 0;
+        std::size_t checkpoints = 0;
+    };
+    Stats stats() const;
+
+    // Most checkpoints kept; past that, every other one goes and the spacing doubles.
+    static constexpr std::size_t kMaxCheckpoints = 4096;
+
+private:
+    // A tag start, in both streams, with all that the walk's decisions depend on.
+    struct Cursor {
+        std::uint64_t in = 0;
+        std::uint64_t out = 0;
+        std::uint64_t index = 0;
+        std::uint32_t lastTimestamp = 0;
+        bool haveTimestamp = false;
+    };
+    struct Tag {
+        std::uint64_t in = 0;
+        std::uint32_t dataSize = 0;
+        std::uint32_t timestamp = 0;
+        std::uint8_t type = 0;
+    };
+    enum class Step { Tag, End, Error };
+
+    Step nextTag(const Cursor& at, Tag& tag);
+    bool plausibleAt(std::uint64_t in, Tag& tag, bool strict, const Cursor& at, bool checkTimestamp,
+                     bool& readError);
+    bool fetch(std::uint64_t offset, std::uint8_t* buffer, std::size_t length, bool& readError);
+    // Walks from the closest known tag to the tag that holds output byte `offset`.
+    Step seekTag(std::uint64_t offset, Cursor& cursor, Tag& tag);
+    void advance(Cursor& cursor, const Tag& tag);
+    void remember(const Cursor& cursor, std::uint64_t dropped);
+    void scanFlags();
+
+    ByteSource& m_source;
+    bool m_valid = false;
+    std::uint8_t m_header[kFileHeaderSize + kPreviousSizeSize] = {};
+    std::uint64_t m_sourceSize = 0;
+
+    // Read-ahead over the source for headers and resync scans.
+    std::vector<std::uint8_t> m_block;
+    std::uint64_t m_blockAt = 0;
+    std::size_t m_blockLength = 0;
+
+    std::vector<Cursor> m_checkpoints;
+    std::uint64_t m_stride = 16;
+    // The furthest tag start the walk has reached; past it nothing is known yet.
+    Cursor m_frontier;
+    // The walk found the end at the frontier, for a source of m_endSourceSize bytes.
+    bool m_endKnown = false;
+    std::uint64_t m_endSourceSize = 0;
+    // The tag the last read was in, so reading on is cheap.
+    Cursor m_current;
+    Stats m_stats;
+};
+
+// An independent check that bytes form a well-formed FLV: the header, a zero first
+// PreviousTagSize, then whole tags of type 8, 9 or 18, each followed by its true size, and
+// nothing after the last. Sets `why` to the first fault.
+bool is_well_formed(const std::uint8_t* data, std::size_t size, const char** why = nullptr);
+
+} // namespace movarin::flv

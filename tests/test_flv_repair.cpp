@@ -1,0 +1,341 @@
+// The repairing FLV reader on small files written here: each damage a recorder or a disk can do,
+// read back sequentially and at random offsets, against the file as it should have been.
+#include "app/flv_repair.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <cstring>
+#include <functional>
+#include <random>
+
+using namespace movarin::flv;
+
+namespace {
+
+using Bytes = QByteArray;
+
+class MemorySource : public ByteSource {
+public:
+    explicit MemorySource(Bytes bytes) : data(std::move(bytes)) {}
+    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+        if (offset >= std::uint64_t(data.size()))
+            return 0;
+        const std::size_t n = std::min<std::size_t>(length, std::size_t(data.size()) - offset);
+        std::memcpy(buffer, data.constData() + offset, n);
+        return std::int64_t(n);
+    }
+    std::uint64_t size() override { return std::uint64_t(data.size()); }
+    Bytes data;
+};
+
+void put24(Bytes& b, std::uint32_t v) {
+    b.append(char(v >> 16)).append(char(v >> 8)).append(char(v));
+}
+void put32(Bytes& b, std::uint32_t v) {
+    b.append(char(v >> 24));
+    put24(b, v);
+}
+
+struct Tag {
+    std::uint8_t type;
+    std::uint32_t timestamp;
+    Bytes data;
+};
+
+Bytes header(std::uint8_t flags) {
+    Bytes b("FLV\x01", 4);
+    b.append(char(flags));
+    put32(b, 9);
+    put32(b, 0);
+    return b;
+}
+
+Bytes tagBytes(const Tag& t, int previousSizeError = 0) {
+    Bytes b;
+    b.append(char(t.type));
+    put24(b, std::uint32_t(t.data.size()));
+    put24(b, t.timestamp & 0xffffff);
+    b.append(char(t.timestamp >> 24));
+    put24(b, 0);
+    b.append(t.data);
+    put32(b, std::uint32_t(11 + t.data.size() + previousSizeError));
+    return b;
+}
+
+// A script tag, then video and audio tags 40 ms apart with payloads that look like real ones.
+std::vector<Tag> clipTags(int count, bool audio = true, bool video = true, std::uint32_t seed = 7) {
+    std::mt19937 random(seed);
+    std::vector<Tag> tags;
+    tags.push_back({18, 0, Bytes("\x02\x00\x0aonMetaData\x08\x00\x00\x00\x00\x00\x00\x09", 19)});
+    for (int i = 0; i < count; ++i) {
+        const auto ts = std::uint32_t(i * 40);
+        if (video) {
+            Bytes d(int(20 + random() % 400), Qt::Uninitialized);
+            for (char& c : d)
+                c = char(random());
+            d[0] = char(i % 25 == 0 ? 0x12 : 0x22); // key/inter frame, H.263
+            tags.push_back({9, ts, d});
+        }
+        if (audio) {
+            Bytes d(int(10 + random() % 200), Qt::Uninitialized);
+            for (char& c : d)
+                c = char(random());
+            d[0] = char(0x2f); // MP3
+            tags.push_back({8, ts + 3, d});
+        }
+    }
+    return tags;
+}
+
+std::uint8_t flagsOf(const std::vector<Tag>& tags) {
+    std::uint8_t f = 0;
+    for (const Tag& t : tags)
+        f |= t.type == 9 ? kFlagVideo : t.type == 8 ? kFlagAudio : 0;
+    return f;
+}
+
+Bytes file(const std::vector<Tag>& tags, std::uint8_t flags, int previousSizeError = 0) {
+    Bytes b = header(flags);
+    for (const Tag& t : tags)
+        b.append(tagBytes(t, previousSizeError));
+    return b;
+}
+
+Bytes wellFormed(const std::vector<Tag>& tags) {
+    return file(tags, flagsOf(tags));
+}
+
+Bytes readAll(RepairingReader& reader, std::size_t chunk = 1000) {
+    Bytes out;
+    std::vector<std::uint8_t> buffer(chunk);
+    for (;;) {
+        const std::int64_t r = reader.read(std::uint64_t(out.size()), buffer.data(), chunk);
+        if (r <= 0)
+            return out;
+        out.append(reinterpret_cast<const char*>(buffer.data()), qsizetype(r));
+    }
+}
+
+// Offset just past the first video tag and its previous size.
+qsizetype afterFirstVideoTag(const Bytes& b) {
+    qsizetype at = 13;
+    while (at + 11 <= b.size()) {
+        const auto size = (std::uint8_t(b[at + 1]) << 16) | (std::uint8_t(b[at + 2]) << 8) |
+                          std::uint8_t(b[at + 3]);
+        const qsizetype next = at + 11 + size + 4;
+        if (b[at] == 9)
+            return next;
+        at = next;
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestFlvRepair : public QObject {
+    Q_OBJECT
+private slots:
+    void repairs_data() {
+        QTest::addColumn<Bytes>("damaged");
+        QTest::addColumn<Bytes>("expected");
+        QTest::addColumn<bool>("resynced");
+
+        const std::vector<Tag> tags = clipTags(60);
+        const Bytes good = wellFormed(tags);
+        QTest::newRow("well-formed passes through") << good << good << false;
+        QTest::newRow("every previous size 4 too large")
+            << file(tags, flagsOf(tags), 4) << good << false;
+        QTest::newRow("every previous size zero") << [&] {
+            Bytes b = header(flagsOf(tags));
+            for (const Tag& t : tags)
+                b.append(tagBytes(t).chopped(4)).append(Bytes(4, '\0'));
+            return b;
+        }() << good << false;
+
+        const qsizetype cut = afterFirstVideoTag(good);
+        QTest::newRow("200 KiB of zeros after the first video tag")
+            << Bytes(good).insert(cut, Bytes(200 * 1024, '\0')) << good << true;
+        QTest::newRow("noise between tags") << [&] {
+            std::mt19937 random(3);
+            Bytes noise(5000, Qt::Uninitialized);
+            for (char& c : noise)
+                c = char(random());
+            return Bytes(good).insert(cut, noise);
+        }() << good << true;
+        QTest::newRow("a bad tag type") <<
+            [&] {
+                Bytes b = good;
+                b[cut] = char(0x55);
+                return b;
+            }() <<
+            [&] {
+                // The damaged tag goes; the walk picks up at the one after it.
+                Bytes b = good;
+                const auto size = (std::uint8_t(b[cut + 1]) << 16) |
+                                  (std::uint8_t(b[cut + 2]) << 8) | std::uint8_t(b[cut + 3]);
+                return b.remove(cut, 11 + size + 4);
+            }() << true;
+        QTest::newRow("a size past the end") <<
+            [&] {
+                Bytes b = good;
+                b[cut + 1] = char(0x7f);
+                return b;
+            }() <<
+            [&] {
+                Bytes b = good;
+                const auto size = (std::uint8_t(b[cut + 1]) << 16) |
+                                  (std::uint8_t(b[cut + 2]) << 8) | std::uint8_t(b[cut + 3]);
+                return b.remove(cut, 11 + size + 4);
+            }() << true;
+
+        const qsizetype lastTag = good.size() - (11 + tags.back().data.size() + 4);
+        QTest::newRow("truncated mid-tag")
+            << good.left(good.size() - 30) << good.left(lastTag) << false;
+        QTest::newRow("truncated in the last previous size")
+            << good.left(good.size() - 2) << good << false;
+        QTest::newRow("only the header") << good.left(9) << good.left(13) << false;
+
+        const std::vector<Tag> videoOnly = clipTags(30, false, true);
+        QTest::newRow("header claims audio it lacks")
+            << file(videoOnly, kFlagAudio | kFlagVideo) << wellFormed(videoOnly) << false;
+        QTest::newRow("header claims nothing") << file(tags, 0) << good << false;
+        const std::vector<Tag> audioOnly = clipTags(30, true, false);
+        QTest::newRow("header claims video it lacks")
+            << file(audioOnly, kFlagVideo) << wellFormed(audioOnly) << false;
+        QTest::newRow("data offset far past the end") << [&] {
+            Bytes b = good;
+            b[5] = char(0x7f);
+            return b;
+        }() << good << false;
+    }
+
+    void repairs() {
+        QFETCH(Bytes, damaged);
+        QFETCH(Bytes, expected);
+        QFETCH(bool, resynced);
+        MemorySource source(damaged);
+        RepairingReader reader(source);
+        QVERIFY(reader.valid());
+        const Bytes out = readAll(reader);
+        const char* why = "";
+        QVERIFY2(is_well_formed(reinterpret_cast<const std::uint8_t*>(out.constData()),
+                                std::size_t(out.size()), &why),
+                 why);
+        QCOMPARE(out.size(), expected.size());
+        QVERIFY(out == expected);
+        QCOMPARE(reader.size(), std::uint64_t(expected.size()));
+        QCOMPARE(reader.stats().resyncs > 0, resynced);
+    }
+
+    // Seeks anywhere, in any order, read the same bytes as one pass from the start; with many
+    // tags the index stays within its bound.
+    void randomAccessMatchesSequential_data() {
+        QTest::addColumn<int>("pairs");
+        QTest::addColumn<bool>("garbage");
+        QTest::newRow("short clip") << 40 << false;
+        QTest::newRow("long clip, thinned index") << 40000 << false;
+        QTest::newRow("long clip with garbage") << 6000 << true;
+    }
+    void randomAccessMatchesSequential() {
+        QFETCH(int, pairs);
+        QFETCH(bool, garbage);
+        const std::vector<Tag> tags = clipTags(pairs);
+        const Bytes good = wellFormed(tags);
+        Bytes damaged = header(0);
+        for (std::size_t i = 0; i < tags.size(); ++i) {
+            damaged.append(tagBytes(tags[i], 4));
+            if (garbage && i % 500 == 499)
+                damaged.append(Bytes(3000, '\0'));
+        }
+        MemorySource source(damaged);
+        RepairingReader reader(source);
+        std::mt19937 random(11);
+        std::vector<std::uint8_t> buffer(70000);
+        for (int i = 0; i < 400; ++i) {
+            const std::uint64_t at = random() % std::uint64_t(good.size() + 50);
+            const std::size_t length = 1 + random() % (i % 10 == 0 ? 70000 : 300);
+            const std::int64_t r = reader.read(at, buffer.data(), length);
+            const std::int64_t want = std::clamp<std::int64_t>(
+                std::int64_t(good.size()) - std::int64_t(at), 0, std::int64_t(length));
+            QCOMPARE(r, want);
+            QVERIFY(std::memcmp(buffer.data(), good.constData() + at, std::size_t(r)) == 0);
+        }
+        QCOMPARE(reader.size(), std::uint64_t(good.size()));
+        QVERIFY(reader.stats().checkpoints <= RepairingReader::kMaxCheckpoints);
+        QCOMPARE(reader.stats().tags, std::uint64_t(tags.size()));
+    }
+
+    // A file that is cut to nothing while it is read ends the stream instead of inventing data;
+    // one that grows again shows the new tags.
+    void fileChangesWhileRead() {
+        const std::vector<Tag> tags = clipTags(50);
+        const Bytes good = wellFormed(tags);
+        MemorySource source(good.left(good.size() / 2));
+        RepairingReader reader(source);
+        const Bytes firstHalf = readAll(reader);
+        QVERIFY(firstHalf.size() > 1000 && good.startsWith(firstHalf));
+        source.data = good;
+        QCOMPARE(readAll(reader), good);
+        source.data.clear();
+        std::uint8_t buffer[64];
+        QCOMPARE(reader.read(5000, buffer, sizeof buffer), std::int64_t(0));
+        QCOMPARE(reader.read(good.size(), buffer, sizeof buffer), std::int64_t(0));
+    }
+
+    void notFlv() {
+        MemorySource source(Bytes("This is a shopping list, not a video.\n"));
+        RepairingReader reader(source);
+        QVERIFY(!reader.valid());
+        std::uint8_t buffer[16];
+        QCOMPARE(reader.read(0, buffer, sizeof buffer), std::int64_t(0));
+        MemorySource empty{Bytes()};
+        QVERIFY(!RepairingReader(empty).valid());
+        QVERIFY(!has_signature(reinterpret_cast<const std::uint8_t*>("FL"), 2));
+        QVERIFY(has_signature(reinterpret_cast<const std::uint8_t*>("FLV"), 3));
+    }
+
+    // The checker the fuzz target relies on must catch each fault itself.
+    void checkerCatchesFaults_data() {
+        QTest::addColumn<Bytes>("bytes");
+        QTest::addColumn<bool>("wellFormed");
+        const Bytes good = wellFormed(clipTags(5));
+        QTest::newRow("good") << good << true;
+        QTest::newRow("header only") << good.left(13) << true;
+        QTest::newRow("short header") << good.left(12) << false;
+        QTest::newRow("cut tag") << good.chopped(1) << false;
+        QTest::newRow("trailing byte") << good + Bytes(1, '\0') << false;
+        QTest::newRow("bad previous size") << file(clipTags(5), 5, 4) << false;
+        QTest::newRow("bad type") << [&] {
+            Bytes b = good;
+            b[13] = char(7);
+            return b;
+        }() << false;
+        QTest::newRow("bad offset") << [&] {
+            Bytes b = good;
+            b[8] = char(10);
+            return b;
+        }() << false;
+    }
+    void checkerCatchesFaults() {
+        QFETCH(Bytes, bytes);
+        QFETCH(bool, wellFormed);
+        QCOMPARE(is_well_formed(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                std::size_t(bytes.size())),
+                 wellFormed);
+    }
+
+    // A file written by ffmpeg, the kind every good file is, goes through untouched.
+    void sampleFilePassesThrough() {
+        QFile sample(QStringLiteral(MOVARIN_SOURCE_DIR "/samples/sample.flv"));
+        QVERIFY(sample.open(QIODevice::ReadOnly));
+        const Bytes bytes = sample.readAll();
+        MemorySource source(bytes);
+        RepairingReader reader(source);
+        QVERIFY(readAll(reader, 65536) == bytes);
+        QCOMPARE(reader.stats().resyncs, std::uint64_t(0));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFlvRepair)
+#include "test_flv_repair.moc"
