@@ -3,6 +3,7 @@
 #include "about/frmabout.h"
 #include "about_driver.h"
 #include "app/frmplayer.h"
+#include "test_support.h"
 
 #include <QAction>
 #include <QApplication>
@@ -50,12 +51,7 @@ private:
 void TestAboutPlayer::init() {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    PlayerSetup setup;
-    setup.appDir = m_dir->path();
-    setup.twipsPerPixelX = 15;
-    setup.twipsPerPixelY = 15;
-    setup.engineOptions = {QStringLiteral("ao=null")};
-    m_player = std::make_unique<frmplayer>(setup);
+    m_player = std::make_unique<frmplayer>(movarin::testing::playerSetupIn(m_dir->path()));
     m_player->setLeft(2900);
     m_player->setTop(2000);
     m_player->show();

@@ -8,6 +8,7 @@
 #include "app/playback_host.h"
 #include "app/start_up.h"
 #include "test_media.h"
+#include "test_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -117,10 +118,7 @@ class TestBrokenFlv : public QObject {
     int m_frames = 0;
 
     frmplayer& window(const QStringList& engineOptions = {QStringLiteral("ao=null")}) {
-        PlayerSetup setup;
-        setup.appDir = QDir::toNativeSeparators(m_appDir.path());
-        setup.twipsPerPixelX = 15;
-        setup.twipsPerPixelY = 15;
+        PlayerSetup setup = testing::playerSetupIn(m_appDir.path());
         setup.engineOptions = engineOptions;
         m_window = std::make_unique<frmplayer>(setup);
         m_window->Form_Load(QString());

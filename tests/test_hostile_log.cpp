@@ -3,6 +3,7 @@
 
 #include "app/frmplayer.h"
 #include "log/error_log.h"
+#include "test_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,9 +12,7 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -24,30 +23,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
+using testing::countOf;
+using testing::playerSetupIn;
+
+QByteArray readAll(const fs::path& file) {
+    return testing::readFile(QString::fromStdString(file.string()));
 }
 
-int countOf(const std::string& text, std::string_view what) {
-    int n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
-PlayerSetup setupIn(const QString& appDir) {
-    PlayerSetup setup;
-    setup.appDir = appDir;
-    setup.twipsPerPixelX = 15;
-    setup.twipsPerPixelY = 15;
-    setup.engineOptions = {QStringLiteral("ao=null")};
-    return setup;
-}
-
-constexpr std::string_view kFitHeading = "Error while taking the actual width and height";
+const QByteArray kFitHeading = "Error while taking the actual width and height";
 
 // Runs `body` in a child process, as an unprivileged user when we are root (root writes through
 // any permission bits), and with an alarm so that a blocked write shows up as a failure rather
@@ -97,7 +80,7 @@ private slots:
             QCOMPARE(mkfifo(log.c_str(), 0600), 0);
         }
 
-        frmplayer window(setupIn(QString::fromStdString(appDir.string())));
+        frmplayer window(playerSetupIn(QString::fromStdString(appDir.string())));
         // Two trapped failures: neither may hang, throw or change the window.
         QElapsedTimer clock;
         clock.start();
@@ -122,13 +105,13 @@ private slots:
     void recordAfterDeletionCreatesTheFileAgain() {
         QTemporaryDir dir;
         const fs::path log = log::log_file_in(dir.path().toStdString());
-        frmplayer window(setupIn(dir.path()));
+        frmplayer window(playerSetupIn(dir.path()));
         window.player_FSCommand(QStringLiteral("actualsizewidth"), QStringLiteral("x"));
         QCOMPARE(countOf(readAll(log), kFitHeading), 1);
         fs::remove(log);
         window.player_FSCommand(QStringLiteral("actualsizewidth"), QStringLiteral("y"));
         window.player_FSCommand(QStringLiteral("actualsizewidth"), QStringLiteral("z"));
-        const std::string text = readAll(log);
+        const QByteArray text = readAll(log);
         QCOMPARE(countOf(text, kFitHeading), 2);
         QCOMPARE(countOf(text, "\r\n"), 4);
         // Replaced by a directory, then removed again: the next record still lands.
@@ -168,7 +151,7 @@ private slots:
         fs::permissions(appDir, fs::perms::owner_all);
         QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0,
                  qPrintable(QStringLiteral("child ended with status %1").arg(status)));
-        QCOMPARE(QString::fromStdString(readAll(log)), QStringLiteral("earlier record\r\n"));
+        QCOMPARE(readAll(log), QByteArray("earlier record\r\n"));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "online/update_check.h"
 
 #include "test_online_server.h"
+#include "test_support.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -228,11 +229,7 @@ private slots:
         QTemporaryDir appDir;
         QList<online::Message> shown;
         int launches = 0;
-        PlayerSetup setup;
-        setup.appDir = appDir.path();
-        setup.twipsPerPixelX = 15;
-        setup.twipsPerPixelY = 15;
-        setup.engineOptions = {QStringLiteral("ao=null")};
+        PlayerSetup setup = testing::playerSetupIn(appDir.path());
         setup.updateServiceBase = server.base();
         setup.online.isOnline = [] { return true; };
         setup.online.defaultBrowser = [] { return QStringLiteral("/bin/true"); };

@@ -4,6 +4,7 @@
 #include "app/frmplayer.h"
 #include "app/mpv_engine.h"
 #include "app/playback_host.h"
+#include "test_support.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -137,11 +138,7 @@ bool TestHostileVideo::waitForFit(int timeoutMs) {
 }
 
 void TestHostileVideo::brokenInputsLeaveTheWindowWorking() {
-    PlayerSetup setup;
-    setup.appDir = QDir::toNativeSeparators(m_appDir.path());
-    setup.twipsPerPixelX = 15;
-    setup.twipsPerPixelY = 15;
-    setup.engineOptions = {QStringLiteral("ao=null")};
+    PlayerSetup setup = testing::playerSetupIn(m_appDir.path());
     QString chosen;
     setup.chooseFile = [&chosen](QWidget*) { return chosen; };
     m_window = std::make_unique<frmplayer>(setup);

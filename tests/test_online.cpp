@@ -6,6 +6,7 @@
 #include "online/web_addresses.h"
 
 #include "test_online_server.h"
+#include "test_support.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@
 
 using namespace movarin;
 using namespace movarin::online;
+using movarin::testing::writeFile;
 
 Q_DECLARE_METATYPE(movarin::online::Message)
 Q_DECLARE_METATYPE(QList<movarin::online::Message>)

@@ -150,14 +150,3 @@ inline quint16 closed_port() {
     probe.close();
     return port;
 }
-
-// Writes a file for a test, making its folders; fails the test when it cannot.
-inline void writeFile(const QString& path, const QByteArray& content, bool executable = false) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}

@@ -3,6 +3,7 @@
 #include "online/module1.h"
 
 #include "test_online_server.h"
+#include "test_support.h"
 
 #include <QAction>
 #include <QDir>
@@ -18,6 +19,7 @@
 
 using namespace movarin;
 using online::Message;
+using testing::writeFile;
 
 namespace {
 
@@ -57,10 +59,8 @@ class TestOnlineWindow : public QObject {
     QString logFile() const { return m_appDir.filePath("log.txt"); }
 
     PlayerSetup setup() const {
-        PlayerSetup s;
-        s.appDir = m_appDir.path();
-        s.engineOptions = {QStringLiteral("ao=null")};
-        return s;
+        // The screen's own twips per pixel, as the real window has them.
+        return testing::playerSetupIn(m_appDir.path(), 0);
     }
 
 private slots:

@@ -5,6 +5,7 @@
 #include "app/start_up.h"
 #include "log/error_log.h"
 #include "test_media.h"
+#include "test_support.h"
 
 #include <QAction>
 #include <QDropEvent>
@@ -46,9 +47,7 @@ class TestWindow : public QObject {
     QString m_nextChoice;
 
     std::unique_ptr<frmplayer> makeWindow(double tpp = 15, QStringList options = {"ao=null"}) {
-        PlayerSetup setup;
-        setup.appDir = m_appDir->path();
-        setup.twipsPerPixelX = setup.twipsPerPixelY = tpp;
+        PlayerSetup setup = testing::playerSetupIn(m_appDir->path(), tpp);
         setup.engineOptions = options;
         setup.chooseFile = [this](QWidget*) { return m_nextChoice; };
         return std::make_unique<frmplayer>(setup);

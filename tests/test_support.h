@@ -1,0 +1,26 @@
+#pragma once
+
+#include "app/frmplayer.h"
+
+#include <QByteArray>
+#include <QString>
+
+// What the test programs share instead of each keeping a copy.
+namespace movarin::testing {
+
+// A player window's set-up for tests: its application directory (and so its log.txt) in
+// `appDir`, a fixed twips per pixel instead of the screen's, no sound output, and an Open
+// dialog that answers Cancel.
+PlayerSetup playerSetupIn(const QString& appDir, double twipsPerPixel = 15);
+
+// The whole file, or nothing when it cannot be read.
+QByteArray readFile(const QString& path);
+// What the player has logged in `appDir` so far.
+QByteArray logOf(const QString& appDir);
+// How often `what` stands in `text`, overlapping hits included.
+int countOf(const QByteArray& text, const QByteArray& what);
+
+// Writes a file for a test, making its folders; fails the test when it cannot.
+void writeFile(const QString& path, const QByteArray& content, bool executable = false);
+
+} // namespace movarin::testing
