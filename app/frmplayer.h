@@ -26,7 +26,7 @@ struct PlayerSetup {
     // Twips per pixel; 0 means the screen's (1440 / logical DPI).
     double twipsPerPixelX = 0;
     double twipsPerPixelY = 0;
-    // Extra engine options, "name=value" (tests use "ao=null").
+    // Extra engine options, "name=value" (tests use noSoundOptions()).
     QStringList engineOptions;
     // Asks the user for a file; returns an empty string on Cancel.
     std::function<QString(QWidget* parent)> chooseFile;

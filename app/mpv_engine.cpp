@@ -1,5 +1,7 @@
 #include "app/mpv_engine.h"
 
+#include "app/control_bar_state.h"
+
 #include <mpv/client.h>
 #include <mpv/render.h>
 
@@ -8,6 +10,8 @@
 #include <QSysInfo>
 
 #include <atomic>
+#include <charconv>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +74,49 @@ struct NodeValue {
             node.u.string = text.data();
         }
     }
+};
+
+// Unavailable properties (no file yet) arrive as invalid values and read as 0.
+double toNumber(const QVariant& value) {
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    return ok && std::isfinite(number) ? number : 0;
+}
+
+bool loopFrom(const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        return loop_enabled(std::int64_t(value.toLongLong()));
+    default:
+        return loop_enabled(value.toString().toStdString());
+    }
+}
+
+// The player's state is these properties, watched from the start; an observation's reply id is
+// its index here.
+struct Observed {
+    const char* name;
+    void (*apply)(PlayerState& state, const QVariant& value);
+};
+const Observed kObserved[] = {
+    {"path", [](PlayerState& s, const QVariant& v) { s.path = v.toString(); }},
+    {"media-title", [](PlayerState& s, const QVariant& v) { s.title = v.toString(); }},
+    {"pause", [](PlayerState& s, const QVariant& v) { s.paused = v.toBool(); }},
+    {"eof-reached", [](PlayerState& s, const QVariant& v) { s.atEnd = v.toBool(); }},
+    {"time-pos", [](PlayerState& s, const QVariant& v) { s.position = toNumber(v); }},
+    {"duration", [](PlayerState& s, const QVariant& v) { s.duration = toNumber(v); }},
+    {"volume",
+     [](PlayerState& s, const QVariant& v) { s.volume = v.isValid() ? toNumber(v) : s.volume; }},
+    {"mute", [](PlayerState& s, const QVariant& v) { s.muted = v.toBool(); }},
+    {"loop-file", [](PlayerState& s, const QVariant& v) { s.looping = loopFrom(v); }},
+    // The selected video track's number, or false when the file has none.
+    {"vid",
+     [](PlayerState& s, const QVariant& v) {
+         s.hasVideo = v.typeId() == QMetaType::LongLong && v.toLongLong() > 0;
+     }},
 };
 
 // Frames are rendered in the layout of QImage::Format_RGB32, the backing store's own, so that
@@ -311,15 +358,23 @@ struct MpvEngine::Impl {
             }
             break;
         }
+        case MPV_EVENT_PLAYBACK_RESTART: {
+            double position = 0;
+            if (mpv_get_property(core.get(), "time-pos", MPV_FORMAT_DOUBLE, &position) < 0 ||
+                !std::isfinite(position))
+                position = 0;
+            post([this, position] { emit q->seeked(position); });
+            break;
+        }
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
-            if (!prop || !prop->name)
+            if (!prop || event.reply_userdata >= std::size(kObserved))
                 break;
             QVariant value;
             if (prop->format == MPV_FORMAT_NODE && prop->data)
                 value = toVariant(*static_cast<const mpv_node*>(prop->data));
-            const QString name = QString::fromUtf8(prop->name);
-            post([this, name, value] { emit q->propertyChanged(name, value); });
+            const int which = int(event.reply_userdata);
+            post([this, which, value] { q->onProperty(which, value); });
             break;
         }
         default:
@@ -329,7 +384,7 @@ struct MpvEngine::Impl {
 };
 
 MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
-    : QObject(parent), d(std::make_unique<Impl>(this)) {
+    : Player(parent), d(std::make_unique<Impl>(this)) {
     d->core.reset(mpv_create());
     if (!d->core)
         throw std::runtime_error(
@@ -337,7 +392,11 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
     mpv_handle* h = d->core.get();
 
     // The host draws the picture itself, stretched over its whole extent, looping, and takes no
-    // input or configuration of the user's own mpv set-up.
+    // input or configuration of the user's own mpv set-up. Without looping it stops on the last
+    // picture instead of going blank, so Play can start over; a newly loaded file always starts
+    // playing, even after a pause; and the volume's scale is the controls' whole range, so
+    // stepping stops at its end.
+    const QByteArray volumeMax = QByteArray::number(controls::kVolumeMax);
     const std::pair<const char*, const char*> options[] = {
         {"vo", "libmpv"},
         {"config", "no"},
@@ -355,6 +414,9 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
         {"load-scripts", "no"},
         {"load-stats-overlay", "no"},
         {"load-osd-console", "no"},
+        {"keep-open", "yes"},
+        {"reset-on-next-file", "pause"},
+        {"volume-max", volumeMax.constData()},
     };
     for (const auto& [name, value] : options)
         mpv_set_option_string(h, name, value); // an option this build lacks is not fatal
@@ -367,6 +429,9 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
     }
     if (const int err = mpv_initialize(h); err < 0)
         fail("The playback engine could not start", err);
+    for (std::size_t i = 0; i < std::size(kObserved); ++i)
+        if (const int err = mpv_observe_property(h, i, kObserved[i].name, MPV_FORMAT_NODE); err < 0)
+            fail(std::string("Watching ") + kObserved[i].name + " failed", err);
 
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
@@ -391,7 +456,7 @@ MpvEngine::~MpvEngine() {
     d->core.reset();
 }
 
-void MpvEngine::loadFile(const QString& path) {
+void MpvEngine::load(const QString& path) {
     const QByteArray file = path.toUtf8();
     const char* args[] = {"loadfile", file.constData(), "replace", nullptr};
     if (const int err = mpv_command(d->core.get(), args); err < 0)
@@ -409,46 +474,98 @@ void MpvEngine::setTargetSize(QSize deviceSize) {
     d->renderer.wake.notify_one();
 }
 
-QVariant MpvEngine::property(const char* name) const {
-    mpv_node node{};
-    if (mpv_get_property(d->core.get(), name, MPV_FORMAT_NODE, &node) < 0)
-        return {};
-    QVariant value = toVariant(node);
-    mpv_free_node_contents(&node);
-    return value;
+void MpvEngine::onProperty(int which, const QVariant& value) {
+    PlayerState next = state();
+    kObserved[which].apply(next, value);
+    report(next);
 }
 
-void MpvEngine::setProperty(const char* name, const QVariant& value) {
-    NodeValue converted(value);
-    if (const int err = mpv_set_property(d->core.get(), name, MPV_FORMAT_NODE, &converted.node);
-        err < 0)
-        fail(std::string("Setting ") + name + " failed", err);
-}
-
-void MpvEngine::commandAsync(const QStringList& args) {
+// A refused command or property leaves the picture as it is; the next report shows the real
+// state, so there is nothing to tell.
+void MpvEngine::command(const QStringList& args) {
     std::vector<QByteArray> storage;
-    storage.reserve(args.size());
+    storage.reserve(args.size() + 1);
     std::vector<const char*> argv;
-    for (const QString& arg : args) {
+    // Nothing the player does is shown on the picture by the engine itself.
+    for (const QString& arg : QStringList{QStringLiteral("no-osd")} + args) {
         storage.push_back(arg.toUtf8());
         argv.push_back(storage.back().constData());
     }
     argv.push_back(nullptr);
-    if (const int err = mpv_command_async(d->core.get(), 0, argv.data()); err < 0)
-        fail("The command could not be sent", err);
+    mpv_command_async(d->core.get(), 0, argv.data());
 }
 
 void MpvEngine::setPropertyAsync(const char* name, const QVariant& value) {
     NodeValue converted(value);
-    if (const int err =
-            mpv_set_property_async(d->core.get(), 0, name, MPV_FORMAT_NODE, &converted.node);
-        err < 0)
-        fail(std::string("Setting ") + name + " failed", err);
+    mpv_set_property_async(d->core.get(), 0, name, MPV_FORMAT_NODE, &converted.node);
 }
 
-void MpvEngine::observe(const char* name) {
-    if (const int err = mpv_observe_property(d->core.get(), 0, name, MPV_FORMAT_NODE); err < 0)
-        fail(std::string("Watching ") + name + " failed", err);
+// Toggles and steps are done by the engine itself, so requests quicker than its reports still
+// add up correctly.
+
+void MpvEngine::play() {
+    if (atEnd())
+        seekTo(0); // stopped on the last picture: start again from the beginning
+    setPropertyAsync("pause", false);
+}
+
+void MpvEngine::pause() {
+    setPropertyAsync("pause", true);
+}
+
+void MpvEngine::togglePause() {
+    if (atEnd())
+        play();
+    else
+        command({QStringLiteral("cycle"), QStringLiteral("pause")});
+}
+
+void MpvEngine::seekTo(double seconds) {
+    command({QStringLiteral("seek"), QString::number(seconds), QStringLiteral("absolute")});
+}
+
+void MpvEngine::seekBy(double seconds) {
+    command({QStringLiteral("seek"), QString::number(seconds), QStringLiteral("relative")});
+}
+
+void MpvEngine::setVolume(double volume) {
+    setPropertyAsync("volume", controls::clamped_volume(volume));
+}
+
+void MpvEngine::changeVolume(double by) {
+    command({QStringLiteral("add"), QStringLiteral("volume"), QString::number(by)});
+}
+
+void MpvEngine::setMuted(bool muted) {
+    setPropertyAsync("mute", muted);
+}
+
+void MpvEngine::toggleMute() {
+    command({QStringLiteral("cycle"), QStringLiteral("mute")});
+}
+
+void MpvEngine::setLooping(bool looping) {
+    setPropertyAsync("loop-file", looping ? QStringLiteral("inf") : QStringLiteral("no"));
+}
+
+QStringList noSoundOptions() {
+    return {QStringLiteral("ao=null")};
+}
+
+QString noVideoOutputOption() {
+    return QStringLiteral("vo=null");
+}
+
+bool loop_enabled(const std::string& text) {
+    if (text == "inf" || text == "yes" || text == "force")
+        return true;
+    long long count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    return error == std::errc() && end == text.data() + text.size() && count > 0;
+}
+
+bool loop_enabled(std::int64_t count) {
+    return count > 0;
 }
 
 } // namespace movarin

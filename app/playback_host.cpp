@@ -61,12 +61,17 @@ void PlaybackHost::ensureEngine() {
         update();
     });
     updateTargetSize();
+    emit playerCreated(m_engine.get());
+}
+
+Player* PlaybackHost::player() const {
+    return m_engine.get();
 }
 
 void PlaybackHost::setMovie(const QString& address) {
     ensureEngine();
     m_videoPath = QString::fromStdString(video_path_of(address.toStdString()));
-    m_engine->loadFile(m_videoPath);
+    m_engine->load(m_videoPath);
     m_movie = address;
     m_awaitingStart = true;
     m_failure.clear();

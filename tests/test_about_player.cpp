@@ -3,6 +3,7 @@
 #include "about/frmabout.h"
 #include "about_driver.h"
 #include "app/frmplayer.h"
+#include "app/mpv_engine.h"
 
 #include <QAction>
 #include <QApplication>
@@ -54,7 +55,7 @@ void TestAboutPlayer::init() {
     setup.appDir = m_dir->path();
     setup.twipsPerPixelX = 15;
     setup.twipsPerPixelY = 15;
-    setup.engineOptions = {QStringLiteral("ao=null")};
+    setup.engineOptions = movarin::noSoundOptions();
     m_player = std::make_unique<frmplayer>(setup);
     m_player->setLeft(2900);
     m_player->setTop(2000);

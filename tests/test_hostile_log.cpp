@@ -2,6 +2,7 @@
 // quietly, the window must go on working, and a later record must land once the file is usable.
 
 #include "app/frmplayer.h"
+#include "app/mpv_engine.h"
 #include "log/error_log.h"
 
 #include <QDir>
@@ -43,7 +44,7 @@ PlayerSetup setupIn(const QString& appDir) {
     setup.appDir = appDir;
     setup.twipsPerPixelX = 15;
     setup.twipsPerPixelY = 15;
-    setup.engineOptions = {QStringLiteral("ao=null")};
+    setup.engineOptions = noSoundOptions();
     return setup;
 }
 

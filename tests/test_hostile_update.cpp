@@ -2,6 +2,7 @@
 // without a crash, while the window goes on painting the video it plays.
 
 #include "app/frmplayer.h"
+#include "app/mpv_engine.h"
 #include "app/playback_host.h"
 #include "online/update_check.h"
 
@@ -196,7 +197,7 @@ private slots:
         setup.appDir = appDir.path();
         setup.twipsPerPixelX = 15;
         setup.twipsPerPixelY = 15;
-        setup.engineOptions = {QStringLiteral("ao=null")};
+        setup.engineOptions = noSoundOptions();
         setup.updateServiceBase = server.base();
         setup.online.isOnline = [] { return true; };
         setup.online.defaultBrowser = [] { return QStringLiteral("/bin/true"); };

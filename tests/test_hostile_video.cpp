@@ -141,7 +141,7 @@ void TestHostileVideo::brokenInputsLeaveTheWindowWorking() {
     setup.appDir = QDir::toNativeSeparators(m_appDir.path());
     setup.twipsPerPixelX = 15;
     setup.twipsPerPixelY = 15;
-    setup.engineOptions = {QStringLiteral("ao=null")};
+    setup.engineOptions = noSoundOptions();
     QString chosen;
     setup.chooseFile = [&chosen](QWidget*) { return chosen; };
     m_window = std::make_unique<frmplayer>(setup);

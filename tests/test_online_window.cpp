@@ -1,4 +1,5 @@
 #include "app/frmplayer.h"
+#include "app/mpv_engine.h"
 #include "app/playback_host.h"
 #include "online/module1.h"
 
@@ -59,7 +60,7 @@ class TestOnlineWindow : public QObject {
     PlayerSetup setup() const {
         PlayerSetup s;
         s.appDir = m_appDir.path();
-        s.engineOptions = {QStringLiteral("ao=null")};
+        s.engineOptions = noSoundOptions();
         return s;
     }
 
