@@ -112,11 +112,6 @@ const Observed kObserved[] = {
      [](PlayerState& s, const QVariant& v) { s.volume = v.isValid() ? toNumber(v) : s.volume; }},
     {"mute", [](PlayerState& s, const QVariant& v) { s.muted = v.toBool(); }},
     {"loop-file", [](PlayerState& s, const QVariant& v) { s.looping = loopFrom(v); }},
-    // The selected video track's number, or false when the file has none.
-    {"vid",
-     [](PlayerState& s, const QVariant& v) {
-         s.hasVideo = v.typeId() == QMetaType::LongLong && v.toLongLong() > 0;
-     }},
 };
 
 // Frames are rendered in the layout of QImage::Format_RGB32, the backing store's own, so that
@@ -332,11 +327,26 @@ struct MpvEngine::Impl {
         switch (event.event_id) {
         case MPV_EVENT_START_FILE:
             sentWidth = sentHeight = 0;
-            post([this] { emit q->fileStarted(); });
+            post([this] {
+                q->setHasVideo(false);
+                emit q->fileStarted();
+            });
             break;
-        case MPV_EVENT_FILE_LOADED:
-            post([this] { emit q->fileLoaded(); });
+        case MPV_EVENT_FILE_LOADED: {
+            // Read once the tracks are chosen: the selected video track's number, or false when
+            // the file has none. Watching it instead could carry the last file's value over.
+            mpv_node vid{};
+            bool hasVideo = false;
+            if (mpv_get_property(core.get(), "vid", MPV_FORMAT_NODE, &vid) >= 0) {
+                hasVideo = vid.format == MPV_FORMAT_INT64 && vid.u.int64 > 0;
+                mpv_free_node_contents(&vid);
+            }
+            post([this, hasVideo] {
+                q->setHasVideo(hasVideo);
+                emit q->fileLoaded();
+            });
             break;
+        }
         case MPV_EVENT_VIDEO_RECONFIG: {
             qint64 w = 0;
             qint64 h = 0;
@@ -477,6 +487,12 @@ void MpvEngine::setTargetSize(QSize deviceSize) {
 void MpvEngine::onProperty(int which, const QVariant& value) {
     PlayerState next = state();
     kObserved[which].apply(next, value);
+    report(next);
+}
+
+void MpvEngine::setHasVideo(bool hasVideo) {
+    PlayerState next = state();
+    next.hasVideo = hasVideo;
     report(next);
 }
 

@@ -66,6 +66,7 @@ signals:
 
 private:
     void onProperty(int which, const QVariant& value);
+    void setHasVideo(bool hasVideo);
     void command(const QStringList& args);
     void setPropertyAsync(const char* name, const QVariant& value);
 
