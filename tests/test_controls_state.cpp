@@ -80,7 +80,7 @@ void TestControlsState::playedFraction() {
 }
 
 void TestControlsState::clampedVolume_data() {
-    QTest::addColumn<double>("volume");
+    QTest::addColumn<double>("level");
     QTest::addColumn<double>("result");
     QTest::newRow("inside") << 40.0 << 40.0;
     QTest::newRow("ends stay") << 100.0 << 100.0;
@@ -90,9 +90,9 @@ void TestControlsState::clampedVolume_data() {
 }
 
 void TestControlsState::clampedVolume() {
-    QFETCH(double, volume);
+    QFETCH(double, level);
     QFETCH(double, result);
-    QCOMPARE(clamped_volume(volume), result);
+    QCOMPARE(clamped_volume(level), result);
 }
 
 void TestControlsState::loopValues() {

@@ -30,20 +30,22 @@ public:
 
     void set(const PlayerState& state) { report(state); }
 
-    void load(const QString&) override { note("load"); }
-    void play() override { note("play"); }
-    void pause() override { note("pause"); }
-    void togglePause() override { note("togglePause"); }
-    void seekTo(double s) override { note("seekTo", s); }
-    void seekBy(double s) override { note("seekBy", s); }
-    void setVolume(double v) override { note("setVolume", v); }
-    void changeVolume(double by) override { note("changeVolume", by); }
-    void setMuted(bool m) override { note("setMuted", m); }
-    void toggleMute() override { note("toggleMute"); }
-    void setLooping(bool l) override { note("setLooping", l); }
+    void load(const QString&) override { note(__func__); }
+    void play() override { note(__func__); }
+    void pause() override { note(__func__); }
+    void togglePause() override { note(__func__); }
+    void seekTo(double s) override { note(__func__, s); }
+    void seekBy(double s) override { note(__func__, s); }
+    void setVolume(double v) override { note(__func__, v); }
+    void changeVolume(double by) override { note(__func__, by); }
+    void setMuted(bool m) override { note(__func__, m); }
+    void toggleMute() override { note(__func__); }
+    void setLooping(bool l) override { note(__func__, l); }
 
 private:
-    void note(const char* verb, double value = 0) { calls.push_back({verb, value}); }
+    void note(const char* verb, double value = 0) {
+        calls.push_back({QString::fromLatin1(verb) + "()", value});
+    }
 };
 
 constexpr double kDuration = 200;
@@ -95,7 +97,7 @@ private slots:
 
 private:
     // One input, written as a line: "key Right", "key M ctrl", "key Space held",
-    // "menu Play", "click play", "click seek 0.5", "drag seek 0.1 0.25".
+    // "menu Play", "click playbutton", "click seekbar 0.5", "drag seekbar 0.1 0.25".
     void perform(const QString& input);
     QPoint onBar(controls::Rect part, double fraction) const;
 
@@ -152,10 +154,10 @@ void TestPlayerBar::perform(const QString& input) {
     QVERIFY(m_bar->isVisible());
     const controls::BarLayout l = m_bar->barLayout();
     const QString partName = words.value(1);
-    const controls::Rect part = partName == "play"   ? l.play
-                                : partName == "mute" ? l.mute
-                                : partName == "seek" ? l.seek
-                                                     : l.volume;
+    const controls::Rect part = partName == "playbutton"   ? l.play
+                                : partName == "mutebutton" ? l.mute
+                                : partName == "seekbar"    ? l.seek
+                                                           : l.volume;
     QVERIFY(!part.empty());
     const QPoint from = onBar(part, words.value(2, "0.5").toDouble());
     QTest::mousePress(m_bar, Qt::LeftButton, {}, from);
@@ -175,25 +177,25 @@ void TestPlayerBar::inputAsksForVerb_data() {
     QTest::addColumn<QStringList>("calls");
     const QStringList none;
     QTest::newRow("space") << "playing"
-                           << "key Space" << QStringList{"togglePause"};
+                           << "key Space" << QStringList{"togglePause()"};
     QTest::newRow("space while paused") << "paused"
-                                        << "key Space" << QStringList{"togglePause"};
+                                        << "key Space" << QStringList{"togglePause()"};
     QTest::newRow("held space") << "playing"
                                 << "key Space held" << none;
     QTest::newRow("left") << "playing"
-                          << "key Left" << QStringList{"seekBy -5"};
+                          << "key Left" << QStringList{"seekBy(-5)"};
     QTest::newRow("held right") << "playing"
-                                << "key Right held" << QStringList{"seekBy 5"};
+                                << "key Right held" << QStringList{"seekBy(5)"};
     QTest::newRow("up") << "playing"
-                        << "key Up" << QStringList{"changeVolume 5"};
+                        << "key Up" << QStringList{"changeVolume(5)"};
     QTest::newRow("held down") << "playing"
-                               << "key Down held" << QStringList{"changeVolume -5"};
+                               << "key Down held" << QStringList{"changeVolume(-5)"};
     QTest::newRow("m") << "playing"
-                       << "key M" << QStringList{"toggleMute"};
+                       << "key M" << QStringList{"toggleMute()"};
     QTest::newRow("held m") << "playing"
                             << "key M held" << none;
     QTest::newRow("home") << "paused"
-                          << "key Home" << QStringList{"seekTo 0"};
+                          << "key Home" << QStringList{"seekTo(0)"};
     QTest::newRow("ctrl+o is the menu bar's") << "playing"
                                               << "key O ctrl" << none;
     QTest::newRow("alt+m is a mnemonic") << "playing"
@@ -205,41 +207,43 @@ void TestPlayerBar::inputAsksForVerb_data() {
     QTest::newRow("other letter") << "playing"
                                   << "key F" << none;
     QTest::newRow("menu play while playing") << "playing"
-                                             << "menu Play" << QStringList{"pause"};
+                                             << "menu Play" << QStringList{"pause()"};
     QTest::newRow("menu play while paused") << "paused"
-                                            << "menu Play" << QStringList{"play"};
+                                            << "menu Play" << QStringList{"play()"};
     QTest::newRow("menu play at the end") << "at end"
-                                          << "menu Play" << QStringList{"play"};
+                                          << "menu Play" << QStringList{"play()"};
     QTest::newRow("menu loop off") << "playing"
-                                   << "menu Loop" << QStringList{"setLooping 0"};
+                                   << "menu Loop" << QStringList{"setLooping(0)"};
     QTest::newRow("menu loop on") << "not looping"
-                                  << "menu Loop" << QStringList{"setLooping 1"};
+                                  << "menu Loop" << QStringList{"setLooping(1)"};
     QTest::newRow("menu rewind") << "playing"
-                                 << "menu Rewind" << QStringList{"seekTo 0"};
+                                 << "menu Rewind" << QStringList{"seekTo(0)"};
     QTest::newRow("menu forward") << "playing"
-                                  << "menu Forward" << QStringList{"seekBy 10"};
+                                  << "menu Forward" << QStringList{"seekBy(10)"};
     QTest::newRow("menu back") << "playing"
-                               << "menu Back" << QStringList{"seekBy -10"};
+                               << "menu Back" << QStringList{"seekBy(-10)"};
     QTest::newRow("play button") << "playing"
-                                 << "click play" << QStringList{"togglePause"};
+                                 << "click playbutton" << QStringList{"togglePause()"};
     QTest::newRow("play button at the end") << "at end"
-                                            << "click play" << QStringList{"togglePause"};
+                                            << "click playbutton" << QStringList{"togglePause()"};
     QTest::newRow("mute button") << "muted"
-                                 << "click mute" << QStringList{"toggleMute"};
+                                 << "click mutebutton" << QStringList{"toggleMute()"};
     QTest::newRow("seek bar middle") << "playing"
-                                     << "click seek 0.5" << QStringList{"seekTo 100"};
+                                     << "click seekbar 0.5" << QStringList{"seekTo(100)"};
     QTest::newRow("seek bar start") << "paused"
-                                    << "click seek 0" << QStringList{"seekTo 0"};
+                                    << "click seekbar 0" << QStringList{"seekTo(0)"};
     QTest::newRow("seek bar end") << "playing"
-                                  << "click seek 1" << QStringList{"seekTo 200"};
+                                  << "click seekbar 1" << QStringList{"seekTo(200)"};
     QTest::newRow("seek drag") << "playing"
-                               << "drag seek 0.1 0.25" << QStringList{"seekTo 20", "seekTo 50"};
+                               << "drag seekbar 0.1 0.25"
+                               << QStringList{"seekTo(20)", "seekTo(50)"};
     QTest::newRow("volume quarter")
         << "playing"
-        << "click volume 0.25" << QStringList{"setVolume 25", "setVolume 25"};
+        << "click volumebar 0.25" << QStringList{"setVolume(25)", "setVolume(25)"};
     QTest::newRow("volume drag to top")
         << "playing"
-        << "drag volume 0.5 1" << QStringList{"setVolume 50", "setVolume 100", "setVolume 100"};
+        << "drag volumebar 0.5 1"
+        << QStringList{"setVolume(50)", "setVolume(100)", "setVolume(100)"};
 }
 
 void TestPlayerBar::inputAsksForVerb() {
@@ -257,11 +261,11 @@ void TestPlayerBar::inputAsksForVerb() {
         verbs << call.verb;
     QStringList expectedVerbs;
     for (const QString& call : calls)
-        expectedVerbs << call.section(u' ', 0, 0);
+        expectedVerbs << call.section(u'(', 0, 0) + "()";
     QCOMPARE(verbs, expectedVerbs);
     // Pointer positions are whole pixels: a value within one pixel's worth is the one meant.
     for (std::size_t i = 0; i < m_player->calls.size(); ++i) {
-        const double expected = calls.at(int(i)).section(u' ', 1, 1).toDouble();
+        const double expected = calls.at(int(i)).section(u'(', 1).chopped(1).toDouble();
         const double actual = m_player->calls[i].value;
         QVERIFY2(std::fabs(actual - expected) <= 1.5,
                  qPrintable(QStringLiteral("%1 %2").arg(verbs.at(int(i))).arg(actual)));
