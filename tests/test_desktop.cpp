@@ -58,10 +58,11 @@ public:
 public slots:
     uint Inhibit(const QString& application, const QString& reason) {
         QMutexLocker lock(&m_mutex);
-        if (application.isEmpty() || reason.isEmpty())
-            m_calls << QStringLiteral("Inhibit without a name or reason");
         const uint cookie = m_next++;
-        m_calls << QStringLiteral("Inhibit %1").arg(cookie);
+        // The desktop shows who holds it off, and why.
+        m_calls << (application.isEmpty() || reason.isEmpty()
+                        ? QStringLiteral("nameless")
+                        : QStringLiteral("Inhibit %1").arg(cookie));
         return cookie;
     }
     void UnInhibit(uint cookie) {
@@ -75,20 +76,15 @@ private:
     uint m_next = 41;
 };
 
-// PropertiesChanged as it went over the bus, property names only.
+// The player's properties as PropertiesChanged last told them over the bus.
 class ChangeWatcher : public QObject {
     Q_OBJECT
 public:
-    QStringList changed;
     QVariantMap values;
 public slots:
     void onChanged(const QString& interface, const QVariantMap& properties, const QStringList&) {
-        if (interface != QLatin1String("org.mpris.MediaPlayer2.Player"))
-            return;
-        for (auto it = properties.begin(); it != properties.end(); ++it) {
-            changed << it.key();
-            values.insert(it.key(), it.value());
-        }
+        if (interface == QLatin1String("org.mpris.MediaPlayer2.Player"))
+            values.insert(properties);
     }
 };
 
@@ -132,22 +128,14 @@ long g_busPid = 0;
 
 } // namespace
 
-Q_DECLARE_METATYPE(movarin::PlaybackStatus)
-
 class TestDesktop : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void inhibitOnlyWhileAVideoPlays_data();
-    void inhibitOnlyWhileAVideoPlays();
-    void timesInMicroseconds_data();
-    void timesInMicroseconds();
     void screensaverFollowsPlayback();
-    void screensaverReleasedAtTheEndAndNotHeldForSound();
     void programReleasesScreensaverWhenItQuits();
     void mprisAnswersDbusSend();
-    void noBusIsQuiet();
 
 private:
     std::unique_ptr<frmplayer> window();
@@ -197,57 +185,13 @@ std::unique_ptr<frmplayer> TestDesktop::window() {
     return w;
 }
 
-void TestDesktop::inhibitOnlyWhileAVideoPlays_data() {
-    QTest::addColumn<PlaybackStatus>("status");
-    QTest::addColumn<bool>("hasVideo");
-    QTest::addColumn<bool>("inhibit");
-    QTest::addColumn<QString>("mprisName");
-    QTest::newRow("video playing") << PlaybackStatus::Playing << true << true << "Playing";
-    QTest::newRow("sound only playing") << PlaybackStatus::Playing << false << false << "Playing";
-    QTest::newRow("video paused") << PlaybackStatus::Paused << true << false << "Paused";
-    QTest::newRow("video stopped") << PlaybackStatus::Stopped << true << false << "Stopped";
-    QTest::newRow("nothing") << PlaybackStatus::Stopped << false << false << "Stopped";
-}
-
-void TestDesktop::inhibitOnlyWhileAVideoPlays() {
-    QFETCH(PlaybackStatus, status);
-    QFETCH(bool, hasVideo);
-    QFETCH(bool, inhibit);
-    QFETCH(QString, mprisName);
-    QCOMPARE(should_inhibit_screensaver(status, hasVideo), inhibit);
-    QCOMPARE(mpris_playback_status(status), mprisName);
-}
-
-void TestDesktop::timesInMicroseconds_data() {
-    QTest::addColumn<double>("seconds");
-    QTest::addColumn<qlonglong>("micro");
-    QTest::newRow("zero") << 0.0 << 0LL;
-    QTest::newRow("rounds") << 1.2345678 << 1234568LL;
-    QTest::newRow("an hour") << 3600.0 << 3600000000LL;
-    QTest::newRow("negative") << -1.0 << 0LL;
-    QTest::newRow("nan") << std::nan("") << 0LL;
-    QTest::newRow("infinite") << HUGE_VAL << 0LL;
-    QTest::newRow("beyond any video") << 1e300 << 0LL;
-}
-
-void TestDesktop::timesInMicroseconds() {
-    QFETCH(double, seconds);
-    QFETCH(qlonglong, micro);
-    QCOMPARE(qlonglong(to_microseconds(seconds)), micro);
-}
-
 void TestDesktop::screensaverFollowsPlayback() {
-    const int before = int(m_saver->calls().size());
     auto w = window();
-    w->play_file(m_clip);
+    w->play_file(m_short);
     Player* player = w->player->player();
-    QVERIFY(player);
-    QTRY_VERIFY_WITH_TIMEOUT(player->position() > 0.3, kWait);
-    QVERIFY(player->hasVideo());
-    QTRY_COMPARE_WITH_TIMEOUT(m_saver->calls().size(), before + 1, kWait);
-    QVERIFY(m_saver->last().startsWith("Inhibit "));
+    QTRY_VERIFY_WITH_TIMEOUT(player->position() > 0.3 && player->hasVideo(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(m_saver->last().startsWith("Inhibit "), kWait);
     const QString first = m_saver->last().section(u' ', 1);
-
     player->pause();
     QTRY_COMPARE_WITH_TIMEOUT(m_saver->last(), "UnInhibit " + first, kWait);
     player->play();
@@ -256,29 +200,14 @@ void TestDesktop::screensaverFollowsPlayback() {
     QVERIFY(second != first);
     // Steps that keep it playing hold nothing more.
     const int held = int(m_saver->calls().size());
-    player->seekBy(3);
     player->changeVolume(-5);
     QTest::qWait(500);
     QCOMPARE(m_saver->calls().size(), held);
 
-    // The window goes, as at the program's end: released before it is gone.
-    w.reset();
-    QCOMPARE(m_saver->last(), "UnInhibit " + second);
-    QCOMPARE(m_saver->count("Inhibit"), m_saver->count("UnInhibit"));
-    QVERIFY(!m_saver->calls().contains(QStringLiteral("Inhibit without a name or reason")));
-}
-
-void TestDesktop::screensaverReleasedAtTheEndAndNotHeldForSound() {
-    auto w = window();
-    w->play_file(m_short);
-    Player* player = w->player->player();
-    QTRY_VERIFY_WITH_TIMEOUT(player->status() == PlaybackStatus::Playing && player->hasVideo(),
-                             kWait);
+    // Stopped on the last picture: released.
     player->setLooping(false);
-    QTRY_VERIFY_WITH_TIMEOUT(m_saver->last().startsWith("Inhibit "), kWait);
-    const QString cookie = m_saver->last().section(u' ', 1);
     QTRY_VERIFY_WITH_TIMEOUT(player->atEnd(), kWait);
-    QTRY_COMPARE_WITH_TIMEOUT(m_saver->last(), "UnInhibit " + cookie, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(m_saver->last(), "UnInhibit " + second, kWait);
 
     // A file with sound alone plays on without holding the screensaver.
     const int calls = int(m_saver->calls().size());
@@ -287,8 +216,7 @@ void TestDesktop::screensaverReleasedAtTheEndAndNotHeldForSound() {
     QCOMPARE(player->status(), PlaybackStatus::Playing);
     QVERIFY(!player->hasVideo());
     QCOMPARE(m_saver->calls().size(), calls);
-    w.reset();
-    QCOMPARE(m_saver->calls().size(), calls);
+    QCOMPARE(m_saver->count("Inhibit"), m_saver->count("UnInhibit"));
 }
 
 // The real program on the test's bus: it holds the screensaver while it plays, and quitting it
@@ -329,7 +257,6 @@ void TestDesktop::mprisAnswersDbusSend() {
     QVERIFY(playerProperty("PlaybackStatus").contains("\"Stopped\""));
     QVERIFY(playerProperty("CanPlay").contains("boolean false"));
     QVERIFY(getProperty("org.mpris.MediaPlayer2", "Identity").contains("\"Movarin\""));
-    QVERIFY(getProperty("org.mpris.MediaPlayer2", "CanQuit").contains("boolean true"));
 
     ChangeWatcher watcher;
     QDBusConnection bus = QDBusConnection::connectToBus(g_busAddress, QStringLiteral("desktop"));
@@ -341,21 +268,22 @@ void TestDesktop::mprisAnswersDbusSend() {
     w->play_file(m_clip);
     Player* player = w->player->player();
     QTRY_VERIFY_WITH_TIMEOUT(player->position() > 0.3 && player->duration() > 15, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(watcher.values.value("PlaybackStatus").toString() == "Playing", kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.values.value("PlaybackStatus").toString(),
+                              QStringLiteral("Playing"), kWait);
     QVERIFY(playerProperty("PlaybackStatus").contains("\"Playing\""));
-    QVERIFY(playerProperty("CanPause").contains("boolean true"));
     QVERIFY(playerProperty("CanSeek").contains("boolean true"));
 
     const QString metadata = playerProperty("Metadata");
     const QString url = QUrl::fromLocalFile(m_clip).toString(QUrl::FullyEncoded);
-    QVERIFY2(metadata.contains("\"" + url + "\""), qPrintable(metadata));
-    QVERIFY2(metadata.contains("\"clip one.flv\""), qPrintable(metadata));
-    QVERIFY2(metadata.contains("mpris:trackid") && metadata.contains("object path"),
+    QVERIFY2(metadata.contains("\"" + url + "\"") && metadata.contains("\"clip one.flv\""),
              qPrintable(metadata));
-    const QRegularExpression length("mpris:length\"\\s+variant\\s+int64 (\\d+)");
-    const QRegularExpressionMatch lengthMatch = length.match(metadata);
-    QVERIFY2(lengthMatch.hasMatch(), qPrintable(metadata));
-    QVERIFY(std::abs(lengthMatch.captured(1).toLongLong() - 16'000'000) < 300'000);
+    const auto field = [&](const char* pattern) {
+        return QRegularExpression(pattern).match(metadata).captured(1);
+    };
+    QVERIFY(std::abs(field("mpris:length\"\\s+variant\\s+int64 (\\d+)").toLongLong() - 16'000'000) <
+            300'000);
+    const QString trackId = field("mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
+    QVERIFY2(!trackId.isEmpty(), qPrintable(metadata));
 
     QVERIFY(!callPlayer("PlayPause").startsWith("failed"));
     QTRY_VERIFY_WITH_TIMEOUT(player->paused(), kWait);
@@ -364,67 +292,19 @@ void TestDesktop::mprisAnswersDbusSend() {
                               QStringLiteral("Paused"), kWait);
     QVERIFY(!w->player->controls()->playAction()->isChecked());
 
-    // Seek moves by the offset, in microseconds; SetPosition goes to a place.
+    // Seek moves by an offset in microseconds; SetPosition goes to a place in the track.
     const double at = player->position();
     QVERIFY(!callPlayer("Seek", {"int64:5000000"}).startsWith("failed"));
     QTRY_VERIFY_WITH_TIMEOUT(std::fabs(player->position() - (at + 5)) < 1.0, kWait);
-    const QRegularExpression position("int64 (\\d+)");
-    const QRegularExpressionMatch positionMatch = position.match(playerProperty("Position"));
-    QVERIFY(positionMatch.hasMatch());
-    QVERIFY(std::fabs(positionMatch.captured(1).toLongLong() / 1e6 - player->position()) < 0.5);
-
-    const QRegularExpression track("mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
-    const QString trackId = track.match(metadata).captured(1);
-    QVERIFY(!trackId.isEmpty());
+    const QString position = playerProperty("Position").section("int64 ", 1).trimmed();
+    QVERIFY(std::fabs(position.toLongLong() / 1e6 - player->position()) < 0.5);
     QVERIFY(
         !callPlayer("SetPosition", {"objpath:" + trackId, "int64:2000000"}).startsWith("failed"));
     QTRY_VERIFY_WITH_TIMEOUT(std::fabs(player->position() - 2) < 0.6, kWait);
-    // A stale track is not this one: nothing moves.
-    QVERIFY(!callPlayer("SetPosition", {"objpath:/org/movarin/track/999", "int64:9000000"})
-                 .startsWith("failed"));
-    QTest::qWait(500);
-    QVERIFY(std::fabs(player->position() - 2) < 0.6);
-
-    QVERIFY(!callPlayer("Play").startsWith("failed"));
-    QTRY_VERIFY_WITH_TIMEOUT(!player->paused(), kWait);
-    QVERIFY(!callPlayer("Pause").startsWith("failed"));
-    QTRY_VERIFY_WITH_TIMEOUT(player->paused(), kWait);
-
-    // Loop and volume are properties the desktop may set.
-    QVERIFY(
-        !dbusSend({"org.freedesktop.DBus.Properties.Set", "string:org.mpris.MediaPlayer2.Player",
-                   "string:LoopStatus", "variant:string:None"})
-             .startsWith("failed"));
-    QTRY_VERIFY_WITH_TIMEOUT(!player->looping(), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(watcher.values.value("LoopStatus").toString() == "None", kWait);
-    QVERIFY(
-        !dbusSend({"org.freedesktop.DBus.Properties.Set", "string:org.mpris.MediaPlayer2.Player",
-                   "string:Volume", "variant:double:0.5"})
-             .startsWith("failed"));
-    QTRY_COMPARE_WITH_TIMEOUT(player->volume(), 50.0, kWait);
-
     // Quit closes the window, as File > Exit does.
-    QVERIFY(w->isVisible());
     QVERIFY(!dbusSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
     QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), kWait);
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("log.txt"))));
-}
-
-void TestDesktop::noBusIsQuiet() {
-    // With no bus to reach, the window plays as ever and nothing is logged.
-    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", m_dir.path().toLocal8Bit());
-    {
-        DesktopIntegration desktop({});
-        QVERIFY(desktop.mprisServiceName().isEmpty());
-    }
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-    if (runtime.isEmpty())
-        qunsetenv("XDG_RUNTIME_DIR");
-    else
-        qputenv("XDG_RUNTIME_DIR", runtime);
 }
 
 int main(int argc, char* argv[]) {
