@@ -1,9 +1,6 @@
 #include "app/control_bar_state.h"
 
-#include <Qt>
-
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -36,18 +33,6 @@ double clamped_volume(double volume) {
     if (std::isnan(volume))
         return 0;
     return std::clamp(volume, 0.0, kVolumeMax);
-}
-
-bool loop_enabled(const std::string& text) {
-    if (text == "inf" || text == "yes" || text == "force")
-        return true;
-    long long count = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-    return error == std::errc() && end == text.data() + text.size() && count > 0;
-}
-
-bool loop_enabled(std::int64_t count) {
-    return count > 0;
 }
 
 namespace {
@@ -143,29 +128,6 @@ std::int64_t BarVisibility::msUntilHide(std::int64_t nowMs) const {
     if (!m_shown || m_held)
         return -1;
     return std::max<std::int64_t>(0, m_last + m_hideAfter - nowMs);
-}
-
-KeyAction key_action(int qtKey, bool ctrlAltOrMeta, bool shift, bool autoRepeat) {
-    if (ctrlAltOrMeta || shift)
-        return KeyAction::None;
-    switch (qtKey) {
-    case Qt::Key_Space:
-        return autoRepeat ? KeyAction::None : KeyAction::TogglePause;
-    case Qt::Key_Left:
-        return KeyAction::SeekBack;
-    case Qt::Key_Right:
-        return KeyAction::SeekForward;
-    case Qt::Key_Up:
-        return KeyAction::VolumeUp;
-    case Qt::Key_Down:
-        return KeyAction::VolumeDown;
-    case Qt::Key_M:
-        return autoRepeat ? KeyAction::None : KeyAction::ToggleMute;
-    case Qt::Key_Home:
-        return autoRepeat ? KeyAction::None : KeyAction::ToStart;
-    default:
-        return KeyAction::None;
-    }
 }
 
 } // namespace movarin::controls

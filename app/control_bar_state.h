@@ -10,7 +10,7 @@ namespace movarin::controls {
 // Seconds a key press moves the picture, and what the menu's Forward and Back do.
 inline constexpr double kKeySeekSeconds = 5;
 inline constexpr double kMenuSeekSeconds = 10;
-// Volume is mpv's scale, 0 to 100; one key press moves it by one step.
+// Volume is the player's scale, 0 to 100; one key press moves it by one step.
 inline constexpr double kVolumeStep = 5;
 inline constexpr double kVolumeMax = 100;
 inline constexpr std::int64_t kHideAfterMs = 2000;
@@ -24,10 +24,6 @@ double played_fraction(double position, double duration);
 
 // A volume within 0 and kVolumeMax; NaN is silence.
 double clamped_volume(double volume);
-
-// Whether mpv's loop-file value means "loop": mpv reports "inf", a count, or "no"/false.
-bool loop_enabled(const std::string& text);
-bool loop_enabled(std::int64_t count);
 
 struct Rect {
     int x = 0;
@@ -81,20 +77,5 @@ private:
     bool m_held = false;
     std::int64_t m_last = 0;
 };
-
-enum class KeyAction {
-    None,
-    TogglePause,
-    SeekBack,
-    SeekForward,
-    VolumeUp,
-    VolumeDown,
-    ToggleMute,
-    ToStart
-};
-
-// What a key press does. Keys with Ctrl, Alt or Meta belong to the menu and its shortcuts, and
-// a held Space or M would flicker, so their repeats do nothing.
-KeyAction key_action(int qtKey, bool ctrlAltOrMeta, bool shift, bool autoRepeat);
 
 } // namespace movarin::controls

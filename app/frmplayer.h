@@ -17,6 +17,7 @@ class QMenu;
 
 namespace movarin {
 
+class DesktopIntegration;
 class PlaybackHost;
 
 // What the window takes from its surroundings; tests replace any of it.
@@ -26,7 +27,7 @@ struct PlayerSetup {
     // Twips per pixel; 0 means the screen's (1440 / logical DPI).
     double twipsPerPixelX = 0;
     double twipsPerPixelY = 0;
-    // Extra engine options, "name=value" (tests use "ao=null").
+    // Extra engine options, "name=value" (tests use noSoundOptions()).
     QStringList engineOptions;
     // Asks the user for a file; returns an empty string on Cancel.
     std::function<QString(QWidget* parent)> chooseFile;
@@ -60,6 +61,8 @@ public:
     double twipsPerPixelX() const { return m_tppX; }
     double twipsPerPixelY() const { return m_tppY; }
     const online::UpdateCheck& updateCheck() const { return *m_update; }
+    // MPRIS and the screensaver.
+    DesktopIntegration* desktop() const { return m_desktop; }
 
     PlaybackHost* player = nullptr;
     // Storage for texts only: the last reported width and height, and the last chosen path.
@@ -101,6 +104,7 @@ private:
     QWidget* m_videoArea = nullptr;
     online::OnlineSeams m_online;
     std::unique_ptr<online::UpdateCheck> m_update;
+    DesktopIntegration* m_desktop = nullptr;
 };
 
 } // namespace movarin

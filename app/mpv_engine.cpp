@@ -1,5 +1,6 @@
 #include "app/mpv_engine.h"
 
+#include "app/control_bar_state.h"
 #include "app/flv_repair.h"
 #include "app/path_bytes.h"
 #include "app/playback_state.h"
@@ -19,7 +20,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +86,44 @@ struct NodeValue {
             node.u.string = text.data();
         }
     }
+};
+
+// Unavailable properties (no file yet) arrive as invalid values and read as 0.
+double toNumber(const QVariant& value) {
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    return ok && std::isfinite(number) ? number : 0;
+}
+
+bool loopFrom(const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        return loop_enabled(std::int64_t(value.toLongLong()));
+    default:
+        return loop_enabled(value.toString().toStdString());
+    }
+}
+
+// The player's state is these properties, watched from the start; an observation's reply id is
+// its index here.
+struct Observed {
+    const char* name;
+    void (*apply)(PlayerState& state, const QVariant& value);
+};
+const Observed kObserved[] = {
+    {"path", [](PlayerState& s, const QVariant& v) { s.path = v.toString(); }},
+    {"media-title", [](PlayerState& s, const QVariant& v) { s.title = v.toString(); }},
+    {"pause", [](PlayerState& s, const QVariant& v) { s.paused = v.toBool(); }},
+    {"eof-reached", [](PlayerState& s, const QVariant& v) { s.atEnd = v.toBool(); }},
+    {"time-pos", [](PlayerState& s, const QVariant& v) { s.position = toNumber(v); }},
+    {"duration", [](PlayerState& s, const QVariant& v) { s.duration = toNumber(v); }},
+    {"volume",
+     [](PlayerState& s, const QVariant& v) { s.volume = v.isValid() ? toNumber(v) : s.volume; }},
+    {"mute", [](PlayerState& s, const QVariant& v) { s.muted = v.toBool(); }},
+    {"loop-file", [](PlayerState& s, const QVariant& v) { s.looping = loopFrom(v); }},
 };
 
 // Frames are rendered in the layout of QImage::Format_RGB32, the backing store's own, so that
@@ -243,6 +284,13 @@ int openFlvStream(void*, char* uri, mpv_stream_cb_info* info) {
 
 // What the engine is asked to open for a path: FLV files through the repairing reader, anything
 // else as it is.
+// The file as the caller named it, byte for byte, however the engine reads it.
+QString callerPath(std::string_view engineName) {
+    if (engineName.starts_with(kFlvPrefix))
+        engineName.remove_prefix(sizeof kFlvPrefix - 1);
+    return from_path_bytes(engineName);
+}
+
 std::string engineAddress(const std::string& path) {
     return startsWithFlvSignature(path) ? kFlvPrefix + path : path;
 }
@@ -403,16 +451,28 @@ struct MpvEngine::Impl {
             sentWidth = sentHeight = 0;
             loaded = sentNoVideo = false;
             emptyLoops.reset();
-            post([this] { emit q->fileStarted(); });
+            post([this] {
+                q->setHasVideo(false);
+                emit q->fileStarted();
+            });
             break;
-        case MPV_EVENT_FILE_LOADED:
+        case MPV_EVENT_FILE_LOADED: {
             loaded = true;
-            post([this] { emit q->fileLoaded(); });
+            // Read once the tracks are chosen: the selected video track's number, or false when
+            // the file has none. Watching it instead could carry the last file's value over.
+            mpv_node vid{};
+            bool hasVideo = false;
+            if (mpv_get_property(core.get(), "vid", MPV_FORMAT_NODE, &vid) >= 0) {
+                hasVideo = vid.format == MPV_FORMAT_INT64 && vid.u.int64 > 0;
+                mpv_free_node_contents(&vid);
+            }
+            post([this, hasVideo] {
+                q->setHasVideo(hasVideo);
+                emit q->fileLoaded();
+            });
             checkForVideo();
             break;
-        case MPV_EVENT_PLAYBACK_RESTART:
-            checkForEmptyLoop();
-            break;
+        }
         case MPV_EVENT_VIDEO_RECONFIG: {
             qint64 w = 0;
             qint64 h = 0;
@@ -436,19 +496,32 @@ struct MpvEngine::Impl {
             }
             break;
         }
+        case MPV_EVENT_PLAYBACK_RESTART: {
+            checkForEmptyLoop();
+            double position = 0;
+            if (mpv_get_property(core.get(), "time-pos", MPV_FORMAT_DOUBLE, &position) < 0 ||
+                !std::isfinite(position))
+                position = 0;
+            post([this, position] { emit q->seeked(position); });
+            break;
+        }
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
-            if (!prop || !prop->name)
-                break;
             if (event.reply_userdata == kOwnObserver) {
                 checkForVideo();
                 break;
             }
+            if (!prop || event.reply_userdata >= std::size(kObserved))
+                break;
             QVariant value;
-            if (prop->format == MPV_FORMAT_NODE && prop->data)
-                value = toVariant(*static_cast<const mpv_node*>(prop->data));
-            const QString name = QString::fromUtf8(prop->name);
-            post([this, name, value] { emit q->propertyChanged(name, value); });
+            if (prop->format == MPV_FORMAT_NODE && prop->data) {
+                const auto& node = *static_cast<const mpv_node*>(prop->data);
+                value = std::string_view(prop->name) == "path" && node.format == MPV_FORMAT_STRING
+                            ? QVariant(callerPath(node.u.string))
+                            : toVariant(node);
+            }
+            const int which = int(event.reply_userdata);
+            post([this, which, value] { q->onProperty(which, value); });
             break;
         }
         default:
@@ -490,7 +563,7 @@ struct MpvEngine::Impl {
 };
 
 MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
-    : QObject(parent), d(std::make_unique<Impl>(this)) {
+    : Player(parent), d(std::make_unique<Impl>(this)) {
     d->core.reset(mpv_create());
     if (!d->core)
         throw std::runtime_error(
@@ -498,7 +571,11 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
     mpv_handle* h = d->core.get();
 
     // The host draws the picture itself, stretched over its whole extent, looping, and takes no
-    // input or configuration of the user's own mpv set-up.
+    // input or configuration of the user's own mpv set-up. Without looping it stops on the last
+    // picture instead of going blank, so Play can start over; a newly loaded file always starts
+    // playing, even after a pause; and the volume's scale is the controls' whole range, so
+    // stepping stops at its end.
+    const QByteArray volumeMax = QByteArray::number(controls::kVolumeMax);
     const std::pair<const char*, const char*> options[] = {
         {"vo", "libmpv"},
         {"config", "no"},
@@ -518,6 +595,9 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
         {"load-osd-console", "no"},
         // Without a sound device the audio still runs, silently, so the time advances.
         {"audio-fallback-to-null", "yes"},
+        {"keep-open", "yes"},
+        {"reset-on-next-file", "pause"},
+        {"volume-max", volumeMax.constData()},
     };
     for (const auto& [name, value] : options)
         mpv_set_option_string(h, name, value); // an option this build lacks is not fatal
@@ -535,6 +615,9 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
     if (const int err = mpv_observe_property(h, Impl::kOwnObserver, "vid", MPV_FORMAT_NONE);
         err < 0)
         fail("Watching the video track failed", err);
+    for (std::size_t i = 0; i < std::size(kObserved); ++i)
+        if (const int err = mpv_observe_property(h, i, kObserved[i].name, MPV_FORMAT_NODE); err < 0)
+            fail(std::string("Watching ") + kObserved[i].name + " failed", err);
 
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
@@ -559,7 +642,7 @@ MpvEngine::~MpvEngine() {
     d->core.reset();
 }
 
-void MpvEngine::loadFile(const QString& path) {
+void MpvEngine::load(const QString& path) {
     const std::string file = engineAddress(to_path_bytes(path));
     const char* args[] = {"loadfile", file.c_str(), "replace", nullptr};
     if (const int err = mpv_command(d->core.get(), args); err < 0)
@@ -585,58 +668,104 @@ void MpvEngine::requestFrame() {
     d->renderer.wake.notify_one();
 }
 
-QVariant MpvEngine::property(const char* name) const {
-    if (std::string_view(name) == "path") {
-        // The file as the caller named it, byte for byte, whichever way it is read.
-        char* path = mpv_get_property_string(d->core.get(), "path");
-        if (!path)
-            return {};
-        std::string_view bytes(path);
-        if (bytes.starts_with(kFlvPrefix))
-            bytes.remove_prefix(sizeof kFlvPrefix - 1);
-        const QString text = from_path_bytes(bytes);
-        mpv_free(path);
-        return text;
-    }
-    mpv_node node{};
-    if (mpv_get_property(d->core.get(), name, MPV_FORMAT_NODE, &node) < 0)
-        return {};
-    QVariant value = toVariant(node);
-    mpv_free_node_contents(&node);
-    return value;
+void MpvEngine::onProperty(int which, const QVariant& value) {
+    PlayerState next = state();
+    kObserved[which].apply(next, value);
+    report(next);
 }
 
-void MpvEngine::setProperty(const char* name, const QVariant& value) {
-    NodeValue converted(value);
-    if (const int err = mpv_set_property(d->core.get(), name, MPV_FORMAT_NODE, &converted.node);
-        err < 0)
-        fail(std::string("Setting ") + name + " failed", err);
+void MpvEngine::setHasVideo(bool hasVideo) {
+    PlayerState next = state();
+    next.hasVideo = hasVideo;
+    report(next);
 }
 
-void MpvEngine::commandAsync(const QStringList& args) {
+// A refused command or property leaves the picture as it is; the next report shows the real
+// state, so there is nothing to tell.
+void MpvEngine::command(const QStringList& args) {
     std::vector<QByteArray> storage;
-    storage.reserve(args.size());
+    storage.reserve(args.size() + 1);
     std::vector<const char*> argv;
-    for (const QString& arg : args) {
+    // Nothing the player does is shown on the picture by the engine itself.
+    for (const QString& arg : QStringList{QStringLiteral("no-osd")} + args) {
         storage.push_back(arg.toUtf8());
         argv.push_back(storage.back().constData());
     }
     argv.push_back(nullptr);
-    if (const int err = mpv_command_async(d->core.get(), 0, argv.data()); err < 0)
-        fail("The command could not be sent", err);
+    mpv_command_async(d->core.get(), 0, argv.data());
 }
 
 void MpvEngine::setPropertyAsync(const char* name, const QVariant& value) {
     NodeValue converted(value);
-    if (const int err =
-            mpv_set_property_async(d->core.get(), 0, name, MPV_FORMAT_NODE, &converted.node);
-        err < 0)
-        fail(std::string("Setting ") + name + " failed", err);
+    mpv_set_property_async(d->core.get(), 0, name, MPV_FORMAT_NODE, &converted.node);
 }
 
-void MpvEngine::observe(const char* name) {
-    if (const int err = mpv_observe_property(d->core.get(), 0, name, MPV_FORMAT_NODE); err < 0)
-        fail(std::string("Watching ") + name + " failed", err);
+// Toggles and steps are done by the engine itself, so requests quicker than its reports still
+// add up correctly.
+
+void MpvEngine::play() {
+    if (atEnd())
+        seekTo(0); // stopped on the last picture: start again from the beginning
+    setPropertyAsync("pause", false);
+}
+
+void MpvEngine::pause() {
+    setPropertyAsync("pause", true);
+}
+
+void MpvEngine::togglePause() {
+    if (atEnd())
+        play();
+    else
+        command({QStringLiteral("cycle"), QStringLiteral("pause")});
+}
+
+void MpvEngine::seekTo(double seconds) {
+    command({QStringLiteral("seek"), QString::number(seconds), QStringLiteral("absolute")});
+}
+
+void MpvEngine::seekBy(double seconds) {
+    command({QStringLiteral("seek"), QString::number(seconds), QStringLiteral("relative")});
+}
+
+void MpvEngine::setVolume(double volume) {
+    setPropertyAsync("volume", controls::clamped_volume(volume));
+}
+
+void MpvEngine::changeVolume(double by) {
+    command({QStringLiteral("add"), QStringLiteral("volume"), QString::number(by)});
+}
+
+void MpvEngine::setMuted(bool muted) {
+    setPropertyAsync("mute", muted);
+}
+
+void MpvEngine::toggleMute() {
+    command({QStringLiteral("cycle"), QStringLiteral("mute")});
+}
+
+void MpvEngine::setLooping(bool looping) {
+    setPropertyAsync("loop-file", looping ? QStringLiteral("inf") : QStringLiteral("no"));
+}
+
+QStringList noSoundOptions() {
+    return {QStringLiteral("ao=null")};
+}
+
+QString noVideoOutputOption() {
+    return QStringLiteral("vo=null");
+}
+
+bool loop_enabled(const std::string& text) {
+    if (text == "inf" || text == "yes" || text == "force")
+        return true;
+    long long count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    return error == std::errc() && end == text.data() + text.size() && count > 0;
+}
+
+bool loop_enabled(std::int64_t count) {
+    return count > 0;
 }
 
 } // namespace movarin

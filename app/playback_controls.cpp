@@ -1,7 +1,5 @@
 #include "app/playback_controls.h"
 
-#include "app/mpv_engine.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -14,8 +12,6 @@
 #include <QTimer>
 
 #include <chrono>
-#include <cmath>
-#include <exception>
 
 namespace movarin {
 
@@ -28,25 +24,6 @@ QRectF toQt(const controls::Rect& r) {
 qint64 steadyMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Unavailable properties (no file yet) arrive as invalid values and read as 0.
-double toNumber(const QVariant& value) {
-    bool ok = false;
-    const double number = value.toDouble(&ok);
-    return ok && std::isfinite(number) ? number : 0;
-}
-
-bool loopFrom(const QVariant& value) {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-        return value.toBool();
-    case QMetaType::LongLong:
-    case QMetaType::Int:
-        return controls::loop_enabled(std::int64_t(value.toLongLong()));
-    default:
-        return controls::loop_enabled(value.toString().toStdString());
-    }
 }
 
 QFont barFont(const QFont& base) {
@@ -71,28 +48,10 @@ PlaybackControls::PlaybackControls(QWidget* host) : QWidget(host), m_host(host),
     m_hideTimer->setTimerType(Qt::PreciseTimer);
     connect(m_hideTimer, &QTimer::timeout, this, &PlaybackControls::updateVisibility);
 
+    m_actions = new PlayerActions(this);
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("playerMenu"));
-    m_play = m_menu->addAction(QStringLiteral("Play"));
-    m_play->setCheckable(true);
-    m_loop = m_menu->addAction(QStringLiteral("Loop"));
-    m_loop->setCheckable(true);
-    m_menu->addSeparator();
-    m_rewind = m_menu->addAction(QStringLiteral("Rewind"));
-    m_forward = m_menu->addAction(QStringLiteral("Forward"));
-    m_back = m_menu->addAction(QStringLiteral("Back"));
-    connect(m_play, &QAction::triggered, this, [this](bool checked) {
-        if (checked && m_eof)
-            togglePause(); // starts over from the end
-        else
-            setPaused(!checked);
-        syncActions(); // the engine's report sets the mark
-    });
-    connect(m_loop, &QAction::triggered, this, &PlaybackControls::setLooping);
-    connect(m_rewind, &QAction::triggered, this, [this] { seekTo(0); });
-    connect(m_forward, &QAction::triggered, this, [this] { seekBy(controls::kMenuSeekSeconds); });
-    connect(m_back, &QAction::triggered, this, [this] { seekBy(-controls::kMenuSeekSeconds); });
-    syncActions();
+    m_actions->addMenuEntriesTo(m_menu);
 
     placeOverHost();
     hide();
@@ -100,151 +59,29 @@ PlaybackControls::PlaybackControls(QWidget* host) : QWidget(host), m_host(host),
 
 PlaybackControls::~PlaybackControls() = default;
 
-void PlaybackControls::attach(MpvEngine* engine) {
-    if (!engine || m_engine == engine)
+void PlaybackControls::attach(Player* player) {
+    if (!player || m_player == player)
         return;
-    m_engine = engine;
-    connect(engine, &MpvEngine::propertyChanged, this, &PlaybackControls::onProperty);
-    try {
-        // Without looping, stop on the last picture instead of going blank, so Play can start
-        // over; and a newly set movie always starts playing, even after a pause.
-        engine->setProperty("keep-open", QStringLiteral("yes"));
-        engine->setProperty("reset-on-next-file", QStringLiteral("pause"));
-        // The slider's scale is the engine's whole range, so stepping stops at its end.
-        engine->setProperty("volume-max", controls::kVolumeMax);
-        for (const char* name :
-             {"pause", "time-pos", "duration", "volume", "mute", "loop-file", "eof-reached"})
-            engine->observe(name);
-    } catch (const std::exception&) {
-        // The movie still plays; the bar then shows what it last knew.
-    }
-    syncActions();
+    if (m_player)
+        disconnect(m_player, nullptr, this, nullptr);
+    m_player = player;
+    m_actions->setPlayer(player);
+    connect(player, &Player::stateChanged, this, &PlaybackControls::onPlayerState);
 }
 
-void PlaybackControls::onProperty(const QString& name, const QVariant& value) {
-    if (name == QLatin1String("pause"))
-        m_paused = value.toBool();
-    else if (name == QLatin1String("time-pos"))
-        m_position = toNumber(value);
-    else if (name == QLatin1String("duration"))
-        m_duration = toNumber(value);
-    else if (name == QLatin1String("volume"))
-        m_volume = value.isValid() ? toNumber(value) : m_volume;
-    else if (name == QLatin1String("mute"))
-        m_muted = value.toBool();
-    else if (name == QLatin1String("loop-file"))
-        m_looping = loopFrom(value);
-    else if (name == QLatin1String("eof-reached"))
-        m_eof = value.toBool();
-    else
-        return;
-    syncActions();
+const PlayerState& PlaybackControls::shown() const {
+    static const PlayerState nothing;
+    return m_player ? m_player->state() : nothing;
+}
+
+void PlaybackControls::onPlayerState() {
     if (isVisible())
         update();
-    emit stateChanged();
-}
-
-void PlaybackControls::send(const QStringList& command) {
-    if (!m_engine)
-        return;
-    try {
-        m_engine->commandAsync(command);
-    } catch (const std::exception&) {
-        // A refused command leaves the picture as it is; there is nothing to tell.
-    }
-}
-
-void PlaybackControls::sendProperty(const char* name, const QVariant& value) {
-    if (!m_engine)
-        return;
-    try {
-        m_engine->setPropertyAsync(name, value);
-    } catch (const std::exception&) {
-        // As above: the next report from the engine shows the real state.
-    }
-}
-
-// What the bar shows is only ever what the engine last reported. Toggles and steps are done by
-// the engine itself, so presses quicker than its reports still add up correctly.
-
-void PlaybackControls::togglePause() {
-    if (m_eof) {
-        // Stopped on the last picture: Play starts again from the beginning.
-        seekTo(0);
-        setPaused(false);
-        return;
-    }
-    send({QStringLiteral("no-osd"), QStringLiteral("cycle"), QStringLiteral("pause")});
-}
-
-void PlaybackControls::setPaused(bool paused) {
-    sendProperty("pause", paused);
-}
-
-void PlaybackControls::seekBy(double seconds) {
-    send({QStringLiteral("no-osd"), QStringLiteral("seek"), QString::number(seconds),
-          QStringLiteral("relative")});
-}
-
-void PlaybackControls::seekTo(double seconds) {
-    send({QStringLiteral("no-osd"), QStringLiteral("seek"), QString::number(seconds),
-          QStringLiteral("absolute")});
-}
-
-void PlaybackControls::setVolume(double volume) {
-    sendProperty("volume", controls::clamped_volume(volume));
-}
-
-void PlaybackControls::stepVolume(int steps) {
-    send({QStringLiteral("no-osd"), QStringLiteral("add"), QStringLiteral("volume"),
-          QString::number(steps * controls::kVolumeStep)});
-}
-
-void PlaybackControls::setMuted(bool muted) {
-    sendProperty("mute", muted);
-}
-
-void PlaybackControls::toggleMute() {
-    send({QStringLiteral("no-osd"), QStringLiteral("cycle"), QStringLiteral("mute")});
-}
-
-void PlaybackControls::setLooping(bool looping) {
-    sendProperty("loop-file", looping ? QStringLiteral("inf") : QStringLiteral("no"));
-    syncActions();
 }
 
 bool PlaybackControls::handleKey(int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
-    using controls::KeyAction;
-    const KeyAction action = controls::key_action(
-        key, modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier),
-        modifiers & Qt::ShiftModifier, autoRepeat);
-    if (action == KeyAction::None || !attached())
+    if (!m_actions->handleKey(key, modifiers, autoRepeat))
         return false;
-    switch (action) {
-    case KeyAction::TogglePause:
-        togglePause();
-        break;
-    case KeyAction::SeekBack:
-        seekBy(-controls::kKeySeekSeconds);
-        break;
-    case KeyAction::SeekForward:
-        seekBy(controls::kKeySeekSeconds);
-        break;
-    case KeyAction::VolumeUp:
-        stepVolume(1);
-        break;
-    case KeyAction::VolumeDown:
-        stepVolume(-1);
-        break;
-    case KeyAction::ToggleMute:
-        toggleMute();
-        break;
-    case KeyAction::ToStart:
-        seekTo(0);
-        break;
-    case KeyAction::None:
-        break;
-    }
     // The bar shows what the key did.
     activity();
     return true;
@@ -288,13 +125,6 @@ void PlaybackControls::setPinned(bool pinned) {
     updateVisibility();
 }
 
-void PlaybackControls::syncActions() {
-    for (QAction* action : {m_play, m_loop, m_rewind, m_forward, m_back})
-        action->setEnabled(attached());
-    m_play->setChecked(attached() && !m_paused && !m_eof);
-    m_loop->setChecked(m_looping);
-}
-
 void PlaybackControls::placeOverHost() {
     setGeometry(0, m_host->height() - kBarHeight, m_host->width(), kBarHeight);
 }
@@ -311,7 +141,7 @@ void PlaybackControls::watchKeysOf(QWidget* window) {
 }
 
 void PlaybackControls::popupMenu(const QPoint& globalPos) {
-    syncActions();
+    m_actions->sync();
     m_menu->popup(globalPos);
 }
 
@@ -354,9 +184,10 @@ bool PlaybackControls::eventFilter(QObject* watched, QEvent* event) {
 }
 
 QString PlaybackControls::timeText() const {
-    const double shown = m_drag == Drag::Seek ? m_dragFraction * m_duration : m_position;
-    return QString::fromStdString(controls::format_time(shown)) + QStringLiteral(" / ") +
-           QString::fromStdString(controls::format_time(m_duration));
+    const PlayerState& s = shown();
+    const double at = m_drag == Drag::Seek ? m_dragFraction * s.duration : s.position;
+    return QString::fromStdString(controls::format_time(at)) + QStringLiteral(" / ") +
+           QString::fromStdString(controls::format_time(s.duration));
 }
 
 controls::BarLayout PlaybackControls::barLayout() const {
@@ -379,10 +210,10 @@ void PlaybackControls::mousePressEvent(QMouseEvent* event) {
     m_visibility.pressed(m_clock());
     switch (controls::part_at(layout, p.x(), p.y())) {
     case controls::BarPart::Play:
-        togglePause();
+        m_actions->action(PlayerAction::TogglePause)->trigger();
         break;
     case controls::BarPart::Mute:
-        toggleMute();
+        m_actions->action(PlayerAction::ToggleMute)->trigger();
         break;
     case controls::BarPart::Seek:
         m_drag = Drag::Seek;
@@ -428,12 +259,13 @@ void PlaybackControls::dragTo(int x) {
         if (fraction == m_dragFraction)
             return;
         m_dragFraction = fraction;
-        if (m_duration > 0)
-            seekTo(fraction * m_duration);
+        if (m_player && m_player->duration() > 0)
+            m_player->seekTo(fraction * m_player->duration());
         update();
     } else if (m_drag == Drag::Volume) {
         m_dragVolume = controls::fraction_on(layout.volume, x) * controls::kVolumeMax;
-        setVolume(m_dragVolume);
+        if (m_player)
+            m_player->setVolume(m_dragVolume);
         update();
     }
 }
@@ -443,6 +275,7 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(rect(), QColor(0, 0, 0, 150));
     const controls::BarLayout l = barLayout();
+    const PlayerState& s = shown();
     const QColor ink(235, 235, 235);
     const QColor dim(255, 255, 255, 70);
     const QColor accent(90, 170, 255);
@@ -453,7 +286,7 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
     if (!l.play.empty()) {
         const QRectF r = toQt(l.play);
         const QPointF c = r.center();
-        if (m_paused || m_eof) {
+        if (s.paused || s.atEnd) {
             QPainterPath tri;
             tri.moveTo(c.x() - 4, c.y() - 6);
             tri.lineTo(c.x() + 6, c.y());
@@ -489,8 +322,8 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
         }
     };
     const double played =
-        m_drag == Drag::Seek ? m_dragFraction : controls::played_fraction(m_position, m_duration);
-    drawTrack(l.seek, played, accent, m_duration > 0);
+        m_drag == Drag::Seek ? m_dragFraction : controls::played_fraction(s.position, s.duration);
+    drawTrack(l.seek, played, accent, s.duration > 0);
 
     if (!l.mute.empty()) {
         const QPointF c = toQt(l.mute).center();
@@ -506,7 +339,7 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
         p.drawPath(speaker);
         p.setBrush(Qt::NoBrush);
         p.setPen(QPen(ink, 1.5));
-        if (m_muted) {
+        if (s.muted) {
             p.drawLine(QPointF(c.x() + 3, c.y() - 3), QPointF(c.x() + 8, c.y() + 3));
             p.drawLine(QPointF(c.x() + 3, c.y() + 3), QPointF(c.x() + 8, c.y() - 3));
         } else {
@@ -516,8 +349,8 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
         p.setPen(Qt::NoPen);
     }
 
-    const double volume = m_drag == Drag::Volume ? m_dragVolume : m_volume;
-    drawTrack(l.volume, volume / controls::kVolumeMax, m_muted ? dim : ink, false);
+    const double volume = m_drag == Drag::Volume ? m_dragVolume : s.volume;
+    drawTrack(l.volume, volume / controls::kVolumeMax, s.muted ? dim : ink, false);
 }
 
 } // namespace movarin

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "app/control_bar_state.h"
+#include "app/player.h"
+#include "app/player_actions.h"
 
 #include <QPointer>
 #include <QString>
-#include <QVariant>
 #include <QWidget>
 
 #include <functional>
@@ -15,12 +16,11 @@ class QTimer;
 
 namespace movarin {
 
-class MpvEngine;
-
 // The player's own controls inside the playback host: a bar laid over the host's bottom edge
 // (play/pause, seek bar with times, mute, volume), the keys, and the right-click menu. It never
-// takes part in a layout, so the host and the window keep their sizes. Nothing here logs or
-// asks the user anything: a refused engine call simply changes nothing.
+// takes part in a layout, so the host and the window keep their sizes. It only shows what the
+// player reports and turns input into the player's verbs; nothing here logs or asks the user
+// anything.
 class PlaybackControls : public QWidget {
     Q_OBJECT
 public:
@@ -29,38 +29,22 @@ public:
     explicit PlaybackControls(QWidget* host);
     ~PlaybackControls() override;
 
-    // Starts following and driving `engine`; until then every action does nothing.
-    void attach(MpvEngine* engine);
-    bool attached() const { return !m_engine.isNull(); }
-
-    // The engine's state as it last reported it.
-    bool paused() const { return m_paused; }
-    double position() const { return m_position; }
-    double duration() const { return m_duration; }
-    double volume() const { return m_volume; }
-    bool muted() const { return m_muted; }
-    bool looping() const { return m_looping; }
-
-    // Each does nothing before a movie is set.
-    void togglePause();
-    void setPaused(bool paused);
-    void seekBy(double seconds);
-    void seekTo(double seconds);
-    void setVolume(double volume);
-    void stepVolume(int steps);
-    void setMuted(bool muted);
-    void toggleMute();
-    void setLooping(bool looping);
+    // Starts following and driving `player`; until then every action does nothing.
+    void attach(Player* player);
+    bool attached() const { return !m_player.isNull(); }
+    // What the bar shows: the player's last report, or nothing played yet.
+    const PlayerState& shown() const;
 
     // Acts on a player key; false when the key is not one of them.
     bool handleKey(int key, Qt::KeyboardModifiers modifiers, bool autoRepeat);
 
     QMenu* contextMenu() const { return m_menu; }
-    QAction* playAction() const { return m_play; }
-    QAction* loopAction() const { return m_loop; }
-    QAction* rewindAction() const { return m_rewind; }
-    QAction* forwardAction() const { return m_forward; }
-    QAction* backAction() const { return m_back; }
+    PlayerActions* actions() const { return m_actions; }
+    QAction* playAction() const { return m_actions->action(PlayerAction::Play); }
+    QAction* loopAction() const { return m_actions->action(PlayerAction::Loop); }
+    QAction* rewindAction() const { return m_actions->action(PlayerAction::Rewind); }
+    QAction* forwardAction() const { return m_actions->action(PlayerAction::Forward); }
+    QAction* backAction() const { return m_actions->action(PlayerAction::Back); }
 
     // The time-out and the clock (milliseconds) behind it; tests shorten or replace them.
     void setHideDelay(int ms);
@@ -76,10 +60,6 @@ public:
 
     static constexpr int kBarHeight = 26;
 
-signals:
-    // The engine reported a change of something the bar or the menu shows.
-    void stateChanged();
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -90,38 +70,23 @@ protected:
 private:
     enum class Drag { None, Seek, Volume };
 
-    void onProperty(const QString& name, const QVariant& value);
-    void send(const QStringList& command);
-    void sendProperty(const char* name, const QVariant& value);
+    void onPlayerState();
     void watchKeysOf(QWidget* window);
     void placeOverHost();
     void activity();
-    void syncActions();
     void dragTo(int x);
     void popupMenu(const QPoint& globalPos);
 
     QWidget* m_host;
     QPointer<QWidget> m_keyWindow;
-    QPointer<MpvEngine> m_engine;
+    QPointer<Player> m_player;
+    PlayerActions* m_actions = nullptr;
     QMenu* m_menu = nullptr;
-    QAction* m_play = nullptr;
-    QAction* m_loop = nullptr;
-    QAction* m_rewind = nullptr;
-    QAction* m_forward = nullptr;
-    QAction* m_back = nullptr;
     QTimer* m_hideTimer = nullptr;
     std::function<qint64()> m_clock;
     controls::BarVisibility m_visibility;
 
-    bool m_paused = false;
-    bool m_eof = false;
-    double m_position = 0;
-    double m_duration = 0;
-    double m_volume = controls::kVolumeMax;
-    bool m_muted = false;
-    bool m_looping = true;
     bool m_pinned = false;
-
     Drag m_drag = Drag::None;
     double m_dragFraction = 0;
     double m_dragVolume = 0;

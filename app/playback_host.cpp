@@ -52,6 +52,11 @@ void PlaybackHost::ensureEngine() {
     connect(m_engine.get(), &MpvEngine::loadFailed, this, &PlaybackHost::onFailure);
     connect(m_engine.get(), &MpvEngine::videoAbsent, this, &PlaybackHost::onNoVideo);
     updateTargetSize();
+    emit playerCreated(m_engine.get());
+}
+
+Player* PlaybackHost::player() const {
+    return m_engine.get();
 }
 
 // Until the new file's picture size is known, a frame may still be the last file's picture.
@@ -101,7 +106,7 @@ QString PlaybackHost::noticeText() const {
 void PlaybackHost::setMovie(const QString& address) {
     ensureEngine();
     m_videoPath = from_path_bytes(video_path_of(to_path_bytes(address)));
-    m_engine->loadFile(m_videoPath);
+    m_engine->load(m_videoPath);
     m_movie = address;
     m_awaitingStart = true;
     m_failure.clear();

@@ -11,6 +11,7 @@ namespace movarin {
 
 class MpvEngine;
 class PlaybackControls;
+class Player;
 
 // The window's `player`: shows the video named by a movie address, stretched over the host's
 // whole extent, and reports the video's natural size through FSCommand.
@@ -32,6 +33,7 @@ public:
 
     // Null until the first movie is set.
     MpvEngine* engine() const { return m_engine.get(); }
+    Player* player() const;
     // What the last failed load said, empty while the current file plays.
     QString failureText() const { return m_failure; }
     // The current file plays sound only.
@@ -43,6 +45,8 @@ public:
 signals:
     void FSCommand(const QString& command, const QString& args);
     void frameShown();
+    // The first movie was set and the player behind it is there from now on.
+    void playerCreated(Player* player);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -7,7 +7,7 @@
 //   movarin_bench play FILE SECONDS  plays, and from the first painted frame on measures
 //                                    "cpu S video S rss KIB" over SECONDS of wall time
 //
-// Both use the engine option ao=null, as the floor does: no sound device on the bench machine.
+// Both play with no sound output, as the floor does: no sound device on the bench machine.
 
 #include "app/frmplayer.h"
 #include "app/mpv_engine.h"
@@ -78,13 +78,12 @@ private:
             return;
         }
         m_cpuStart = bench::cpu_seconds();
-        m_videoStart = m_window.player->engine()->property("time-pos").toDouble();
+        m_videoStart = m_window.player->engine()->position();
         QTimer::singleShot(int(m_seconds * 1000), this, [this] {
             const double cpu = bench::cpu_seconds() - m_cpuStart;
-            double video =
-                m_window.player->engine()->property("time-pos").toDouble() - m_videoStart;
+            double video = m_window.player->engine()->position() - m_videoStart;
             if (video < 0) // looped
-                video += m_window.player->engine()->property("duration").toDouble();
+                video += m_window.player->engine()->duration();
             std::printf("cpu %.4f video %.4f rss %ld\n", cpu, video, bench::peak_rss_kib());
             std::fflush(stdout);
             QCoreApplication::exit(0);
@@ -133,7 +132,7 @@ int main(int argc, char* argv[]) {
     }
 
     PlayerSetup setup;
-    setup.engineOptions = {QStringLiteral("ao=null")};
+    setup.engineOptions = noSoundOptions();
     frmplayer window{setup};
     window.Form_Load(args.at(2));
     Probe probe(window, play, play ? args.at(3).toDouble() : 0);

@@ -3,7 +3,7 @@
 //   movarin_floor first-frame FILE   renders the first frame through the same software render
 //                                    path, at the size the player starts with, then at the
 //                                    video's size; prints "first-frame NS" when it has one
-//   movarin_floor play FILE SECONDS  decodes with no video output ("vo=null") and prints
+//   movarin_floor play FILE SECONDS  decodes with no video output and prints
 //                                    "cpu S video S rss KIB" over SECONDS once playback runs
 
 #include "app/mpv_engine.h"
@@ -28,9 +28,9 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    QStringList options = {QStringLiteral("ao=null")};
+    QStringList options = noSoundOptions();
     if (play)
-        options << QStringLiteral("vo=null");
+        options << noVideoOutputOption();
     MpvEngine engine(options);
 
     if (!play) {
@@ -48,16 +48,16 @@ int main(int argc, char* argv[]) {
         const double seconds = args.at(3).toDouble();
         auto* poll = new QTimer(&engine);
         QObject::connect(poll, &QTimer::timeout, &engine, [&engine, poll, seconds] {
-            const double position = engine.property("time-pos").toDouble();
+            const double position = engine.position();
             if (position <= 0)
                 return;
             poll->stop();
             const double cpuStart = bench::cpu_seconds();
             QTimer::singleShot(int(seconds * 1000), &engine, [&engine, cpuStart, position] {
                 const double cpu = bench::cpu_seconds() - cpuStart;
-                double video = engine.property("time-pos").toDouble() - position;
+                double video = engine.position() - position;
                 if (video < 0)
-                    video += engine.property("duration").toDouble();
+                    video += engine.duration();
                 std::printf("cpu %.4f video %.4f rss %ld\n", cpu, video, bench::peak_rss_kib());
                 std::fflush(stdout);
                 QCoreApplication::exit(0);
@@ -65,6 +65,6 @@ int main(int argc, char* argv[]) {
         });
         poll->start(10);
     }
-    engine.loadFile(args.at(2));
+    engine.load(args.at(2));
     return app.exec();
 }

@@ -4,6 +4,7 @@
 #include "about_driver.h"
 #include "app/frmplayer.h"
 #include "test_support.h"
+#include "app/mpv_engine.h"
 
 #include <QAction>
 #include <QApplication>

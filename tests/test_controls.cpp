@@ -7,6 +7,8 @@
 #include "app/mpv_engine.h"
 #include "app/playback_controls.h"
 #include "app/playback_host.h"
+#include "app/player.h"
+#include "app/player_actions.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,14 +30,23 @@ namespace {
 
 constexpr int kWait = 15000; // the engine shares two busy cores with everything else
 
-const QStringList kEngineOptions{QStringLiteral("ao=null")};
+const QStringList kEngineOptions = noSoundOptions();
 
-double prop(PlaybackHost& host, const char* name) {
-    return host.engine() ? host.engine()->property(name).toDouble() : -1;
+// What the player reports; -1 or false while there is none.
+double position(PlaybackHost& host) {
+    return host.player() ? host.player()->position() : -1;
 }
-
-bool flag(PlaybackHost& host, const char* name) {
-    return host.engine() && host.engine()->property(name).toBool();
+double volume(PlaybackHost& host) {
+    return host.player() ? host.player()->volume() : -1;
+}
+bool paused(PlaybackHost& host) {
+    return host.player() && host.player()->paused();
+}
+bool muted(PlaybackHost& host) {
+    return host.player() && host.player()->muted();
+}
+bool atEnd(PlaybackHost& host) {
+    return host.player() && host.player()->atEnd();
 }
 
 // A 160x120 Sorenson Spark clip with an MP3 tone, as ffmpeg writes FLV: no keyframe index.
@@ -125,29 +136,29 @@ std::unique_ptr<PlaybackHost> TestControls::playingHost(const QString& file) {
 }
 
 void TestControls::pauseAndSettle(PlaybackHost& host) {
-    host.controls()->setPaused(true);
-    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "pause"), kWait);
+    host.player()->pause();
+    QTRY_VERIFY_WITH_TIMEOUT(paused(host), kWait);
 }
 
 void TestControls::pauseAndResume() {
     auto host = playingHost(m_clip);
     QVERIFY(host);
     PlaybackControls* c = host->controls();
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.3, kWait);
-    QVERIFY(!flag(*host, "pause"));
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) > 0.3, kWait);
+    QVERIFY(!paused(*host));
 
-    c->togglePause();
-    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "pause"), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(c->paused(), kWait);
+    host->player()->togglePause();
+    QTRY_VERIFY_WITH_TIMEOUT(paused(*host), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(c->shown().paused, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(!c->playAction()->isChecked(), kWait);
-    const double stopped = prop(*host, "time-pos");
+    const double stopped = position(*host);
     QTest::qWait(600);
-    QVERIFY(std::fabs(prop(*host, "time-pos") - stopped) < 0.05);
+    QVERIFY(std::fabs(position(*host) - stopped) < 0.05);
 
-    c->togglePause();
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "pause"), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > stopped + 0.3, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(!c->paused(), kWait);
+    host->player()->togglePause();
+    QTRY_VERIFY_WITH_TIMEOUT(!paused(*host), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) > stopped + 0.3, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!c->shown().paused, kWait);
 }
 
 void TestControls::seekMovesPosition_data() {
@@ -161,62 +172,62 @@ void TestControls::seekMovesPosition() {
     auto host = playingHost(withMetadata ? m_clip : m_noIndex);
     QVERIFY(host);
     PlaybackControls* c = host->controls();
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) > 0.2, kWait);
     pauseAndSettle(*host);
-    QTRY_VERIFY_WITH_TIMEOUT(c->duration() > 15, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(c->shown().duration > 15, kWait);
 
-    c->seekTo(11);
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - 11) < 0.6, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(c->position() - 11) < 0.6, kWait);
+    host->player()->seekTo(11);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(position(*host) - 11) < 0.6, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(c->shown().position - 11) < 0.6, kWait);
     QVERIFY2(c->timeText().startsWith(QLatin1String("0:1")), qPrintable(c->timeText()));
 
-    c->seekBy(-5);
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - 6) < 1.0, kWait);
-    c->seekTo(0);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") < 0.3, kWait);
-    c->seekBy(5);
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - 5) < 1.0, kWait);
+    host->player()->seekBy(-5);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(position(*host) - 6) < 1.0, kWait);
+    host->player()->seekTo(0);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) < 0.3, kWait);
+    host->player()->seekBy(5);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(position(*host) - 5) < 1.0, kWait);
 }
 
 void TestControls::volumeAndMuteReachMpvAndLast() {
     auto host = playingHost(m_clip);
     QVERIFY(host);
     PlaybackControls* c = host->controls();
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
-    QCOMPARE(prop(*host, "volume"), 100.0);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) > 0.2, kWait);
+    QCOMPARE(volume(*host), 100.0);
 
-    c->setVolume(40);
-    QTRY_COMPARE_WITH_TIMEOUT(prop(*host, "volume"), 40.0, kWait);
-    c->setVolume(250); // the slider's scale ends at 100
-    QTRY_COMPARE_WITH_TIMEOUT(prop(*host, "volume"), 100.0, kWait);
-    c->setVolume(40);
-    c->setMuted(true);
-    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "mute"), kWait);
-    QTRY_COMPARE_WITH_TIMEOUT(prop(*host, "volume"), 40.0, kWait);
+    host->player()->setVolume(40);
+    QTRY_COMPARE_WITH_TIMEOUT(volume(*host), 40.0, kWait);
+    host->player()->setVolume(250); // the slider's scale ends at 100
+    QTRY_COMPARE_WITH_TIMEOUT(volume(*host), 100.0, kWait);
+    host->player()->setVolume(40);
+    host->player()->setMuted(true);
+    QTRY_VERIFY_WITH_TIMEOUT(muted(*host), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(volume(*host), 40.0, kWait);
 
     // Both stay for the next movie.
     load(*host, m_short);
-    QTRY_VERIFY_WITH_TIMEOUT(host->engine()->property("path").toString() == m_short, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
-    QCOMPARE(prop(*host, "volume"), 40.0);
-    QVERIFY(flag(*host, "mute"));
-    QCOMPARE(c->volume(), 40.0);
-    QVERIFY(c->muted());
+    QTRY_VERIFY_WITH_TIMEOUT(host->player()->path() == m_short, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) > 0.2, kWait);
+    QCOMPARE(volume(*host), 40.0);
+    QVERIFY(muted(*host));
+    QCOMPARE(c->shown().volume, 40.0);
+    QVERIFY(c->shown().muted);
 
-    c->setMuted(false);
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "mute"), kWait);
+    host->player()->setMuted(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!muted(*host), kWait);
 }
 
 void TestControls::newMovieStartsPlayingAfterPause() {
     auto host = playingHost(m_clip);
     QVERIFY(host);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) > 0.2, kWait);
     pauseAndSettle(*host);
 
     load(*host, m_noIndex);
-    QTRY_VERIFY_WITH_TIMEOUT(host->engine()->property("path").toString() == m_noIndex, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "pause"), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.3, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(host->player()->path() == m_noIndex, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!paused(*host), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) > 0.3, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(host->controls()->playAction()->isChecked(), kWait);
 }
 
@@ -234,7 +245,7 @@ void TestControls::barShowsOnMoveAndHidesAfterTimeOut() {
     QVERIFY(!bar->isVisible());
 
     load(host, m_clip);
-    QTRY_VERIFY_WITH_TIMEOUT(bar->duration() > 15, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(bar->shown().duration > 15, kWait);
     bar->setHideDelay(500);
     QTest::mouseMove(&host, QPoint(120, 110));
     QVERIFY(bar->isVisible());
@@ -285,8 +296,8 @@ void TestControls::barButtonsAndTracksAct() {
     auto host = playingHost(m_clip);
     QVERIFY(host);
     PlaybackControls* bar = host->controls();
-    QTRY_VERIFY_WITH_TIMEOUT(bar->duration() > 15, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.2, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(bar->shown().duration > 15, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) > 0.2, kWait);
     // Qt drops a move to where the pointer already is, so each test moves somewhere new.
     QTest::mouseMove(host.get(), QPoint(77, 91));
     QVERIFY(bar->isVisible());
@@ -296,25 +307,25 @@ void TestControls::barButtonsAndTracksAct() {
     const auto at = [&](int x) { return bar->mapTo(host.get(), QPoint(x, y)); };
 
     QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.play.x + l.play.width / 2));
-    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(paused(*host), kWait);
 
     QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.seek.x + l.seek.width / 2));
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - bar->duration() / 2) < 0.6, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(position(*host) - bar->shown().duration / 2) < 0.6, kWait);
 
     QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.volume.x + l.volume.width / 4));
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "volume") - 25) < 3, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(volume(*host) - 25) < 3, kWait);
 
     QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.mute.x + l.mute.width / 2));
-    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "mute"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(muted(*host), kWait);
     QTest::mouseClick(host.get(), Qt::LeftButton, {}, at(l.mute.x + l.mute.width / 2));
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "mute"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!muted(*host), kWait);
 
     // Dragging along the seek bar follows the pointer.
     QTest::mousePress(host.get(), Qt::LeftButton, {}, at(l.seek.x + 2));
     QTest::mouseMove(host.get(), at(l.seek.x + l.seek.width / 4));
     QTest::mouseRelease(host.get(), Qt::LeftButton, {}, at(l.seek.x + l.seek.width / 4));
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(*host, "time-pos") - bar->duration() / 4) < 0.8, kWait);
-    QVERIFY(flag(*host, "pause"));
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(position(*host) - bar->shown().duration / 4) < 0.8, kWait);
+    QVERIFY(paused(*host));
 }
 
 void TestControls::keysActInTheWindow_data() {
@@ -341,51 +352,51 @@ void TestControls::keysActInTheWindow() {
     QVERIFY(QTest::qWaitForWindowActive(&window));
     window.play_file(m_clip);
     PlaybackHost& host = *window.player;
-    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > 0.3, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(host) > 0.3, kWait);
     QWidget* target = toWindow ? static_cast<QWidget*>(&window) : &host;
 
     QTest::keyClick(target, Qt::Key_Space);
-    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(paused(host), kWait);
     QTest::qWait(200);
-    const double start = prop(host, "time-pos");
+    const double start = position(host);
 
     QTest::keyClick(target, Qt::Key_Right);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > start + 4, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(host) > start + 4, kWait);
     QTest::keyClick(target, Qt::Key_Right);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > start + 9, kWait);
-    const double later = prop(host, "time-pos");
+    QTRY_VERIFY_WITH_TIMEOUT(position(host) > start + 9, kWait);
+    const double later = position(host);
     QTest::keyClick(target, Qt::Key_Left);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") < later - 4, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(host) < later - 4, kWait);
     QTest::keyClick(target, Qt::Key_Home);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") < 0.3, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(host) < 0.3, kWait);
 
     // Steps stop at the top of the scale, and quick presses all count.
     QTest::keyClick(target, Qt::Key_Up);
     QTest::qWait(300);
-    QCOMPARE(prop(host, "volume"), 100.0);
+    QCOMPARE(volume(host), 100.0);
     QTest::keyClick(target, Qt::Key_Down);
     QTest::keyClick(target, Qt::Key_Down);
-    QTRY_COMPARE_WITH_TIMEOUT(prop(host, "volume"), 90.0, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(volume(host), 90.0, kWait);
     QTest::keyClick(target, Qt::Key_Up);
-    QTRY_COMPARE_WITH_TIMEOUT(prop(host, "volume"), 95.0, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(volume(host), 95.0, kWait);
 
     QTest::keyClick(target, Qt::Key_M);
-    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "mute"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(muted(host), kWait);
     QTest::keyClick(target, Qt::Key_M);
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(host, "mute"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!muted(host), kWait);
     // Three quick presses leave it muted, however late the engine's reports come.
     for (int i = 0; i < 3; ++i)
         QTest::keyClick(target, Qt::Key_M);
     // The first of them already mutes; the end state needs the other two done as well.
-    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "mute"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(muted(host), kWait);
     QTest::qWait(1000);
-    QVERIFY(flag(host, "mute"));
-    QVERIFY(host.controls()->muted());
+    QVERIFY(muted(host));
+    QVERIFY(host.controls()->shown().muted);
     QTest::keyClick(target, Qt::Key_M);
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(host, "mute"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!muted(host), kWait);
 
     QTest::keyClick(target, Qt::Key_Space);
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!paused(host), kWait);
 
     // The menu's keys stay the menu's.
     QTest::keyClick(target, Qt::Key_O, Qt::ControlModifier);
@@ -396,8 +407,8 @@ void TestControls::keysActInTheWindow() {
     QTest::keyClick(window.mnuFile, Qt::Key_Escape);
     QTRY_VERIFY_WITH_TIMEOUT(!window.mnuFile->isVisible(), 5000);
     QTest::qWait(200);
-    QVERIFY(!flag(host, "mute"));
-    QVERIFY(!flag(host, "pause"));
+    QVERIFY(!muted(host));
+    QVERIFY(!paused(host));
 
     // None of this went to the log.
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("log.txt"))));
@@ -417,7 +428,7 @@ void TestControls::rightClickMenuItemsAct() {
     window.play_file(m_clip);
     PlaybackHost& host = *window.player;
     PlaybackControls* c = host.controls();
-    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > 0.3, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(host) > 0.3, kWait);
 
     QMenu* menu = c->contextMenu();
     QTest::mouseClick(&host, Qt::RightButton, {}, QPoint(60, 60));
@@ -433,31 +444,30 @@ void TestControls::rightClickMenuItemsAct() {
     QTRY_VERIFY_WITH_TIMEOUT(!menu->isVisible(), 5000);
 
     c->playAction()->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(flag(host, "pause"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(paused(host), kWait);
     QTRY_VERIFY_WITH_TIMEOUT(!c->playAction()->isChecked(), kWait);
 
-    c->seekTo(3);
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(host, "time-pos") - 3) < 0.6, kWait);
+    host.player()->seekTo(3);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(position(host) - 3) < 0.6, kWait);
     c->forwardAction()->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(host, "time-pos") - 13) < 1.0, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(position(host) - 13) < 1.0, kWait);
     c->backAction()->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(host, "time-pos") - 3) < 1.0, kWait);
-    c->seekTo(8);
-    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(prop(host, "time-pos") - 8) < 0.6, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(position(host) - 3) < 1.0, kWait);
+    host.player()->seekTo(8);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(position(host) - 8) < 0.6, kWait);
     c->rewindAction()->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") < 0.3, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(host) < 0.3, kWait);
 
     c->loopAction()->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(host.engine()->property("loop-file"), QVariant(false), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!host.player()->looping(), kWait);
     QTRY_VERIFY_WITH_TIMEOUT(!c->loopAction()->isChecked(), kWait);
     c->loopAction()->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(host.engine()->property("loop-file").toString(),
-                              QStringLiteral("inf"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(host.player()->looping(), kWait);
     QTRY_VERIFY_WITH_TIMEOUT(c->loopAction()->isChecked(), kWait);
 
     c->playAction()->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(host, "pause"), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(host, "time-pos") > 0.5, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!paused(host), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(host) > 0.5, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(c->playAction()->isChecked(), kWait);
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("log.txt"))));
 }
@@ -466,18 +476,18 @@ void TestControls::playStartsOverAfterEndWithoutLoop() {
     auto host = playingHost(m_short);
     QVERIFY(host);
     PlaybackControls* c = host->controls();
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") > 0.1, kWait);
-    c->setLooping(false);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) > 0.1, kWait);
+    host->player()->setLooping(false);
     // The clip ends and stays on its last picture.
-    QTRY_VERIFY_WITH_TIMEOUT(flag(*host, "eof-reached"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(atEnd(*host), kWait);
     QTRY_VERIFY_WITH_TIMEOUT(!c->playAction()->isChecked(), kWait);
-    QVERIFY(prop(*host, "time-pos") > 1.5);
+    QVERIFY(position(*host) > 1.5);
     QVERIFY(!host->lastFrame().isNull());
 
     c->playAction()->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "eof-reached"), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(!flag(*host, "pause"), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(prop(*host, "time-pos") < 1.5, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!atEnd(*host), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!paused(*host), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(position(*host) < 1.5, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(c->playAction()->isChecked(), kWait);
 }
 
@@ -488,9 +498,10 @@ void TestControls::nothingActsWithoutAMovie() {
     QVERIFY(QTest::qWaitForWindowExposed(&host));
     PlaybackControls* c = host.controls();
     QVERIFY(!c->handleKey(Qt::Key_Space, {}, false));
-    c->togglePause();
-    c->seekBy(5);
-    c->setVolume(10);
+    QVERIFY(!c->actions()->player());
+    for (PlayerAction id :
+         {PlayerAction::TogglePause, PlayerAction::SeekForward, PlayerAction::VolumeUp})
+        c->actions()->action(id)->trigger();
     QVERIFY(!host.engine());
     QVERIFY(!c->playAction()->isEnabled());
     QVERIFY(!c->loopAction()->isEnabled());

@@ -1,4 +1,6 @@
 #include "app/control_bar_state.h"
+#include "app/mpv_engine.h"
+#include "app/player_actions.h"
 
 #include <QtTest>
 
@@ -6,8 +8,12 @@
 #include <limits>
 
 using namespace movarin::controls;
+using movarin::key_action;
+using movarin::loop_enabled;
+using movarin::player_action_table;
+using movarin::PlayerAction;
 
-Q_DECLARE_METATYPE(KeyAction)
+Q_DECLARE_METATYPE(PlayerAction)
 
 class TestControlsState : public QObject {
     Q_OBJECT
@@ -26,6 +32,7 @@ private slots:
     void visibilityLeaveAndDrag();
     void keys_data();
     void keys();
+    void actionTable();
 };
 
 void TestControlsState::formatTime_data() {
@@ -73,7 +80,7 @@ void TestControlsState::playedFraction() {
 }
 
 void TestControlsState::clampedVolume_data() {
-    QTest::addColumn<double>("volume");
+    QTest::addColumn<double>("level");
     QTest::addColumn<double>("result");
     QTest::newRow("inside") << 40.0 << 40.0;
     QTest::newRow("ends stay") << 100.0 << 100.0;
@@ -83,9 +90,9 @@ void TestControlsState::clampedVolume_data() {
 }
 
 void TestControlsState::clampedVolume() {
-    QFETCH(double, volume);
+    QFETCH(double, level);
     QFETCH(double, result);
-    QCOMPARE(clamped_volume(volume), result);
+    QCOMPARE(clamped_volume(level), result);
 }
 
 void TestControlsState::loopValues() {
@@ -200,26 +207,31 @@ void TestControlsState::keys_data() {
     QTest::addColumn<bool>("ctrlAltMeta");
     QTest::addColumn<bool>("shift");
     QTest::addColumn<bool>("repeat");
-    QTest::addColumn<KeyAction>("action");
+    QTest::addColumn<PlayerAction>("action");
     QTest::newRow("space") << int(Qt::Key_Space) << false << false << false
-                           << KeyAction::TogglePause;
-    QTest::newRow("held space") << int(Qt::Key_Space) << false << false << true << KeyAction::None;
-    QTest::newRow("left") << int(Qt::Key_Left) << false << false << false << KeyAction::SeekBack;
+                           << PlayerAction::TogglePause;
+    QTest::newRow("held space") << int(Qt::Key_Space) << false << false << true
+                                << PlayerAction::None;
+    QTest::newRow("left") << int(Qt::Key_Left) << false << false << false << PlayerAction::SeekBack;
     QTest::newRow("held right keeps seeking")
-        << int(Qt::Key_Right) << false << false << true << KeyAction::SeekForward;
-    QTest::newRow("up") << int(Qt::Key_Up) << false << false << false << KeyAction::VolumeUp;
-    QTest::newRow("down") << int(Qt::Key_Down) << false << false << true << KeyAction::VolumeDown;
-    QTest::newRow("m") << int(Qt::Key_M) << false << false << false << KeyAction::ToggleMute;
-    QTest::newRow("held m") << int(Qt::Key_M) << false << false << true << KeyAction::None;
-    QTest::newRow("home") << int(Qt::Key_Home) << false << false << false << KeyAction::ToStart;
+        << int(Qt::Key_Right) << false << false << true << PlayerAction::SeekForward;
+    QTest::newRow("up") << int(Qt::Key_Up) << false << false << false << PlayerAction::VolumeUp;
+    QTest::newRow("down") << int(Qt::Key_Down) << false << false << true
+                          << PlayerAction::VolumeDown;
+    QTest::newRow("m") << int(Qt::Key_M) << false << false << false << PlayerAction::ToggleMute;
+    QTest::newRow("held m") << int(Qt::Key_M) << false << false << true << PlayerAction::None;
+    QTest::newRow("home") << int(Qt::Key_Home) << false << false << false << PlayerAction::ToStart;
+    QTest::newRow("held home") << int(Qt::Key_Home) << false << false << true << PlayerAction::None;
+    QTest::newRow("no key") << 0 << false << false << false << PlayerAction::None;
     QTest::newRow("ctrl+o is the menu's")
-        << int(Qt::Key_O) << true << false << false << KeyAction::None;
+        << int(Qt::Key_O) << true << false << false << PlayerAction::None;
     QTest::newRow("alt+m is a mnemonic")
-        << int(Qt::Key_M) << true << false << false << KeyAction::None;
-    QTest::newRow("ctrl+left") << int(Qt::Key_Left) << true << false << false << KeyAction::None;
-    QTest::newRow("shift+m") << int(Qt::Key_M) << false << true << false << KeyAction::None;
-    QTest::newRow("other letter") << int(Qt::Key_F) << false << false << false << KeyAction::None;
-    QTest::newRow("enter") << int(Qt::Key_Return) << false << false << false << KeyAction::None;
+        << int(Qt::Key_M) << true << false << false << PlayerAction::None;
+    QTest::newRow("ctrl+left") << int(Qt::Key_Left) << true << false << false << PlayerAction::None;
+    QTest::newRow("shift+m") << int(Qt::Key_M) << false << true << false << PlayerAction::None;
+    QTest::newRow("other letter") << int(Qt::Key_F) << false << false << false
+                                  << PlayerAction::None;
+    QTest::newRow("enter") << int(Qt::Key_Return) << false << false << false << PlayerAction::None;
 }
 
 void TestControlsState::keys() {
@@ -227,8 +239,24 @@ void TestControlsState::keys() {
     QFETCH(bool, ctrlAltMeta);
     QFETCH(bool, shift);
     QFETCH(bool, repeat);
-    QFETCH(KeyAction, action);
+    QFETCH(PlayerAction, action);
     QCOMPARE(key_action(key, ctrlAltMeta, shift, repeat), action);
+}
+
+// Each key and each name stands for one action only.
+void TestControlsState::actionTable() {
+    QSet<QString> names;
+    QSet<int> keys;
+    for (const auto& row : player_action_table()) {
+        QVERIFY2(row.act && !names.contains(row.name), row.name);
+        names.insert(row.name);
+        if (!row.key)
+            continue;
+        QVERIFY2(!keys.contains(row.key), row.name);
+        keys.insert(row.key);
+        QCOMPARE(key_action(row.key, false, false, false), row.id);
+    }
+    QCOMPARE(keys.size(), 7);
 }
 
 QTEST_APPLESS_MAIN(TestControlsState)

@@ -2,6 +2,7 @@
 // quietly, the window must go on working, and a later record must land once the file is usable.
 
 #include "app/frmplayer.h"
+#include "app/mpv_engine.h"
 #include "log/error_log.h"
 #include "test_support.h"
 

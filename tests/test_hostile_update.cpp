@@ -2,6 +2,7 @@
 // without a crash, while the window goes on painting the video it plays.
 
 #include "app/frmplayer.h"
+#include "app/mpv_engine.h"
 #include "app/playback_host.h"
 #include "online/update_check.h"
 

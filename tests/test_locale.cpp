@@ -22,13 +22,13 @@ private slots:
     }
 
     void engineNeedsCNumbers() {
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, MpvEngine({"ao=null"}));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, MpvEngine{noSoundOptions()});
         use_c_numeric_locale();
-        MpvEngine engine({"ao=null"});
+        MpvEngine engine(noSoundOptions());
         QSignalSpy sizes(&engine, &MpvEngine::videoSizeChanged);
         const QString clip = testing::makeSparkFlv(m_dir.path());
         QVERIFY(!clip.isEmpty());
-        engine.loadFile(clip);
+        engine.load(clip);
         QTRY_COMPARE_WITH_TIMEOUT(sizes.count(), 1, 20000);
         std::setlocale(LC_NUMERIC, "");
     }

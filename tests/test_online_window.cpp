@@ -1,4 +1,5 @@
 #include "app/frmplayer.h"
+#include "app/mpv_engine.h"
 #include "app/playback_host.h"
 #include "online/module1.h"
 

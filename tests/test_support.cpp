@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "app/mpv_engine.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,7 +13,7 @@ PlayerSetup playerSetupIn(const QString& appDir, double twipsPerPixel) {
     PlayerSetup setup;
     setup.appDir = QDir::toNativeSeparators(appDir);
     setup.twipsPerPixelX = setup.twipsPerPixelY = twipsPerPixel;
-    setup.engineOptions = {QStringLiteral("ao=null")};
+    setup.engineOptions = noSoundOptions();
     setup.chooseFile = [](QWidget*) { return QString(); };
     return setup;
 }

@@ -46,7 +46,7 @@ class TestWindow : public QObject {
     std::unique_ptr<QTemporaryDir> m_appDir;
     QString m_nextChoice;
 
-    std::unique_ptr<frmplayer> makeWindow(double tpp = 15, QStringList options = {"ao=null"}) {
+    std::unique_ptr<frmplayer> makeWindow(double tpp = 15, QStringList options = noSoundOptions()) {
         PlayerSetup setup = testing::playerSetupIn(m_appDir->path(), tpp);
         setup.engineOptions = options;
         setup.chooseFile = [this](QWidget*) { return m_nextChoice; };
@@ -290,7 +290,7 @@ private slots:
         QCOMPARE(w->player->movie(), before);
         QCOMPARE(w->Left(), 100.0f);
         QCOMPARE(w->Top(), 50.0f);
-        QCOMPARE(w->player->engine()->property("path").toString(), m_spark);
+        QCOMPARE(w->player->player()->path(), m_spark);
         QVERIFY(logText(m_appDir->path()).isEmpty());
     }
 
@@ -319,8 +319,7 @@ private slots:
         w->Form_Load("");
         drop(*w, {QUrl::fromLocalFile(m_blanks), QUrl::fromLocalFile(m_h264)});
         QCOMPARE(w->player->movie(), m_appDir->path() + "/movarin.swf?filename=" + m_blanks);
-        QTRY_COMPARE_WITH_TIMEOUT(w->player->engine()->property("path").toString(), m_blanks,
-                                  kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(w->player->player()->path(), m_blanks, kWait);
     }
 
     void dropWithoutFileChangesNothing() {

@@ -1,0 +1,336 @@
+// The desktop's side of the player, on a session bus of the test's own: the screensaver is held
+// off while a video plays (against a fake org.freedesktop.ScreenSaver), and MPRIS2 answers
+// dbus-send as media keys and desktop widgets would ask.
+
+#include "app/desktop_integration.h"
+#include "app/frmplayer.h"
+#include "app/mpv_engine.h"
+#include "app/playback_controls.h"
+#include "app/playback_host.h"
+#include "app/player.h"
+#include "app/start_up.h"
+#include "test_media.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QMutex>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+using namespace movarin;
+
+namespace {
+
+constexpr int kWait = 20000; // the engine shares two busy cores with everything else
+
+// Stands in for the desktop's screensaver. It lives on a thread of its own, so that the player's
+// last, waiting call at exit finds it answering.
+class FakeScreenSaver : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+public:
+    // "Inhibit 41", "UnInhibit 41", ... in the order they came.
+    QStringList calls() const {
+        QMutexLocker lock(&m_mutex);
+        return m_calls;
+    }
+    int count(const QString& method) const {
+        return int(calls().filter(QRegularExpression("^" + method + " ")).size());
+    }
+    QString last() const {
+        const QStringList all = calls();
+        return all.isEmpty() ? QString() : all.last();
+    }
+
+public slots:
+    uint Inhibit(const QString& application, const QString& reason) {
+        QMutexLocker lock(&m_mutex);
+        const uint cookie = m_next++;
+        // The desktop shows who holds it off, and why.
+        m_calls << (application.isEmpty() || reason.isEmpty()
+                        ? QStringLiteral("nameless")
+                        : QStringLiteral("Inhibit %1").arg(cookie));
+        return cookie;
+    }
+    void UnInhibit(uint cookie) {
+        QMutexLocker lock(&m_mutex);
+        m_calls << QStringLiteral("UnInhibit %1").arg(cookie);
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_calls;
+    uint m_next = 41;
+};
+
+// The player's properties as PropertiesChanged last told them over the bus.
+class ChangeWatcher : public QObject {
+    Q_OBJECT
+public:
+    QVariantMap values;
+public slots:
+    void onChanged(const QString& interface, const QVariantMap& properties, const QStringList&) {
+        if (interface == QLatin1String("org.mpris.MediaPlayer2.Player"))
+            values.insert(properties);
+    }
+};
+
+// Runs dbus-send on the test's bus with the event loop turning, so the player in this process
+// can answer; returns what it printed, or "failed: ..." .
+QString dbusSend(const QStringList& args) {
+    QProcess send;
+    send.setProcessChannelMode(QProcess::MergedChannels);
+    QEventLoop loop;
+    QObject::connect(&send, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kWait, &loop, &QEventLoop::quit);
+    send.start(QStringLiteral("dbus-send"),
+               QStringList{"--session", "--print-reply", "--reply-timeout=10000",
+                           "--dest=org.mpris.MediaPlayer2.movarin", "/org/mpris/MediaPlayer2"} +
+                   args);
+    if (!send.waitForStarted(5000))
+        return QStringLiteral("failed: dbus-send did not start");
+    loop.exec();
+    const QString out = QString::fromUtf8(send.readAll());
+    if (send.state() != QProcess::NotRunning || send.exitCode() != 0)
+        return "failed: " + out;
+    return out;
+}
+
+QString getProperty(const QString& interface, const QString& name) {
+    return dbusSend(
+        {"org.freedesktop.DBus.Properties.Get", "string:" + interface, "string:" + name});
+}
+
+QString playerProperty(const QString& name) {
+    return getProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), name);
+}
+
+QString callPlayer(const QString& method, const QStringList& args = {}) {
+    return dbusSend(QStringList{"org.mpris.MediaPlayer2.Player." + method} + args);
+}
+
+// The bus the whole test runs on, started before anything could reach for another.
+QString g_busAddress;
+long g_busPid = 0;
+
+} // namespace
+
+class TestDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void screensaverFollowsPlayback();
+    void programReleasesScreensaverWhenItQuits();
+    void mprisAnswersDbusSend();
+
+private:
+    std::unique_ptr<frmplayer> window();
+
+    QTemporaryDir m_dir;
+    QString m_clip, m_short, m_audio;
+    QThread m_saverThread;
+    FakeScreenSaver* m_saver = nullptr;
+};
+
+void TestDesktop::initTestCase() {
+    QVERIFY2(!g_busAddress.isEmpty(), "dbus-daemon did not start a session bus");
+    QVERIFY(m_dir.isValid());
+    m_clip = testing::makeSparkFlv(m_dir.path(), QStringLiteral("clip one.flv"), 16);
+    m_short = testing::makeSparkFlv(m_dir.path(), QStringLiteral("short.flv"), 2);
+    m_audio = m_dir.filePath(QStringLiteral("tone.flv"));
+    QVERIFY(!m_clip.isEmpty() && !m_short.isEmpty());
+    QVERIFY(testing::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=16", "-c:a",
+                                "libmp3lame", "-ar", "44100", m_audio}));
+
+    QDBusConnection bus = QDBusConnection::connectToBus(g_busAddress, QStringLiteral("desktop"));
+    QVERIFY(bus.isConnected());
+    m_saver = new FakeScreenSaver;
+    m_saver->moveToThread(&m_saverThread);
+    m_saverThread.start();
+    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), m_saver,
+                               QDBusConnection::ExportAllSlots));
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+}
+
+void TestDesktop::cleanupTestCase() {
+    QDBusConnection::disconnectFromBus(QStringLiteral("desktop"));
+    m_saverThread.quit();
+    m_saverThread.wait();
+    delete m_saver;
+}
+
+std::unique_ptr<frmplayer> TestDesktop::window() {
+    PlayerSetup setup;
+    setup.appDir = QDir::toNativeSeparators(m_dir.path());
+    setup.twipsPerPixelX = setup.twipsPerPixelY = 15;
+    setup.engineOptions = noSoundOptions();
+    setup.chooseFile = [](QWidget*) { return QString(); };
+    auto w = std::make_unique<frmplayer>(setup);
+    w->Form_Load(QString());
+    w->show();
+    return w;
+}
+
+void TestDesktop::screensaverFollowsPlayback() {
+    auto w = window();
+    w->play_file(m_short);
+    Player* player = w->player->player();
+    QTRY_VERIFY_WITH_TIMEOUT(player->position() > 0.3 && player->hasVideo(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(m_saver->last().startsWith("Inhibit "), kWait);
+    const QString first = m_saver->last().section(u' ', 1);
+    player->pause();
+    QTRY_COMPARE_WITH_TIMEOUT(m_saver->last(), "UnInhibit " + first, kWait);
+    player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_saver->last().startsWith("Inhibit "), kWait);
+    const QString second = m_saver->last().section(u' ', 1);
+    QVERIFY(second != first);
+    // Steps that keep it playing hold nothing more.
+    const int held = int(m_saver->calls().size());
+    player->changeVolume(-5);
+    QTest::qWait(500);
+    QCOMPARE(m_saver->calls().size(), held);
+
+    // Stopped on the last picture: released.
+    player->setLooping(false);
+    QTRY_VERIFY_WITH_TIMEOUT(player->atEnd(), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(m_saver->last(), "UnInhibit " + second, kWait);
+
+    // A file with sound alone plays on without holding the screensaver.
+    const int calls = int(m_saver->calls().size());
+    w->play_file(m_audio);
+    QTRY_VERIFY_WITH_TIMEOUT(player->path() == m_audio && player->position() > 1.0, kWait);
+    QCOMPARE(player->status(), PlaybackStatus::Playing);
+    QVERIFY(!player->hasVideo());
+    QCOMPARE(m_saver->calls().size(), calls);
+    QCOMPARE(m_saver->count("Inhibit"), m_saver->count("UnInhibit"));
+}
+
+// The real program on the test's bus: it holds the screensaver while it plays, and quitting it
+// over MPRIS releases it before the process ends.
+void TestDesktop::programReleasesScreensaverWhenItQuits() {
+    const QString exe = m_dir.filePath(QStringLiteral("movarin"));
+    QFile::remove(exe);
+    QVERIFY(QFile::copy(MOVARIN_BINARY_DIR "/movarin", exe));
+    QFile::setPermissions(exe, QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+    const int before = m_saver->count("UnInhibit");
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    // Without a sound device the sound libraries complain at length; the picture plays on.
+    const QString errors = m_dir.filePath(QStringLiteral("program-errors.txt"));
+    program.setStandardOutputFile(QProcess::nullDevice());
+    program.setStandardErrorFile(errors);
+    program.start(exe, {m_clip});
+    QVERIFY(program.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_saver->last().startsWith("Inhibit "), kWait);
+    const QString cookie = m_saver->last().section(u' ', 1);
+    QTRY_COMPARE_WITH_TIMEOUT(playerProperty("PlaybackStatus").contains("\"Playing\""), true,
+                              kWait);
+
+    QVERIFY(!dbusSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
+    QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, kWait);
+    QFile said(errors);
+    QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
+             said.open(QIODevice::ReadOnly) ? said.readAll().right(2000).constData() : "");
+    QCOMPARE(m_saver->count("UnInhibit"), before + 1);
+    QCOMPARE(m_saver->last(), "UnInhibit " + cookie);
+    QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("log.txt"))));
+}
+
+void TestDesktop::mprisAnswersDbusSend() {
+    auto w = window();
+    QCOMPARE(w->desktop()->mprisServiceName(), QStringLiteral("org.mpris.MediaPlayer2.movarin"));
+    // Before any file, the desktop sees a player with nothing to play.
+    QVERIFY(playerProperty("PlaybackStatus").contains("\"Stopped\""));
+    QVERIFY(playerProperty("CanPlay").contains("boolean false"));
+    QVERIFY(getProperty("org.mpris.MediaPlayer2", "Identity").contains("\"Movarin\""));
+
+    ChangeWatcher watcher;
+    QDBusConnection bus = QDBusConnection::connectToBus(g_busAddress, QStringLiteral("desktop"));
+    // QDBusConnection takes its receiver by slot name only.
+    QVERIFY(bus.connect(QString(), "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties",
+                        "PropertiesChanged", &watcher,
+                        SLOT(onChanged(QString, QVariantMap, QStringList))));
+
+    w->play_file(m_clip);
+    Player* player = w->player->player();
+    QTRY_VERIFY_WITH_TIMEOUT(player->position() > 0.3 && player->duration() > 15, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.values.value("PlaybackStatus").toString(),
+                              QStringLiteral("Playing"), kWait);
+    QVERIFY(playerProperty("PlaybackStatus").contains("\"Playing\""));
+    QVERIFY(playerProperty("CanSeek").contains("boolean true"));
+
+    const QString metadata = playerProperty("Metadata");
+    const QString url = QUrl::fromLocalFile(m_clip).toString(QUrl::FullyEncoded);
+    QVERIFY2(metadata.contains("\"" + url + "\"") && metadata.contains("\"clip one.flv\""),
+             qPrintable(metadata));
+    const auto field = [&](const char* pattern) {
+        return QRegularExpression(pattern).match(metadata).captured(1);
+    };
+    QVERIFY(std::abs(field("mpris:length\"\\s+variant\\s+int64 (\\d+)").toLongLong() - 16'000'000) <
+            300'000);
+    const QString trackId = field("mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
+    QVERIFY2(!trackId.isEmpty(), qPrintable(metadata));
+
+    QVERIFY(!callPlayer("PlayPause").startsWith("failed"));
+    QTRY_VERIFY_WITH_TIMEOUT(player->paused(), kWait);
+    QVERIFY(playerProperty("PlaybackStatus").contains("\"Paused\""));
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.values.value("PlaybackStatus").toString(),
+                              QStringLiteral("Paused"), kWait);
+    QVERIFY(!w->player->controls()->playAction()->isChecked());
+
+    // Seek moves by an offset in microseconds; SetPosition goes to a place in the track.
+    const double at = player->position();
+    QVERIFY(!callPlayer("Seek", {"int64:5000000"}).startsWith("failed"));
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(player->position() - (at + 5)) < 1.0, kWait);
+    const QString position = playerProperty("Position").section("int64 ", 1).trimmed();
+    QVERIFY(std::fabs(position.toLongLong() / 1e6 - player->position()) < 0.5);
+    QVERIFY(
+        !callPlayer("SetPosition", {"objpath:" + trackId, "int64:2000000"}).startsWith("failed"));
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(player->position() - 2) < 0.6, kWait);
+    // Quit closes the window, as File > Exit does.
+    QVERIFY(!dbusSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
+    QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), kWait);
+    QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("log.txt"))));
+}
+
+int main(int argc, char* argv[]) {
+    // The test's own bus, before Qt could look for the desktop's.
+    if (FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r")) {
+        char line[512] = {};
+        if (std::fgets(line, sizeof line, daemon))
+            g_busAddress = QString::fromLocal8Bit(line).trimmed();
+        if (std::fgets(line, sizeof line, daemon))
+            g_busPid = std::atol(line);
+        pclose(daemon);
+    }
+    if (!g_busAddress.isEmpty())
+        qputenv("DBUS_SESSION_BUS_ADDRESS", g_busAddress.toLocal8Bit());
+    int result = 1;
+    {
+        QApplication app(argc, argv);
+        use_c_numeric_locale();
+        TestDesktop test;
+        result = QTest::qExec(&test, argc, argv);
+    }
+    if (g_busPid > 0)
+        ::kill(pid_t(g_busPid), SIGTERM);
+    return result;
+}
+
+#include "test_desktop.moc"
