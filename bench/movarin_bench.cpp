@@ -5,7 +5,8 @@
 //                                    the size arriving to the window having its new size, and
 //                                    one empty turn of the event loop measured at that moment
 //   movarin_bench play FILE SECONDS  plays, and from the first painted frame on measures
-//                                    "cpu S video S rss KIB" over SECONDS of wall time
+//                                    "cpu S video S rss KIB shown N" over SECONDS of wall time,
+//                                    N being the distinct frames painted in that time
 //
 // Both use the engine option ao=null, as the floor does: no sound device on the bench machine.
 
@@ -62,10 +63,16 @@ protected:
             if (size.width() == m_target.width() && size.height() >= m_target.height())
                 m_resizedAt = bench::now_ns();
         } else if (event->type() == QEvent::Paint && watched == m_window.player &&
-                   !m_window.player->lastFrame().isNull() && m_firstFrameAt == 0) {
-            m_firstFrameAt = bench::now_ns();
-            // Report once the paint that begins now has been done.
-            QTimer::singleShot(0, this, [this] { firstFramePainted(); });
+                   !m_window.player->lastFrame().isNull()) {
+            const qint64 key = m_window.player->lastFrame().cacheKey();
+            if (m_firstFrameAt != 0 && key != m_lastKey)
+                ++m_shown;
+            m_lastKey = key;
+            if (m_firstFrameAt == 0) {
+                m_firstFrameAt = bench::now_ns();
+                // Report once the paint that begins now has been done.
+                QTimer::singleShot(0, this, [this] { firstFramePainted(); });
+            }
         }
         return false;
     }
@@ -78,6 +85,7 @@ private:
             return;
         }
         m_cpuStart = bench::cpu_seconds();
+        m_shownAtStart = m_shown;
         m_videoStart = m_window.player->engine()->property("time-pos").toDouble();
         QTimer::singleShot(int(m_seconds * 1000), this, [this] {
             const double cpu = bench::cpu_seconds() - m_cpuStart;
@@ -85,7 +93,8 @@ private:
                 m_window.player->engine()->property("time-pos").toDouble() - m_videoStart;
             if (video < 0) // looped
                 video += m_window.player->engine()->property("duration").toDouble();
-            std::printf("cpu %.4f video %.4f rss %ld\n", cpu, video, bench::peak_rss_kib());
+            std::printf("cpu %.4f video %.4f rss %ld shown %d\n", cpu, video, bench::peak_rss_kib(),
+                        m_shown - m_shownAtStart);
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });
@@ -115,6 +124,9 @@ private:
     std::int64_t m_resizedAt = 0;
     std::int64_t m_firstFrameAt = 0;
     QSize m_target;
+    qint64 m_lastKey = 0;
+    int m_shown = 0;
+    int m_shownAtStart = 0;
     double m_cpuStart = 0;
     double m_videoStart = 0;
 };
