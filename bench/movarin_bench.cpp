@@ -9,6 +9,7 @@
 //                                    N being the distinct frames painted in that time
 //
 // Both use the engine option ao=null, as the floor does: no sound device on the bench machine.
+// MOVARIN_BENCH_OPTIONS adds engine options, for trying settings.
 
 #include "app/frmplayer.h"
 #include "app/mpv_engine.h"
@@ -146,6 +147,8 @@ int main(int argc, char* argv[]) {
 
     PlayerSetup setup;
     setup.engineOptions = {QStringLiteral("ao=null")};
+    // Engine settings to try without a rebuild: MOVARIN_BENCH_OPTIONS="name=value,name=value".
+    setup.engineOptions += qEnvironmentVariable("MOVARIN_BENCH_OPTIONS").split(u',', Qt::SkipEmptyParts);
     frmplayer window{setup};
     window.Form_Load(args.at(2));
     Probe probe(window, play, play ? args.at(3).toDouble() : 0);
