@@ -148,7 +148,8 @@ int main(int argc, char* argv[]) {
     PlayerSetup setup;
     setup.engineOptions = {QStringLiteral("ao=null")};
     // Engine settings to try without a rebuild: MOVARIN_BENCH_OPTIONS="name=value,name=value".
-    setup.engineOptions += qEnvironmentVariable("MOVARIN_BENCH_OPTIONS").split(u',', Qt::SkipEmptyParts);
+    setup.engineOptions +=
+        qEnvironmentVariable("MOVARIN_BENCH_OPTIONS").split(u',', Qt::SkipEmptyParts);
     frmplayer window{setup};
     window.Form_Load(args.at(2));
     Probe probe(window, play, play ? args.at(3).toDouble() : 0);

@@ -307,15 +307,15 @@ def run_one(player, path, size, x, warmup, seconds):
             return None
         time.sleep(warmup)
         begin = player.drops_begin(proc, workdir)
-        c0 = cpu_ticks(proc.pid) + cpu_ticks(x.proc.pid)
+        p0, x0 = cpu_ticks(proc.pid), cpu_ticks(x.proc.pid)
         t0 = time.monotonic()
         time.sleep(seconds)
-        c1 = cpu_ticks(proc.pid) + cpu_ticks(x.proc.pid)
+        p1, x1 = cpu_ticks(proc.pid), cpu_ticks(x.proc.pid)
         t1 = time.monotonic()
         rss = peak_rss_mib(proc.pid)
         drops = player.drops_end(proc, workdir, begin, tail)
-        cpu = (c1 - c0) / CLK_TCK / (t1 - t0)
-        return first, cpu, rss, drops
+        cpu = (p1 - p0 + x1 - x0) / CLK_TCK / (t1 - t0)
+        return first, cpu, rss, drops, (x1 - x0) / CLK_TCK / (t1 - t0)
     finally:
         if proc.poll() is None:
             proc.terminate()
@@ -370,7 +370,8 @@ def main():
 
     load_after = open("/proc/loadavg").read().split()[:3]
     peers = [p.name for p in players if p.name != "movarin"]
-    measures = [("CPU", 3, 1), ("peak MiB", 0, 2), ("first frame ms", 0, 0), ("drops", 0, 3)]
+    measures = [("CPU", 3, 1), ("of it X server", 3, 4), ("peak MiB", 0, 2),
+                ("first frame ms", 0, 0), ("drops", 0, 3)]
     rows = []
     for label, _, _, _ in files:
         for title, digits, index in measures:
@@ -379,7 +380,7 @@ def main():
                 runs = [r for r in results.get((label, p.name), []) if r]
                 row[p.name] = med([r[index] for r in runs])
             best = [row[p] for p in peers if row.get(p) is not None]
-            if title != "drops" and best and row.get("movarin") is not None and min(best) > 0:
+            if title not in ("drops", "of it X server") and best and row.get("movarin") is not None and min(best) > 0:
                 row["ratio"] = row["movarin"] / min(best)
                 row["best"] = peers[[row[p] for p in peers].index(min(best))]
             rows.append((row, digits))
