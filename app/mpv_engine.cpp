@@ -361,6 +361,10 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
         {"sws-allow-zimg", "no"},
         {"sws-fast", "yes"},
         {"sws-scaler", "fast-bilinear"},
+        // One decoder thread: each further frame thread keeps frames and tables of its own
+        // (about 7 MiB at 1080p) and delays output by a frame; one core decodes FLV-sized video
+        // in real time.
+        {"vd-lavc-threads", "1"},
         {"osc", "no"},
         {"input-default-bindings", "no"},
         {"input-vo-keyboard", "no"},

@@ -14,6 +14,7 @@
 #include "app/frmplayer.h"
 #include "app/mpv_engine.h"
 #include "app/playback_host.h"
+#include "app/start_up.h"
 #include "bench/bench_clock.h"
 
 #include <QApplication>
@@ -24,10 +25,13 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 using namespace movarin;
 
 namespace {
+
+void trace(const char* step);
 
 class Probe : public QObject {
 public:
@@ -70,6 +74,7 @@ protected:
                 ++m_shown;
             m_lastKey = key;
             if (m_firstFrameAt == 0) {
+                trace("first paint");
                 m_firstFrameAt = bench::now_ns();
                 // Report once the paint that begins now has been done.
                 QTimer::singleShot(0, this, [this] { firstFramePainted(); });
@@ -94,8 +99,12 @@ private:
                 m_window.player->engine()->property("time-pos").toDouble() - m_videoStart;
             if (video < 0) // looped
                 video += m_window.player->engine()->property("duration").toDouble();
-            std::printf("cpu %.4f video %.4f rss %ld shown %d\n", cpu, video, bench::peak_rss_kib(),
-                        m_shown - m_shownAtStart);
+            MpvEngine* engine = m_window.player->engine();
+            std::printf(
+                "cpu %.4f video %.4f rss %ld shown %d engine-drops %lld decoder-drops %lld\n", cpu,
+                video, bench::peak_rss_kib(), m_shown - m_shownAtStart,
+                engine->property("frame-drop-count").toLongLong(),
+                engine->property("decoder-frame-drop-count").toLongLong());
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });
@@ -134,8 +143,20 @@ private:
 
 } // namespace
 
+namespace {
+// MOVARIN_BENCH_SPAWN=<monotonic ns at exec> prints the start-up's steps to stderr.
+void trace(const char* step) {
+    static const qint64 spawn = qEnvironmentVariable("MOVARIN_BENCH_SPAWN").toLongLong();
+    if (spawn != 0)
+        std::fprintf(stderr, "%-14s %7.1f ms\n", step, double(bench::now_ns() - spawn) / 1e6);
+}
+} // namespace
+
 int main(int argc, char* argv[]) {
+    trace("main");
+    use_one_allocator_arena();
     QApplication app(argc, argv);
+    trace("application");
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Movarin"));
     const QStringList args = QApplication::arguments();
@@ -151,9 +172,17 @@ int main(int argc, char* argv[]) {
     setup.engineOptions +=
         qEnvironmentVariable("MOVARIN_BENCH_OPTIONS").split(u',', Qt::SkipEmptyParts);
     frmplayer window{setup};
+    trace("window");
     window.Form_Load(args.at(2));
+    trace("loading");
     Probe probe(window, play, play ? args.at(3).toDouble() : 0);
     probe.attach();
+    QObject::connect(window.player, &PlaybackHost::frameShown, &probe, [] {
+        static bool once = false;
+        if (!std::exchange(once, true))
+            trace("first frame in");
+    });
     window.show();
+    trace("shown");
     return app.exec();
 }

@@ -333,7 +333,7 @@ def med(values):
 
 
 def fmt(v, digits):
-    return "n/a" if v is None else f"{v:.{digits}f}"
+    return "n/a" if v is None or v != v else f"{v:.{digits}f}"
 
 
 def main():
@@ -355,6 +355,7 @@ def main():
     load_before = open("/proc/loadavg").read().split()[:3]
 
     results = {}  # (file label, player) -> list of runs
+    raw = []
     for label, name, _, size in files:
         path = os.path.abspath(os.path.join(args.media, name))
         for r in range(args.rounds):
@@ -367,6 +368,8 @@ def main():
                 finally:
                     x.close()
                 results.setdefault((label, player.name), []).append(run)
+                raw.append([label, player.name, r + 1, *(["failed"] if run is None else
+                                                        [fmt(v, 4) for v in run])])
 
     load_after = open("/proc/loadavg").read().split()[:3]
     peers = [p.name for p in players if p.name != "movarin"]
@@ -409,6 +412,11 @@ def main():
                         *[fmt(row.get(n), max(digits, 1) + 1) for n in names],
                         fmt(row.get("ratio"), 3), row.get("best", ""), args.rounds, args.seconds,
                         " ".join(load_before), " ".join(load_after)])
+    with open(out.replace("-peers.csv", "-peers-runs.csv"), "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["file", "player", "round", "first_frame_ms", "cpu", "peak_mib", "drops",
+                    "x_server_cpu"])
+        w.writerows(raw)
     print(f"saved {out}", file=sys.stderr)
 
 
