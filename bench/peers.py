@@ -342,7 +342,7 @@ def main():
     parser.add_argument("--media", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--rounds", type=int, default=3)
-    parser.add_argument("--seconds", type=float, default=10)
+    parser.add_argument("--seconds", type=float, default=8)
     parser.add_argument("--warmup", type=float, default=2)
     parser.add_argument("--players", default="movarin,mpv,vlc,ffplay")
     parser.add_argument("--files", default="", help="labels' sizes to keep, e.g. 360,720")
