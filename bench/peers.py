@@ -4,6 +4,7 @@ the table: CPU (player + X server seconds per second of playback), peak resident
 first frame and dropped frames, each with Movarin's ratio to the best peer.
 
   peers.py --bin BUILD --media DIR --out DIR [--rounds N] [--seconds S] [--players a,b]
+           [--baseline OLD_BUILD]   (an earlier Movarin in the same run, as "before")
 
 Start to first frame is from just before exec to the first coloured pixel in the X server's
 frame buffer, which Xvfb keeps in a file (-fbdir) that is read here without an X client, so
@@ -157,7 +158,8 @@ class Movarin:
     name = "movarin"
     user = None
 
-    def __init__(self, bin_dir):
+    def __init__(self, bin_dir, name="movarin"):
+        self.name = name
         self.program = os.path.abspath(os.path.join(bin_dir, "movarin_bench"))
 
     def command(self, path, seconds, workdir):
@@ -346,11 +348,15 @@ def main():
     parser.add_argument("--warmup", type=float, default=2)
     parser.add_argument("--players", default="movarin,mpv,vlc,ffplay")
     parser.add_argument("--files", default="", help="labels' sizes to keep, e.g. 360,720")
+    parser.add_argument("--baseline", default="",
+                        help="build directory of an earlier Movarin, measured as 'before'")
     args = parser.parse_args()
 
     make_media(args.media)
     every = {"movarin": Movarin(args.bin), "mpv": Mpv(), "vlc": Vlc(), "ffplay": Ffplay()}
     players = [every[p] for p in args.players.split(",")]
+    if args.baseline:
+        players.insert(1, Movarin(args.baseline, "before"))
     files = [f for f in FILES if not args.files or any(k in f[0] for k in args.files.split(","))]
     load_before = open("/proc/loadavg").read().split()[:3]
 
@@ -372,7 +378,7 @@ def main():
                                                         [fmt(v, 4) for v in run])])
 
     load_after = open("/proc/loadavg").read().split()[:3]
-    peers = [p.name for p in players if p.name != "movarin"]
+    peers = [p.name for p in players if p.name not in ("movarin", "before")]
     measures = [("CPU", 3, 1), ("of it X server", 3, 4), ("peak MiB", 0, 2),
                 ("first frame ms", 0, 0), ("drops", 0, 3)]
     rows = []
