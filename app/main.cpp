@@ -27,6 +27,7 @@ int main(int argc, char* argv[]) {
     if (argc == 2 && std::string(argv[1]) == "--version")
         return print_version();
 
+    movarin::use_one_allocator_arena();
     QApplication app(argc, argv);
     movarin::use_c_numeric_locale();
     QApplication::setApplicationName(QString::fromLatin1(movarin::about::kProductName));

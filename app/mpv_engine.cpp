@@ -382,8 +382,11 @@ struct MpvEngine::Impl {
             QSize size;
             {
                 std::unique_lock lock(renderer.mutex);
+                // A frame the GUI has not taken yet holds the next one back: rendering ahead
+                // of the GUI only costs a frame buffer and a conversion that nobody sees.
                 renderer.wake.wait(lock, [this] {
-                    return renderer.stop || renderer.updatePending || renderer.sizeDirty;
+                    return renderer.stop ||
+                           ((renderer.updatePending || renderer.sizeDirty) && !renderer.delivering);
                 });
                 if (renderer.stop)
                     return;
@@ -415,13 +418,12 @@ struct MpvEngine::Impl {
         }
     }
 
-    // Only the newest frame matters: a GUI that falls behind skips frames instead of queueing.
+    // One frame at a time is on its way to the GUI; the render thread waits for it to be taken,
+    // so a GUI that falls behind skips frames instead of queueing them.
     void deliver(QImage frame) {
         {
             std::lock_guard lock(renderer.mutex);
             renderer.latest = std::move(frame);
-            if (renderer.delivering)
-                return;
             renderer.delivering = true;
         }
         post([this] {
@@ -429,10 +431,17 @@ struct MpvEngine::Impl {
             {
                 std::lock_guard lock(renderer.mutex);
                 image = std::exchange(renderer.latest, QImage());
-                renderer.delivering = false;
             }
             if (!image.isNull())
                 emit q->frameRendered(image);
+            // The receivers have let go of the frame before this one, so its memory is free for
+            // the next render.
+            image = QImage();
+            {
+                std::lock_guard lock(renderer.mutex);
+                renderer.delivering = false;
+            }
+            renderer.wake.notify_one();
         });
     }
 
@@ -585,6 +594,15 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
         {"keepaspect", "no"},
         {"background", "#000000"},
         {"hwdec", "no"},
+        // Frames are converted to RGB in software: swscale's fast path costs a fraction of
+        // zimg's exact one, and at the video's own size it converts without scaling at all.
+        {"sws-allow-zimg", "no"},
+        {"sws-fast", "yes"},
+        {"sws-scaler", "fast-bilinear"},
+        // One decoder thread: each further frame thread keeps frames and tables of its own
+        // (about 7 MiB at 1080p) and delays output by a frame; one core decodes FLV-sized video
+        // in real time.
+        {"vd-lavc-threads", "1"},
         {"osc", "no"},
         {"input-default-bindings", "no"},
         {"input-vo-keyboard", "no"},
@@ -666,6 +684,16 @@ void MpvEngine::requestFrame() {
         d->renderer.sizeDirty = true;
     }
     d->renderer.wake.notify_one();
+}
+
+MpvEngine::FrameDrops MpvEngine::frameDrops() const {
+    FrameDrops drops;
+    std::int64_t count = 0;
+    if (mpv_get_property(d->core.get(), "frame-drop-count", MPV_FORMAT_INT64, &count) >= 0)
+        drops.engine = count;
+    if (mpv_get_property(d->core.get(), "decoder-frame-drop-count", MPV_FORMAT_INT64, &count) >= 0)
+        drops.decoder = count;
+    return drops;
 }
 
 void MpvEngine::onProperty(int which, const QVariant& value) {

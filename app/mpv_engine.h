@@ -57,6 +57,13 @@ public:
     // Renders the current picture once more, even if nothing changed.
     void requestFrame();
 
+    // Frames the engine let go since the file started: late for the screen, or not decoded.
+    struct FrameDrops {
+        long long engine = 0;
+        long long decoder = 0;
+    };
+    FrameDrops frameDrops() const;
+
 signals:
     // Natural display size of the current video, sent once per file and again if it changes.
     void videoSizeChanged(int width, int height);

@@ -157,12 +157,16 @@ void PlaybackHost::resizeEvent(QResizeEvent* event) {
 
 void PlaybackHost::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
     if (!m_frame.isNull()) {
-        // The frame is rendered at the host's size in device pixels; a frame from before a
-        // resize is stretched until the next one arrives.
+        // The frame covers the whole host and is opaque: it is copied over what was there, with
+        // no black fill first. It is rendered at the host's size in device pixels; a frame from
+        // before a resize is stretched until the next one arrives.
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(rect(), m_frame);
-    } else if (const QString notice = noticeText(); !notice.isEmpty()) {
+        return;
+    }
+    painter.fillRect(rect(), Qt::black);
+    if (const QString notice = noticeText(); !notice.isEmpty()) {
         painter.setPen(QColor(0x90, 0x90, 0x90));
         painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap, notice);
     }

@@ -3,11 +3,16 @@
 #include "app/path_bytes.h"
 
 #include <clocale>
+#include <malloc.h>
 
 namespace movarin {
 
 void use_c_numeric_locale() {
     std::setlocale(LC_NUMERIC, "C");
+}
+
+void use_one_allocator_arena() {
+    mallopt(M_ARENA_MAX, 1);
 }
 
 QString command_tail(const QStringList& arguments) {

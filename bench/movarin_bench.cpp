@@ -5,13 +5,16 @@
 //                                    the size arriving to the window having its new size, and
 //                                    one empty turn of the event loop measured at that moment
 //   movarin_bench play FILE SECONDS  plays, and from the first painted frame on measures
-//                                    "cpu S video S rss KIB" over SECONDS of wall time
+//                                    "cpu S video S rss KIB shown N" over SECONDS of wall time,
+//                                    N being the distinct frames painted in that time
 //
 // Both play with no sound output, as the floor does: no sound device on the bench machine.
+// MOVARIN_BENCH_OPTIONS adds engine options, for trying settings.
 
 #include "app/frmplayer.h"
 #include "app/mpv_engine.h"
 #include "app/playback_host.h"
+#include "app/start_up.h"
 #include "bench/bench_clock.h"
 
 #include <QApplication>
@@ -22,10 +25,13 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 using namespace movarin;
 
 namespace {
+
+void trace(const char* step);
 
 class Probe : public QObject {
 public:
@@ -62,10 +68,17 @@ protected:
             if (size.width() == m_target.width() && size.height() >= m_target.height())
                 m_resizedAt = bench::now_ns();
         } else if (event->type() == QEvent::Paint && watched == m_window.player &&
-                   !m_window.player->lastFrame().isNull() && m_firstFrameAt == 0) {
-            m_firstFrameAt = bench::now_ns();
-            // Report once the paint that begins now has been done.
-            QTimer::singleShot(0, this, [this] { firstFramePainted(); });
+                   !m_window.player->lastFrame().isNull()) {
+            const qint64 key = m_window.player->lastFrame().cacheKey();
+            if (m_firstFrameAt != 0 && key != m_lastKey)
+                ++m_shown;
+            m_lastKey = key;
+            if (m_firstFrameAt == 0) {
+                trace("first paint");
+                m_firstFrameAt = bench::now_ns();
+                // Report once the paint that begins now has been done.
+                QTimer::singleShot(0, this, [this] { firstFramePainted(); });
+            }
         }
         return false;
     }
@@ -78,13 +91,18 @@ private:
             return;
         }
         m_cpuStart = bench::cpu_seconds();
+        m_shownAtStart = m_shown;
         m_videoStart = m_window.player->engine()->position();
         QTimer::singleShot(int(m_seconds * 1000), this, [this] {
             const double cpu = bench::cpu_seconds() - m_cpuStart;
             double video = m_window.player->engine()->position() - m_videoStart;
             if (video < 0) // looped
                 video += m_window.player->engine()->duration();
-            std::printf("cpu %.4f video %.4f rss %ld\n", cpu, video, bench::peak_rss_kib());
+            const MpvEngine::FrameDrops drops = m_window.player->engine()->frameDrops();
+            std::printf(
+                "cpu %.4f video %.4f rss %ld shown %d engine-drops %lld decoder-drops %lld\n", cpu,
+                video, bench::peak_rss_kib(), m_shown - m_shownAtStart, drops.engine,
+                drops.decoder);
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });
@@ -114,14 +132,29 @@ private:
     std::int64_t m_resizedAt = 0;
     std::int64_t m_firstFrameAt = 0;
     QSize m_target;
+    qint64 m_lastKey = 0;
+    int m_shown = 0;
+    int m_shownAtStart = 0;
     double m_cpuStart = 0;
     double m_videoStart = 0;
 };
 
 } // namespace
 
+namespace {
+// MOVARIN_BENCH_SPAWN=<monotonic ns at exec> prints the start-up's steps to stderr.
+void trace(const char* step) {
+    static const qint64 spawn = qEnvironmentVariable("MOVARIN_BENCH_SPAWN").toLongLong();
+    if (spawn != 0)
+        std::fprintf(stderr, "%-14s %7.1f ms\n", step, double(bench::now_ns() - spawn) / 1e6);
+}
+} // namespace
+
 int main(int argc, char* argv[]) {
+    trace("main");
+    use_one_allocator_arena();
     QApplication app(argc, argv);
+    trace("application");
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Movarin"));
     const QStringList args = QApplication::arguments();
@@ -133,10 +166,21 @@ int main(int argc, char* argv[]) {
 
     PlayerSetup setup;
     setup.engineOptions = noSoundOptions();
+    // Engine settings to try without a rebuild: MOVARIN_BENCH_OPTIONS="name=value,name=value".
+    setup.engineOptions +=
+        qEnvironmentVariable("MOVARIN_BENCH_OPTIONS").split(u',', Qt::SkipEmptyParts);
     frmplayer window{setup};
+    trace("window");
     window.Form_Load(args.at(2));
+    trace("loading");
     Probe probe(window, play, play ? args.at(3).toDouble() : 0);
     probe.attach();
+    QObject::connect(window.player, &PlaybackHost::frameShown, &probe, [] {
+        static bool once = false;
+        if (!std::exchange(once, true))
+            trace("first frame in");
+    });
     window.show();
+    trace("shown");
     return app.exec();
 }

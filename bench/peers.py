@@ -1,0 +1,431 @@
+#!/usr/bin/env python3
+"""Plays the same files in Movarin and in other players, one X server each, and prints and saves
+the table: CPU (player + X server seconds per second of playback), peak resident memory, start to
+first frame and dropped frames, each with Movarin's ratio to the best peer.
+
+  peers.py --bin BUILD --media DIR --out DIR [--rounds N] [--seconds S] [--players a,b]
+           [--baseline OLD_BUILD]   (an earlier Movarin in the same run, as "before")
+
+Start to first frame is from just before exec to the first coloured pixel in the X server's
+frame buffer, which Xvfb keeps in a file (-fbdir) that is read here without an X client, so
+polling costs the server nothing. Players take turns within each round, in a rotating order,
+because the machine is shared and its load drifts. Only the Python standard library is used.
+"""
+
+import argparse
+import csv
+import json
+import mmap
+import os
+import pwd
+import re
+import shutil
+import signal
+import socket
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SCREEN = (2048, 1280)
+FPS = 30
+CLK_TCK = os.sysconf("SC_CLK_TCK")
+
+# (label, file name, ffmpeg video arguments, natural size)
+FILES = [
+    ("Spark 640x360", "spark-640x360.flv", ["-c:v", "flv1", "-q:v", "4"], (640, 360)),
+    ("H.264 1280x720", "h264-1280x720.flv",
+     ["-c:v", "libx264", "-preset", "fast", "-pix_fmt", "yuv420p", "-b:v", "3M"], (1280, 720)),
+    ("H.264 1920x1080", "h264-1920x1080.flv",
+     ["-c:v", "libx264", "-preset", "fast", "-pix_fmt", "yuv420p", "-b:v", "6M"], (1920, 1080)),
+]
+
+
+def make_media(directory):
+    os.makedirs(directory, exist_ok=True)
+    for _, name, video, (w, h) in FILES:
+        path = os.path.join(directory, name)
+        if os.path.getsize(path) if os.path.exists(path) else 0:
+            continue
+        print(f"making {path} (once)", file=sys.stderr)
+        subprocess.run(
+            ["ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
+             "-f", "lavfi", "-i", f"testsrc2=size={w}x{h}:rate={FPS}:duration=24",
+             "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=24",
+             *video, "-c:a", "libmp3lame", "-b:a", "128k", "-ar", "44100", path + ".tmp.flv"],
+            check=True)
+        os.replace(path + ".tmp.flv", path)
+    # Players that run as an unprivileged user must be able to read them.
+    os.chmod(directory, 0o755)
+    for _, name, _, _ in FILES:
+        os.chmod(os.path.join(directory, name), 0o644)
+
+
+def cpu_ticks(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # utime, stime
+
+
+def peak_rss_mib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    return float("nan")
+
+
+class FrameBuffer:
+    """Xvfb's screen as the XWD file it keeps under -fbdir."""
+
+    def __init__(self, path):
+        self.file = open(path, "rb")
+        self.map = mmap.mmap(self.file.fileno(), 0, access=mmap.ACCESS_READ)
+        head = struct.unpack(">25I", self.map[:100])
+        header_size, bits_per_pixel, self.stride, ncolors = head[0], head[11], head[12], head[19]
+        if bits_per_pixel != 32:
+            raise RuntimeError("the bench wants a 24-bit screen at 32 bits per pixel")
+        self.offset = header_size + ncolors * 12
+
+    def coloured(self, width, height, step=8):
+        """True once any sampled pixel in the top-left width x height is clearly not grey."""
+        m = self.map
+        for y in range(0, height, step):
+            row = self.offset + y * self.stride
+            line = m[row:row + width * 4]
+            b, g, r = line[0::4 * step], line[1::4 * step], line[2::4 * step]
+            for i in range(len(b)):
+                hi = max(b[i], g[i], r[i])
+                lo = min(b[i], g[i], r[i])
+                if hi - lo > 80:
+                    return True
+        return False
+
+    def close(self):
+        self.map.close()
+        self.file.close()
+
+
+class Xvfb:
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="movarin-bench-", dir="/dev/shm")
+        read, write = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24",
+             "-fbdir", self.dir, "-nolisten", "tcp", "-br", "-ac"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read, 16)
+            if not chunk:
+                raise RuntimeError("Xvfb did not start")
+            number += chunk
+        os.close(read)
+        self.display = ":" + number.decode().strip()
+        self.fb = FrameBuffer(os.path.join(self.dir, "Xvfb_screen0"))
+        os.chmod(self.dir, 0o755)
+
+    def close(self):
+        self.fb.close()
+        self.proc.terminate()
+        self.proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class StderrTail(threading.Thread):
+    """Keeps the last status line a player writes, so a full pipe never stalls it."""
+
+    def __init__(self, stream):
+        super().__init__(daemon=True)
+        self.stream = stream
+        self.text = b""
+
+    def run(self):
+        while True:
+            chunk = self.stream.read1(65536) if hasattr(self.stream, "read1") else b""
+            if not chunk:
+                return
+            self.text = (self.text + chunk)[-65536:]
+
+
+# Every player gets the same: no sound device (audio is still decoded), its own X11 output in
+# software, looping, no on-screen text of its own.
+class Movarin:
+    name = "movarin"
+    user = None
+
+    def __init__(self, bin_dir, name="movarin"):
+        self.name = name
+        self.program = os.path.abspath(os.path.join(bin_dir, "movarin_bench"))
+
+    def command(self, path, seconds, workdir):
+        return [self.program, "play", path, str(seconds)]
+
+    def stdout(self):
+        return subprocess.PIPE
+
+    def drops_begin(self, proc, workdir):
+        return None
+
+    def drops_end(self, proc, workdir, begin, tail):
+        # movarin_bench reports, when its play time is over, the frames it put on screen.
+        try:
+            out, _ = proc.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            return None
+        values = dict(zip(out.split()[0::2], out.split()[1::2]))
+        try:
+            return max(0, round(float(values[b"video"]) * FPS) - int(values[b"shown"]))
+        except (KeyError, ValueError):
+            return None
+
+
+class Mpv:
+    name = "mpv"
+    user = None
+
+    def command(self, path, seconds, workdir):
+        return ["mpv", "--no-config", "--vo=x11", "--ao=null", "--hwdec=no", "--loop-file=inf",
+                "--really-quiet", "--osd-level=0", "--geometry=+0+0",
+                "--input-ipc-server=" + os.path.join(workdir, "mpv.sock"), path]
+
+    def stdout(self):
+        return subprocess.DEVNULL
+
+    def _query(self, workdir):
+        s = socket.socket(socket.AF_UNIX)
+        s.settimeout(5)
+        s.connect(os.path.join(workdir, "mpv.sock"))
+        total = 0
+        for prop in ("frame-drop-count", "decoder-frame-drop-count"):
+            s.sendall((json.dumps({"command": ["get_property", prop]}) + "\n").encode())
+            reply = b""
+            while not reply.endswith(b"\n"):
+                reply += s.recv(4096)
+            total += int(json.loads(reply.splitlines()[-1]).get("data") or 0)
+        s.close()
+        return total
+
+    def drops_begin(self, proc, workdir):
+        try:
+            return self._query(workdir)
+        except (OSError, ValueError):
+            return None
+
+    def drops_end(self, proc, workdir, begin, tail):
+        try:
+            end = self._query(workdir)
+        except (OSError, ValueError):
+            return None
+        return None if begin is None else end - begin
+
+
+class Vlc:
+    name = "vlc"
+    user = "nobody"  # it will not run as root
+
+    def command(self, path, seconds, workdir):
+        return ["vlc", "-I", "rc", "--rc-fake-tty", "--vout=xcb_x11", "--aout=adummy",
+                "--no-video-title-show", "--no-osd", "--loop", "--no-qt-error-dialogs", path]
+
+    def stdout(self):
+        return subprocess.PIPE
+
+    def _lost(self, proc, tail):
+        before = len(tail.text)
+        proc.stdin.write(b"stats\n")
+        proc.stdin.flush()
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            found = re.findall(rb"frames lost\s*:\s*(\d+)", tail.text[before:])
+            if found:
+                return int(found[-1])
+            time.sleep(0.02)
+        return None
+
+    def drops_begin(self, proc, workdir):
+        return ("vlc", proc)
+
+    def drops_end(self, proc, workdir, begin, tail):
+        return self._lost(proc, tail)
+
+
+class Ffplay:
+    name = "ffplay"
+    user = None
+
+    def command(self, path, seconds, workdir):
+        return ["ffplay", "-hide_banner", "-left", "0", "-top", "0", "-loop", "0", path]
+
+    def stdout(self):
+        return subprocess.DEVNULL
+
+    def drops_begin(self, proc, workdir):
+        return None
+
+    def drops_end(self, proc, workdir, begin, tail):
+        found = re.findall(rb"fd=\s*(\d+)", tail.text)
+        return int(found[-1]) if found else None
+
+
+def run_one(player, path, size, x, warmup, seconds):
+    """One run: start to first frame (ms), CPU per second, peak MiB, dropped frames."""
+    workdir = tempfile.mkdtemp(prefix="movarin-peer-")
+    env = dict(os.environ, DISPLAY=x.display, SDL_AUDIODRIVER="dummy", HOME=workdir,
+               XDG_RUNTIME_DIR=workdir)
+    env.pop("QT_QPA_PLATFORM", None)
+    prefix = []
+    if player.user:
+        info = pwd.getpwnam(player.user)
+        os.chown(workdir, info.pw_uid, info.pw_gid)
+        prefix = ["setpriv", f"--reuid={info.pw_uid}", f"--regid={info.pw_gid}", "--clear-groups"]
+    tail_source = player is not None and isinstance(player, (Vlc, Ffplay))
+    start = time.monotonic()
+    proc = subprocess.Popen(prefix + player.command(path, warmup + seconds + 1.0, workdir),
+                            env=env, cwd=workdir, stdin=subprocess.PIPE,
+                            stdout=player.stdout(),
+                            stderr=subprocess.PIPE if isinstance(player, Ffplay) else
+                            subprocess.DEVNULL)
+    tail = None
+    if tail_source:
+        tail = StderrTail(proc.stdout if isinstance(player, Vlc) else proc.stderr)
+        tail.start()
+    first = None
+    try:
+        w, h = min(size[0], SCREEN[0]), min(size[1] + 80, SCREEN[1])
+        while time.monotonic() - start < 20:
+            if x.fb.coloured(w, h):
+                first = (time.monotonic() - start) * 1000
+                break
+            if proc.poll() is not None:
+                break
+            time.sleep(0.002)
+        if first is None:
+            print(f"{player.name}: no picture on {path}", file=sys.stderr)
+            return None
+        time.sleep(warmup)
+        begin = player.drops_begin(proc, workdir)
+        p0, x0 = cpu_ticks(proc.pid), cpu_ticks(x.proc.pid)
+        t0 = time.monotonic()
+        time.sleep(seconds)
+        p1, x1 = cpu_ticks(proc.pid), cpu_ticks(x.proc.pid)
+        t1 = time.monotonic()
+        rss = peak_rss_mib(proc.pid)
+        drops = player.drops_end(proc, workdir, begin, tail)
+        cpu = (p1 - p0 + x1 - x0) / CLK_TCK / (t1 - t0)
+        return first, cpu, rss, drops, (x1 - x0) / CLK_TCK / (t1 - t0)
+    finally:
+        if proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+def med(values):
+    values = [v for v in values if v is not None]
+    return statistics.median(values) if values else None
+
+
+def fmt(v, digits):
+    return "n/a" if v is None or v != v else f"{v:.{digits}f}"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--media", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--seconds", type=float, default=8)
+    parser.add_argument("--warmup", type=float, default=2)
+    parser.add_argument("--players", default="movarin,mpv,vlc,ffplay")
+    parser.add_argument("--files", default="", help="labels' sizes to keep, e.g. 360,720")
+    parser.add_argument("--baseline", default="",
+                        help="build directory of an earlier Movarin, measured as 'before'")
+    args = parser.parse_args()
+
+    make_media(args.media)
+    every = {"movarin": Movarin(args.bin), "mpv": Mpv(), "vlc": Vlc(), "ffplay": Ffplay()}
+    players = [every[p] for p in args.players.split(",")]
+    if args.baseline:
+        players.insert(1, Movarin(args.baseline, "before"))
+    files = [f for f in FILES if not args.files or any(k in f[0] for k in args.files.split(","))]
+    load_before = open("/proc/loadavg").read().split()[:3]
+
+    results = {}  # (file label, player) -> list of runs
+    raw = []
+    for label, name, _, size in files:
+        path = os.path.abspath(os.path.join(args.media, name))
+        for r in range(args.rounds):
+            order = players[r % len(players):] + players[:r % len(players)]
+            for player in order:
+                print(f"{label}, round {r + 1} of {args.rounds}: {player.name}", file=sys.stderr)
+                x = Xvfb()
+                try:
+                    run = run_one(player, path, size, x, args.warmup, args.seconds)
+                finally:
+                    x.close()
+                results.setdefault((label, player.name), []).append(run)
+                raw.append([label, player.name, r + 1, *(["failed"] if run is None else
+                                                        [fmt(v, 4) for v in run])])
+
+    load_after = open("/proc/loadavg").read().split()[:3]
+    peers = [p.name for p in players if p.name not in ("movarin", "before")]
+    measures = [("CPU", 3, 1), ("of it X server", 3, 4), ("peak MiB", 0, 2),
+                ("first frame ms", 0, 0), ("drops", 0, 3)]
+    rows = []
+    for label, _, _, _ in files:
+        for title, digits, index in measures:
+            row = {"file": label, "figure": title}
+            for p in players:
+                runs = [r for r in results.get((label, p.name), []) if r]
+                row[p.name] = med([r[index] for r in runs])
+            best = [row[p] for p in peers if row.get(p) is not None]
+            if title not in ("drops", "of it X server") and best and row.get("movarin") is not None and min(best) > 0:
+                row["ratio"] = row["movarin"] / min(best)
+                row["best"] = peers[[row[p] for p in peers].index(min(best))]
+            rows.append((row, digits))
+
+    names = [p.name for p in players]
+    print(f"{'file':16} | {'figure':14} | " + " | ".join(f"{n:>8}" for n in names) +
+          " | ratio to best peer")
+    for row, digits in rows:
+        ratio = f"{row['ratio']:.2f} ({row['best']})" if "ratio" in row else "-"
+        print(f"{row['file']:16} | {row['figure']:14} | " +
+              " | ".join(f"{fmt(row.get(n), digits):>8}" for n in names) + f" | {ratio}")
+    print(f"CPU: player + X server seconds per second; first frame: exec to a coloured picture; "
+          f"drops: frames not shown at {FPS} fps over {args.seconds:g} s; medians of "
+          f"{args.rounds}; load average before {' '.join(load_before)}, after "
+          f"{' '.join(load_after)}")
+
+    os.makedirs(args.out, exist_ok=True)
+    stamp = time.strftime("%Y-%m-%d-%H%M")
+    out = os.path.join(args.out, f"{stamp}-peers.csv")
+    with open(out, "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["date", "file", "figure", *names, "ratio_to_best_peer", "best_peer", "rounds",
+                    "seconds", "load_before", "load_after"])
+        for row, digits in rows:
+            w.writerow([time.strftime("%Y-%m-%dT%H:%M:%S"), row["file"], row["figure"],
+                        *[fmt(row.get(n), max(digits, 1) + 1) for n in names],
+                        fmt(row.get("ratio"), 3), row.get("best", ""), args.rounds, args.seconds,
+                        " ".join(load_before), " ".join(load_after)])
+    with open(out.replace("-peers.csv", "-peers-runs.csv"), "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["file", "player", "round", "first_frame_ms", "cpu", "peak_mib", "drops",
+                    "x_server_cpu"])
+        w.writerows(raw)
+    print(f"saved {out}", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    main()
