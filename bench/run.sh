@@ -22,20 +22,6 @@ done
 
 scripts/install-deps.sh test
 
-install_peers() {
-  local missing=()
-  for p in mpv vlc vlc-plugin-base ffmpeg xvfb python3 util-linux; do
-    [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" = "install ok installed" ] ||
-      missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing the players to compare with: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
-}
-
 cmake -S . -B build -DMOVARIN_BUILD_BENCH=ON >/dev/null
 cmake --build build -j"$(nproc)" --target movarin_bench movarin_floor bench_runner
 
@@ -67,7 +53,7 @@ if [ "$only" != peers ]; then
 fi
 
 if [ "$only" != floors ]; then
-  install_peers
+  scripts/install-deps.sh peers
   peer_args=(--bin build --media "$media" --out bench/results)
   if [ $quick = yes ]; then
     peer_args+=(--rounds 1 --seconds 5)

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs, only those that are missing.
-# Usage: scripts/install-deps.sh [run|test|art]   (run as root)
-# "art" adds what resources/make-art.py needs to redraw the pictures and icons.
+# Usage: scripts/install-deps.sh [run|test|art|peers]   (run as root)
+# "art" adds what resources/make-art.py needs to redraw the pictures and icons; "peers" the
+# players that bench/run.sh compares with.
 set -euo pipefail
 what=${1:-run}
 
 packages=(build-essential cmake pkg-config qt6-base-dev zlib1g-dev libmpv-dev ffmpeg)
 if [ "$what" = test ]; then
   packages+=(xvfb xauth locales desktop-file-utils appstream groff-base clang libclang-rt-14-dev dbus-daemon dbus-bin)
+fi
+if [ "$what" = peers ]; then
+  packages+=(mpv vlc vlc-plugin-base xvfb python3 util-linux)
 fi
 if [ "$what" = art ]; then
   packages+=(python3 imagemagick librsvg2-bin fonts-dejavu-core)
