@@ -163,31 +163,25 @@ private slots:
                 c = char(random());
             return Bytes(good).insert(cut, noise);
         }() << good << true;
+        const Bytes goodWithoutTagAtCut = [&] {
+            Bytes b = good;
+            const auto size = (std::uint8_t(b[cut + 1]) << 16) | (std::uint8_t(b[cut + 2]) << 8) |
+                              std::uint8_t(b[cut + 3]);
+            return b.remove(cut, 11 + size + 4);
+        }();
         QTest::newRow("a bad tag type") <<
             [&] {
                 Bytes b = good;
                 b[cut] = char(0x55);
                 return b;
             }() <<
-            [&] {
-                // The damaged tag goes; the walk picks up at the one after it.
-                Bytes b = good;
-                const auto size = (std::uint8_t(b[cut + 1]) << 16) |
-                                  (std::uint8_t(b[cut + 2]) << 8) | std::uint8_t(b[cut + 3]);
-                return b.remove(cut, 11 + size + 4);
-            }() << true;
-        QTest::newRow("a size past the end") <<
-            [&] {
-                Bytes b = good;
-                b[cut + 1] = char(0x7f);
-                return b;
-            }() <<
-            [&] {
-                Bytes b = good;
-                const auto size = (std::uint8_t(b[cut + 1]) << 16) |
-                                  (std::uint8_t(b[cut + 2]) << 8) | std::uint8_t(b[cut + 3]);
-                return b.remove(cut, 11 + size + 4);
-            }() << true;
+            // The damaged tag goes; the walk picks up at the one after it.
+            goodWithoutTagAtCut << true;
+        QTest::newRow("a size past the end") << [&] {
+            Bytes b = good;
+            b[cut + 1] = char(0x7f);
+            return b;
+        }() << goodWithoutTagAtCut << true;
 
         const qsizetype lastTag = good.size() - (11 + tags.back().data.size() + 4);
         QTest::newRow("truncated mid-tag")
