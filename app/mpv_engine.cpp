@@ -23,7 +23,6 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -326,29 +325,10 @@ struct MpvEngine::Impl {
     };
     std::unique_ptr<mpv_render_context, RenderContextDeleter> renderContext;
 
-    struct RenderThread {
-        std::mutex mutex;
-        std::condition_variable wake;
-        bool stop = false;
-        bool updatePending = false;
-        bool sizeDirty = false;
-        QSize size;
-        QImage latest;
-        bool delivering = false;
-        std::shared_ptr<FramePool> frames = std::make_shared<FramePool>();
-        std::thread thread;
-        void join() {
-            if (thread.joinable()) {
-                {
-                    std::lock_guard lock(mutex);
-                    stop = true;
-                }
-                wake.notify_all();
-                thread.join();
-            }
-        }
-        ~RenderThread() { join(); }
-    } renderer;
+    // Pictures are drawn on the GUI thread, into whatever memory the caller paints with; the
+    // engine's threads only say that one is due. One notice at a time is on its way.
+    std::atomic<bool> updatePosted{false};
+    std::shared_ptr<FramePool> frames = std::make_shared<FramePool>();
 
     // Event-thread state.
     qint64 sentWidth = 0;
@@ -366,83 +346,49 @@ struct MpvEngine::Impl {
     }
 
     static void onRenderUpdate(void* self) {
-        // Called on mpv's threads: only note the request and wake our render thread.
+        // Called on mpv's threads, which must not be called back: hand over to the GUI thread.
         auto* impl = static_cast<Impl*>(self);
-        {
-            std::lock_guard lock(impl->renderer.mutex);
-            impl->renderer.updatePending = true;
-        }
-        impl->renderer.wake.notify_one();
+        if (!impl->updatePosted.exchange(true))
+            impl->post([impl] { impl->takeUpdate(); });
     }
 
-    void renderLoop() {
-        for (;;) {
-            bool update = false;
-            bool resized = false;
-            QSize size;
-            {
-                std::unique_lock lock(renderer.mutex);
-                // A frame the GUI has not taken yet holds the next one back: rendering ahead
-                // of the GUI only costs a frame buffer and a conversion that nobody sees.
-                renderer.wake.wait(lock, [this] {
-                    return renderer.stop ||
-                           ((renderer.updatePending || renderer.sizeDirty) && !renderer.delivering);
-                });
-                if (renderer.stop)
-                    return;
-                update = std::exchange(renderer.updatePending, false);
-                resized = std::exchange(renderer.sizeDirty, false);
-                size = renderer.size;
-            }
-            bool draw = resized;
-            if (update &&
-                (mpv_render_context_update(renderContext.get()) & MPV_RENDER_UPDATE_FRAME))
-                draw = true;
-            if (!draw || size.isEmpty())
-                continue;
-            QImage frame = renderer.frames->take(size);
-            if (frame.isNull())
-                continue;
-            int sw[2] = {size.width(), size.height()};
-            char format[8];
-            std::strncpy(format, nativeFrameFormat(), sizeof format);
-            std::size_t stride = static_cast<std::size_t>(frame.bytesPerLine());
+    void takeUpdate() {
+        updatePosted = false;
+        if (renderContext &&
+            (mpv_render_context_update(renderContext.get()) & MPV_RENDER_UPDATE_FRAME))
+            emit q->frameDue();
+    }
+
+    // Draws the current picture, or only takes it when bits is null. The engine hands a frame
+    // over when it is due (no timing offset), so the call never waits for its display time.
+    bool render(uchar* bits, QSize size, qsizetype stride) {
+        if (!renderContext)
+            return false;
+        int noBlock = 0;
+        int skip = 1;
+        if (!bits) {
             mpv_render_param params[] = {
-                {MPV_RENDER_PARAM_SW_SIZE, sw},        {MPV_RENDER_PARAM_SW_FORMAT, format},
-                {MPV_RENDER_PARAM_SW_STRIDE, &stride}, {MPV_RENDER_PARAM_SW_POINTER, frame.bits()},
+                {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+                {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &noBlock},
                 {MPV_RENDER_PARAM_INVALID, nullptr},
             };
-            if (mpv_render_context_render(renderContext.get(), params) < 0)
-                continue;
-            deliver(std::move(frame));
+            return mpv_render_context_render(renderContext.get(), params) >= 0;
         }
-    }
-
-    // One frame at a time is on its way to the GUI; the render thread waits for it to be taken,
-    // so a GUI that falls behind skips frames instead of queueing them.
-    void deliver(QImage frame) {
-        {
-            std::lock_guard lock(renderer.mutex);
-            renderer.latest = std::move(frame);
-            renderer.delivering = true;
-        }
-        post([this] {
-            QImage image;
-            {
-                std::lock_guard lock(renderer.mutex);
-                image = std::exchange(renderer.latest, QImage());
-            }
-            if (!image.isNull())
-                emit q->frameRendered(image);
-            // The receivers have let go of the frame before this one, so its memory is free for
-            // the next render.
-            image = QImage();
-            {
-                std::lock_guard lock(renderer.mutex);
-                renderer.delivering = false;
-            }
-            renderer.wake.notify_one();
-        });
+        if (size.isEmpty() || stride < qsizetype(size.width()) * 4)
+            return false;
+        int sw[2] = {size.width(), size.height()};
+        char format[8];
+        std::strncpy(format, nativeFrameFormat(), sizeof format);
+        std::size_t bytesPerLine = static_cast<std::size_t>(stride);
+        mpv_render_param params[] = {
+            {MPV_RENDER_PARAM_SW_SIZE, sw},
+            {MPV_RENDER_PARAM_SW_FORMAT, format},
+            {MPV_RENDER_PARAM_SW_STRIDE, &bytesPerLine},
+            {MPV_RENDER_PARAM_SW_POINTER, bits},
+            {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &noBlock},
+            {MPV_RENDER_PARAM_INVALID, nullptr},
+        };
+        return mpv_render_context_render(renderContext.get(), params) >= 0;
     }
 
     void eventLoop() {
@@ -603,6 +549,9 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
         // (about 7 MiB at 1080p) and delays output by a frame; one core decodes FLV-sized video
         // in real time.
         {"vd-lavc-threads", "1"},
+        // Frames are handed over when they are due rather than 50 ms early: the picture is
+        // drawn on the GUI thread, which must not sit waiting for a frame's display time.
+        {"video-timing-offset", "0"},
         {"osc", "no"},
         {"input-default-bindings", "no"},
         {"input-vo-keyboard", "no"},
@@ -649,12 +598,9 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
 
     d->events.core = h;
     d->events.thread = std::thread([impl = d.get()] { impl->eventLoop(); });
-    d->renderer.thread = std::thread([impl = d.get()] { impl->renderLoop(); });
 }
 
 MpvEngine::~MpvEngine() {
-    // The render thread stops before the context it draws with goes away.
-    d->renderer.join();
     d->renderContext.reset();
     d->events.join();
     d->core.reset();
@@ -667,23 +613,21 @@ void MpvEngine::load(const QString& path) {
         fail("The video could not be loaded", err);
 }
 
-void MpvEngine::setTargetSize(QSize deviceSize) {
-    {
-        std::lock_guard lock(d->renderer.mutex);
-        if (d->renderer.size == deviceSize)
-            return;
-        d->renderer.size = deviceSize;
-        d->renderer.sizeDirty = true;
-    }
-    d->renderer.wake.notify_one();
+bool MpvEngine::renderInto(uchar* bits, QSize size, qsizetype bytesPerLine) {
+    return bits && d->render(bits, size, bytesPerLine);
 }
 
-void MpvEngine::requestFrame() {
-    {
-        std::lock_guard lock(d->renderer.mutex);
-        d->renderer.sizeDirty = true;
-    }
-    d->renderer.wake.notify_one();
+QImage MpvEngine::renderImage(QSize size) {
+    if (size.isEmpty())
+        return {};
+    QImage frame = d->frames->take(size);
+    if (frame.isNull() || !d->render(frame.bits(), size, frame.bytesPerLine()))
+        return {};
+    return frame;
+}
+
+void MpvEngine::skipFrame() {
+    d->render(nullptr, {}, 0);
 }
 
 MpvEngine::FrameDrops MpvEngine::frameDrops() const {

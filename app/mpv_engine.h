@@ -25,9 +25,9 @@ bool loop_enabled(std::int64_t count);
 
 // The one owner of libmpv, and the player that plays through it: nothing else includes an mpv
 // header or uses mpv's names for its commands, properties and options.
-// Events are read on a thread of their own and rendering runs on another, so the GUI thread
-// never waits for the player core while it is busy drawing. Everything reaches the GUI thread
-// as queued signals. Failures to create the engine or to load a file throw std::runtime_error;
+// Events are read on a thread of their own and reach the GUI thread as queued signals. Pictures
+// are drawn on the GUI thread when the engine says one is due, straight into the memory the
+// caller paints with, so a frame is converted once and copied no further. Failures to create the engine or to load a file throw std::runtime_error;
 // the other verbs never throw.
 class MpvEngine : public Player {
     Q_OBJECT
@@ -51,11 +51,13 @@ public:
     void toggleMute() override;
     void setLooping(bool looping) override;
 
-    // Size, in device pixels, of the images that frameRendered delivers. An empty size stops
-    // rendering.
-    void setTargetSize(QSize deviceSize);
-    // Renders the current picture once more, even if nothing changed.
-    void requestFrame();
+    // Draw the current picture, stretched over size (device pixels), in the layout of
+    // QImage::Format_RGB32. The first call after frameDue takes the new frame; later ones draw
+    // the same one again. A failed or empty draw returns false or a null image.
+    bool renderInto(uchar* bits, QSize size, qsizetype bytesPerLine);
+    QImage renderImage(QSize size);
+    // Takes the due frame without drawing it: the engine waits for every due frame to be taken.
+    void skipFrame();
 
     // Frames the engine let go since the file started: late for the screen, or not decoded.
     struct FrameDrops {
@@ -67,7 +69,8 @@ public:
 signals:
     // Natural display size of the current video, sent once per file and again if it changes.
     void videoSizeChanged(int width, int height);
-    void frameRendered(const QImage& frame);
+    // A new picture is due now: draw it, or skip it.
+    void frameDue();
     void fileStarted();
     void fileLoaded();
     // The current file could not be played, or stopped holding anything to play.

@@ -7,11 +7,14 @@
 #include "app/twips.h"
 
 #include <QFileInfo>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QWindow>
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace movarin {
 
@@ -42,7 +45,7 @@ void PlaybackHost::ensureEngine() {
     // Created on first use, so that a window with nothing to play starts without the engine.
     m_engine = std::make_unique<MpvEngine>(m_engineOptions);
     m_controls->attach(m_engine.get());
-    connect(m_engine.get(), &MpvEngine::frameRendered, this, &PlaybackHost::onFrame);
+    connect(m_engine.get(), &MpvEngine::frameDue, this, &PlaybackHost::onFrameDue);
     connect(m_engine.get(), &MpvEngine::videoSizeChanged, this, &PlaybackHost::onVideoSize);
     connect(m_engine.get(), &MpvEngine::fileStarted, this, [this] { m_awaitingStart = false; });
     connect(m_engine.get(), &MpvEngine::fileLoaded, this, [this] {
@@ -51,7 +54,6 @@ void PlaybackHost::ensureEngine() {
     });
     connect(m_engine.get(), &MpvEngine::loadFailed, this, &PlaybackHost::onFailure);
     connect(m_engine.get(), &MpvEngine::videoAbsent, this, &PlaybackHost::onNoVideo);
-    updateTargetSize();
     emit playerCreated(m_engine.get());
 }
 
@@ -59,19 +61,38 @@ Player* PlaybackHost::player() const {
     return m_engine.get();
 }
 
-// Until the new file's picture size is known, a frame may still be the last file's picture.
-void PlaybackHost::onFrame(const QImage& frame) {
-    if (m_awaitingStart || !m_hasPicture || !m_failure.isEmpty() || m_audioOnly)
+bool PlaybackHost::showsPicture() const {
+    // Until the new file's picture size is known, the engine may still hold the last file's.
+    return m_engine && !m_awaitingStart && m_hasPicture && m_failure.isEmpty() && !m_audioOnly;
+}
+
+void PlaybackHost::onFrameDue() {
+    const QWindow* shownIn = window()->windowHandle();
+    if (!showsPicture() || !isVisible() || !shownIn || !shownIn->isExposed()) {
+        // Nobody would see it, and the engine waits until it is taken.
+        m_engine->skipFrame();
         return;
-    m_frame = frame;
+    }
+    ++m_frameSerial;
+    m_framePending = true;
     update();
-    emit frameShown();
+}
+
+QImage PlaybackHost::currentPicture() {
+    if (!showsPicture())
+        return {};
+    return m_engine->renderImage(deviceSize());
+}
+
+QSize PlaybackHost::deviceSize() const {
+    const qreal dpr = devicePixelRatioF();
+    return QSize(qRound(width() * dpr), qRound(height() * dpr));
 }
 
 void PlaybackHost::onFailure() {
     if (m_awaitingStart)
         return; // the end of the file that the last setMovie replaced
-    m_frame = QImage();
+    m_cached = QImage();
     m_hasPicture = m_audioOnly = false;
     m_controls->setPinned(false);
     const QString name = QFileInfo(m_videoPath).fileName();
@@ -83,7 +104,7 @@ void PlaybackHost::onFailure() {
 void PlaybackHost::onNoVideo() {
     if (m_awaitingStart || !m_failure.isEmpty())
         return;
-    m_frame = QImage();
+    m_cached = QImage();
     m_hasPicture = false;
     m_audioOnly = true;
     // Nothing moves in the picture, so the time stays in view.
@@ -111,7 +132,7 @@ void PlaybackHost::setMovie(const QString& address) {
     m_awaitingStart = true;
     m_failure.clear();
     // A new file never shows the last one's picture, not even for a moment.
-    m_frame = QImage();
+    m_cached = QImage();
     m_hasPicture = m_audioOnly = false;
     m_controls->setPinned(false);
     update();
@@ -137,32 +158,35 @@ void PlaybackHost::onVideoSize(int width, int height) {
     m_hasPicture = true;
     m_audioOnly = false;
     m_controls->setPinned(false);
-    // The frame that made the size known may have been held back above.
-    m_engine->requestFrame();
+    update();
     emit FSCommand(QStringLiteral("actualsizewidth"), QString::number(width));
     emit FSCommand(QStringLiteral("actualsizeheight"), QString::number(height));
 }
 
-void PlaybackHost::updateTargetSize() {
-    if (!m_engine)
-        return;
-    const qreal dpr = devicePixelRatioF();
-    m_engine->setTargetSize(QSize(qRound(width() * dpr), qRound(height() * dpr)));
-}
-
-void PlaybackHost::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    updateTargetSize();
-}
-
-void PlaybackHost::paintEvent(QPaintEvent*) {
+void PlaybackHost::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    if (!m_frame.isNull()) {
-        // The frame covers the whole host and is opaque: it is copied over what was there, with
-        // no black fill first. It is rendered at the host's size in device pixels; a frame from
-        // before a resize is stretched until the next one arrives.
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(rect(), m_frame);
+    if (showsPicture()) {
+        const bool inPlace = paintInPlace(painter, *event);
+        if (!inPlace) {
+            // Drawn through an image of our own: a repaint of part of the host (under the control
+            // bar, say) must leave the rest as it is, and grabs paint into a device of their own.
+            const QSize device = deviceSize();
+            if (m_cached.size() != device || m_cachedSerial != m_frameSerial) {
+                m_cached = m_engine->renderImage(device);
+                m_cachedSerial = m_frameSerial;
+            }
+            // The picture covers the whole host and is opaque: no black fill under it.
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            if (m_cached.isNull())
+                painter.fillRect(rect(), Qt::black);
+            else
+                painter.drawImage(rect(), m_cached);
+        }
+        if (std::exchange(m_framePending, false)) {
+            ++m_framesShown;
+            m_framesInPlace += inPlace ? 1 : 0;
+            emit frameShown();
+        }
         return;
     }
     painter.fillRect(rect(), Qt::black);
@@ -170,6 +194,30 @@ void PlaybackHost::paintEvent(QPaintEvent*) {
         painter.setPen(QColor(0x90, 0x90, 0x90));
         painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap, notice);
     }
+}
+
+// The engine draws straight into the window's backing store when this paint covers the whole
+// host and the store is plain memory in the engine's pixel layout: the frame is converted once,
+// where it is flushed from, with no copy of our own.
+bool PlaybackHost::paintInPlace(QPainter& painter, const QPaintEvent& event) {
+    QPaintEngine* engine = painter.paintEngine();
+    QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image || !event.region().contains(rect()))
+        return false;
+    const QTransform toDevice = painter.deviceTransform();
+    if (toDevice.type() > QTransform::TxScale)
+        return false;
+    auto* store = static_cast<QImage*>(device);
+    const QRect target = toDevice.mapRect(QRectF(rect())).toAlignedRect();
+    if (store->format() != QImage::Format_RGB32 || !store->isDetached() || target.isEmpty() ||
+        !store->rect().contains(target))
+        return false;
+    uchar* origin = store->bits() + qsizetype(target.y()) * store->bytesPerLine() +
+                    qsizetype(target.x()) * 4;
+    if (!m_engine->renderInto(origin, target.size(), store->bytesPerLine()))
+        return false;
+    m_cached = QImage(); // its memory is better given back than kept for a partial repaint
+    return true;
 }
 
 } // namespace movarin

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
 #include <memory>
+
+class QPainter;
 
 namespace movarin {
 
@@ -38,7 +41,13 @@ public:
     QString failureText() const { return m_failure; }
     // The current file plays sound only.
     bool audioOnly() const { return m_audioOnly; }
-    const QImage& lastFrame() const { return m_frame; }
+    // The picture the host shows, drawn again at its size in device pixels; null while it shows
+    // none (nothing loaded, a notice, a new file before its size is known).
+    QImage currentPicture();
+    // New frames painted since the host was made, and how many of them were drawn straight into
+    // the window's backing store.
+    long long framesShown() const { return m_framesShown; }
+    long long framesPaintedInPlace() const { return m_framesInPlace; }
     // The bar, keys and right-click menu laid over the picture.
     PlaybackControls* controls() const { return m_controls; }
 
@@ -50,13 +59,14 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void ensureEngine();
-    void updateTargetSize();
     void onVideoSize(int width, int height);
-    void onFrame(const QImage& frame);
+    void onFrameDue();
+    bool showsPicture() const;
+    QSize deviceSize() const;
+    bool paintInPlace(QPainter& painter, const QPaintEvent& event);
     void onFailure();
     void onNoVideo();
     // A file with no picture puts the window back to its design size, through the same size
@@ -69,7 +79,13 @@ private:
     QString m_movie;
     QString m_videoPath;
     QString m_failure;
-    QImage m_frame;
+    // The picture as last drawn through an image of our own, and the frame it shows.
+    QImage m_cached;
+    unsigned long long m_cachedSerial = 0;
+    unsigned long long m_frameSerial = 0;
+    bool m_framePending = false;
+    long long m_framesShown = 0;
+    long long m_framesInPlace = 0;
     bool m_awaitingStart = false;
     // The current file's picture size is known, so its frames are its own.
     bool m_hasPicture = false;

@@ -39,7 +39,6 @@ public:
         : m_window(window), m_play(play), m_seconds(seconds) {}
 
     void attach() {
-        m_window.player->installEventFilter(this);
         m_window.installEventFilter(this);
         MpvEngine* engine = m_window.player->engine();
         if (!engine) {
@@ -56,6 +55,14 @@ public:
             m_target = QSize(w, h);
             QTimer::singleShot(0, this, [this] { m_turnAt = bench::now_ns(); });
         });
+        connect(m_window.player, &PlaybackHost::frameShown, this, [this] {
+            if (m_firstFrameAt != 0)
+                return;
+            trace("first paint");
+            m_firstFrameAt = bench::now_ns();
+            // Report once the paint that draws it has been done and flushed.
+            QTimer::singleShot(0, this, [this] { firstFramePainted(); });
+        });
     }
 
 protected:
@@ -67,18 +74,6 @@ protected:
             const QSize size = static_cast<QResizeEvent*>(event)->size();
             if (size.width() == m_target.width() && size.height() >= m_target.height())
                 m_resizedAt = bench::now_ns();
-        } else if (event->type() == QEvent::Paint && watched == m_window.player &&
-                   !m_window.player->lastFrame().isNull()) {
-            const qint64 key = m_window.player->lastFrame().cacheKey();
-            if (m_firstFrameAt != 0 && key != m_lastKey)
-                ++m_shown;
-            m_lastKey = key;
-            if (m_firstFrameAt == 0) {
-                trace("first paint");
-                m_firstFrameAt = bench::now_ns();
-                // Report once the paint that begins now has been done.
-                QTimer::singleShot(0, this, [this] { firstFramePainted(); });
-            }
         }
         return false;
     }
@@ -91,7 +86,7 @@ private:
             return;
         }
         m_cpuStart = bench::cpu_seconds();
-        m_shownAtStart = m_shown;
+        m_shownAtStart = m_window.player->framesShown();
         m_videoStart = m_window.player->engine()->position();
         QTimer::singleShot(int(m_seconds * 1000), this, [this] {
             const double cpu = bench::cpu_seconds() - m_cpuStart;
@@ -101,7 +96,7 @@ private:
             const MpvEngine::FrameDrops drops = m_window.player->engine()->frameDrops();
             std::printf(
                 "cpu %.4f video %.4f rss %ld shown %d engine-drops %lld decoder-drops %lld\n", cpu,
-                video, bench::peak_rss_kib(), m_shown - m_shownAtStart, drops.engine,
+                video, bench::peak_rss_kib(), int(m_window.player->framesShown() - m_shownAtStart), drops.engine,
                 drops.decoder);
             std::fflush(stdout);
             QCoreApplication::exit(0);
@@ -132,9 +127,7 @@ private:
     std::int64_t m_resizedAt = 0;
     std::int64_t m_firstFrameAt = 0;
     QSize m_target;
-    qint64 m_lastKey = 0;
-    int m_shown = 0;
-    int m_shownAtStart = 0;
+    long long m_shownAtStart = 0;
     double m_cpuStart = 0;
     double m_videoStart = 0;
 };
@@ -175,11 +168,6 @@ int main(int argc, char* argv[]) {
     trace("loading");
     Probe probe(window, play, play ? args.at(3).toDouble() : 0);
     probe.attach();
-    QObject::connect(window.player, &PlaybackHost::frameShown, &probe, [] {
-        static bool once = false;
-        if (!std::exchange(once, true))
-            trace("first frame in");
-    });
     window.show();
     trace("shown");
     return app.exec();

@@ -34,11 +34,11 @@ int main(int argc, char* argv[]) {
     MpvEngine engine(options);
 
     if (!play) {
-        engine.setTargetSize(QSize(twips::kDesignVideoWidth, twips::kDesignVideoHeight));
+        static QSize size(twips::kDesignVideoWidth, twips::kDesignVideoHeight);
         QObject::connect(&engine, &MpvEngine::videoSizeChanged, &engine,
-                         [&engine](int w, int h) { engine.setTargetSize(QSize(w, h)); });
-        QObject::connect(&engine, &MpvEngine::frameRendered, &engine, [](const QImage& frame) {
-            if (frame.isNull())
+                         [](int w, int h) { size = QSize(w, h); });
+        QObject::connect(&engine, &MpvEngine::frameDue, &engine, [&engine] {
+            if (engine.renderImage(size).isNull())
                 return;
             std::printf("first-frame %lld\n", static_cast<long long>(bench::now_ns()));
             std::fflush(stdout);

@@ -89,16 +89,6 @@ double cpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-bool colourful(const QImage& image) {
-    for (int y = 0; y < image.height(); y += 7)
-        for (int x = 0; x < image.width(); x += 7) {
-            const QColor c = image.pixelColor(x, y);
-            if (c.red() + c.green() + c.blue() > 150)
-                return true;
-        }
-    return false;
-}
-
 bool allBlack(const QImage& image, QRect area) {
     for (int y = area.top(); y <= area.bottom(); y += 3)
         for (int x = area.left(); x <= area.right(); x += 3)
@@ -198,7 +188,7 @@ private slots:
         const int frames = m_frames;
         QTRY_VERIFY_WITH_TIMEOUT(m_frames > frames + 5, kWait);
         QVERIFY(w.player->failureText().isEmpty());
-        QVERIFY(colourful(w.player->lastFrame()));
+        QVERIFY(testing::colourful(w.player->currentPicture()));
         QTRY_COMPARE_WITH_TIMEOUT(w.player->engine()->path(), path, kWait);
     }
 
@@ -212,7 +202,7 @@ private slots:
         QVERIFY(fittedTo(380, 311));
         QTRY_VERIFY_WITH_TIMEOUT(w.player->audioOnly(), kWait);
         QVERIFY(w.player->failureText().isEmpty());
-        QVERIFY(w.player->lastFrame().isNull());
+        QVERIFY(w.player->currentPicture().isNull());
         QCOMPARE(w.player->size(), QSize(380, 311));
         QVERIFY(w.player->controls()->isVisible());
         const Player* player = w.player->player();
@@ -227,7 +217,7 @@ private slots:
         w.play_file(m_small);
         QVERIFY(fittedTo(160, 120));
         QVERIFY(!w.player->audioOnly());
-        QTRY_VERIFY_WITH_TIMEOUT(!w.player->lastFrame().isNull(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.player->currentPicture().isNull(), kWait);
     }
 
     void unplayableAfterLargeVideo() {
@@ -240,10 +230,10 @@ private slots:
         QVERIFY(fittedTo(380, 311));
         QCOMPARE(w.Width(), 380.0f * 15);
         QCOMPARE(w.Height(), 311.0f * 15 + 650);
-        QVERIFY(w.player->lastFrame().isNull());
+        QVERIFY(w.player->currentPicture().isNull());
         // Some time later still nothing of the old picture comes back.
         QTest::qWait(500);
-        QVERIFY(w.player->lastFrame().isNull());
+        QVERIFY(w.player->currentPicture().isNull());
         const QImage shown = w.player->grab().toImage();
         QCOMPARE(shown.size(), QSize(380, 311));
         QVERIFY(allBlack(shown, QRect(0, 0, 380, 100)));

@@ -43,4 +43,14 @@ QString makeRedBlueFlv(const QString& dir, int width, int height) {
     return ok ? path : QString();
 }
 
+bool colourful(const QImage& image) {
+    for (int y = 0; y < image.height(); y += 7)
+        for (int x = 0; x < image.width(); x += 7) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() + c.green() + c.blue() > 150)
+                return true;
+        }
+    return false;
+}
+
 } // namespace movarin::testing

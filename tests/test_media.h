@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 
@@ -17,5 +18,8 @@ QString makeH264Flv(const QString& dir, int width, int height,
                     const QString& name = QStringLiteral("h264.flv"), int seconds = 2);
 // Left half pure red, right half pure blue.
 QString makeRedBlueFlv(const QString& dir, int width = 320, int height = 240);
+
+// Any sampled pixel brighter than near-black: a picture is shown, not an empty or black one.
+bool colourful(const QImage& image);
 
 } // namespace movarin::testing
