@@ -362,30 +362,21 @@ struct MpvEngine::Impl {
     // Draws the current picture, or only takes it when bits is null. The engine hands a frame
     // over when it is due (no timing offset), so the call never waits for its display time.
     bool render(uchar* bits, QSize size, qsizetype stride) {
-        if (!renderContext)
+        if (!renderContext || (bits && (size.isEmpty() || stride < qsizetype(size.width()) * 4)))
             return false;
+        int skip = bits ? 0 : 1;
         int noBlock = 0;
-        int skip = 1;
-        if (!bits) {
-            mpv_render_param params[] = {
-                {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
-                {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &noBlock},
-                {MPV_RENDER_PARAM_INVALID, nullptr},
-            };
-            return mpv_render_context_render(renderContext.get(), params) >= 0;
-        }
-        if (size.isEmpty() || stride < qsizetype(size.width()) * 4)
-            return false;
         int sw[2] = {size.width(), size.height()};
         char format[8];
         std::strncpy(format, nativeFrameFormat(), sizeof format);
         std::size_t bytesPerLine = static_cast<std::size_t>(stride);
         mpv_render_param params[] = {
+            {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+            {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &noBlock},
             {MPV_RENDER_PARAM_SW_SIZE, sw},
             {MPV_RENDER_PARAM_SW_FORMAT, format},
             {MPV_RENDER_PARAM_SW_STRIDE, &bytesPerLine},
             {MPV_RENDER_PARAM_SW_POINTER, bits},
-            {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &noBlock},
             {MPV_RENDER_PARAM_INVALID, nullptr},
         };
         return mpv_render_context_render(renderContext.get(), params) >= 0;

@@ -27,8 +27,8 @@ bool loop_enabled(std::int64_t count);
 // header or uses mpv's names for its commands, properties and options.
 // Events are read on a thread of their own and reach the GUI thread as queued signals. Pictures
 // are drawn on the GUI thread when the engine says one is due, straight into the memory the
-// caller paints with, so a frame is converted once and copied no further. Failures to create the engine or to load a file throw std::runtime_error;
-// the other verbs never throw.
+// caller paints with, so a frame is converted once and copied no further. Failures to create
+// the engine or to load a file throw std::runtime_error; the other verbs never throw.
 class MpvEngine : public Player {
     Q_OBJECT
 public:

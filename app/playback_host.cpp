@@ -8,8 +8,8 @@
 
 #include <QFileInfo>
 #include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPainter>
-#include <QResizeEvent>
 #include <QWindow>
 
 #include <cmath>
