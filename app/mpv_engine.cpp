@@ -125,10 +125,19 @@ const Observed kObserved[] = {
     {"loop-file", [](PlayerState& s, const QVariant& v) { s.looping = loopFrom(v); }},
 };
 
-// Frames are rendered in the layout of QImage::Format_RGB32, the backing store's own, so that
-// painting them needs no conversion.
-const char* nativeFrameFormat() {
-    return QSysInfo::ByteOrder == QSysInfo::LittleEndian ? "bgr0" : "0rgb";
+// Frames are rendered in the layout of the memory they are painted into, so that painting them
+// needs no conversion. Premultiplied stores get an opaque alpha byte, which the padding byte of
+// the RGB32 layout is not.
+const char* frameFormat(QImage::Format format) {
+    const bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    switch (format) {
+    case QImage::Format_RGB32:
+        return little ? "bgr0" : "0rgb";
+    case QImage::Format_ARGB32_Premultiplied:
+        return little ? "bgra" : "argb";
+    default:
+        return nullptr;
+    }
 }
 
 // Frame memory is reused: a fresh allocation of several MiB for every frame costs page faults on
@@ -361,14 +370,17 @@ struct MpvEngine::Impl {
 
     // Draws the current picture, or only takes it when bits is null. The engine hands a frame
     // over when it is due (no timing offset), so the call never waits for its display time.
-    bool render(uchar* bits, QSize size, qsizetype stride) {
-        if (!renderContext || (bits && (size.isEmpty() || stride < qsizetype(size.width()) * 4)))
+    bool render(uchar* bits, QSize size, qsizetype stride,
+                QImage::Format layout = QImage::Format_RGB32) {
+        const char* pixelFormat = frameFormat(layout);
+        if (!renderContext || !pixelFormat ||
+            (bits && (size.isEmpty() || stride < qsizetype(size.width()) * 4)))
             return false;
         int skip = bits ? 0 : 1;
         int noBlock = 0;
         int sw[2] = {size.width(), size.height()};
         char format[8];
-        std::strncpy(format, nativeFrameFormat(), sizeof format);
+        std::strncpy(format, pixelFormat, sizeof format);
         std::size_t bytesPerLine = static_cast<std::size_t>(stride);
         mpv_render_param params[] = {
             {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
@@ -604,8 +616,8 @@ void MpvEngine::load(const QString& path) {
         fail("The video could not be loaded", err);
 }
 
-bool MpvEngine::renderInto(uchar* bits, QSize size, qsizetype bytesPerLine) {
-    return bits && d->render(bits, size, bytesPerLine);
+bool MpvEngine::renderInto(uchar* bits, QSize size, qsizetype bytesPerLine, QImage::Format format) {
+    return bits && d->render(bits, size, bytesPerLine, format);
 }
 
 QImage MpvEngine::renderImage(QSize size) {

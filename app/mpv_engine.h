@@ -51,10 +51,12 @@ public:
     void toggleMute() override;
     void setLooping(bool looping) override;
 
-    // Draw the current picture, stretched over size (device pixels), in the layout of
-    // QImage::Format_RGB32. The first call after frameDue takes the new frame; later ones draw
-    // the same one again. A failed or empty draw returns false or a null image.
-    bool renderInto(uchar* bits, QSize size, qsizetype bytesPerLine);
+    // Draw the current picture, stretched over size (device pixels), in the layout of `format`:
+    // QImage::Format_RGB32, or Format_ARGB32_Premultiplied (opaque), which is what X11 backing
+    // stores hold. The first call after frameDue takes the new frame; later ones draw the same
+    // one again. A failed or empty draw, or another format, returns false or a null image.
+    bool renderInto(uchar* bits, QSize size, qsizetype bytesPerLine,
+                    QImage::Format format = QImage::Format_RGB32);
     QImage renderImage(QSize size);
     // Takes the due frame without drawing it: the engine waits for every due frame to be taken.
     void skipFrame();

@@ -197,8 +197,8 @@ void PlaybackHost::paintEvent(QPaintEvent* event) {
 }
 
 // The engine draws straight into the window's backing store when this paint covers the whole
-// host and the store is plain memory in the engine's pixel layout: the frame is converted once,
-// where it is flushed from, with no copy of our own.
+// host and the store is plain memory in a pixel layout the engine draws: the frame is converted
+// once, where it is flushed from, with no copy of our own.
 bool PlaybackHost::paintInPlace(QPainter& painter, const QPaintEvent& event) {
     QPaintEngine* engine = painter.paintEngine();
     QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
@@ -209,12 +209,11 @@ bool PlaybackHost::paintInPlace(QPainter& painter, const QPaintEvent& event) {
         return false;
     auto* store = static_cast<QImage*>(device);
     const QRect target = toDevice.mapRect(QRectF(rect())).toAlignedRect();
-    if (store->format() != QImage::Format_RGB32 || !store->isDetached() || target.isEmpty() ||
-        !store->rect().contains(target))
+    if (!store->isDetached() || target.isEmpty() || !store->rect().contains(target))
         return false;
-    uchar* origin = store->bits() + qsizetype(target.y()) * store->bytesPerLine() +
-                    qsizetype(target.x()) * 4;
-    if (!m_engine->renderInto(origin, target.size(), store->bytesPerLine()))
+    uchar* origin =
+        store->bits() + qsizetype(target.y()) * store->bytesPerLine() + qsizetype(target.x()) * 4;
+    if (!m_engine->renderInto(origin, target.size(), store->bytesPerLine(), store->format()))
         return false;
     m_cached = QImage(); // its memory is better given back than kept for a partial repaint
     return true;

@@ -87,6 +87,7 @@ private:
         }
         m_cpuStart = bench::cpu_seconds();
         m_shownAtStart = m_window.player->framesShown();
+        m_inPlaceAtStart = m_window.player->framesPaintedInPlace();
         m_videoStart = m_window.player->engine()->position();
         QTimer::singleShot(int(m_seconds * 1000), this, [this] {
             const double cpu = bench::cpu_seconds() - m_cpuStart;
@@ -94,10 +95,12 @@ private:
             if (video < 0) // looped
                 video += m_window.player->engine()->duration();
             const MpvEngine::FrameDrops drops = m_window.player->engine()->frameDrops();
-            std::printf(
-                "cpu %.4f video %.4f rss %ld shown %d engine-drops %lld decoder-drops %lld\n", cpu,
-                video, bench::peak_rss_kib(), int(m_window.player->framesShown() - m_shownAtStart), drops.engine,
-                drops.decoder);
+            std::printf("cpu %.4f video %.4f rss %ld shown %d in-place %d engine-drops %lld "
+                        "decoder-drops %lld\n",
+                        cpu, video, bench::peak_rss_kib(),
+                        int(m_window.player->framesShown() - m_shownAtStart),
+                        int(m_window.player->framesPaintedInPlace() - m_inPlaceAtStart),
+                        drops.engine, drops.decoder);
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });
@@ -128,6 +131,7 @@ private:
     std::int64_t m_firstFrameAt = 0;
     QSize m_target;
     long long m_shownAtStart = 0;
+    long long m_inPlaceAtStart = 0;
     double m_cpuStart = 0;
     double m_videoStart = 0;
 };

@@ -91,9 +91,10 @@ private slots:
         host.setMovie(addressOf(m_redBlue));
         // Rendered in device pixels, so the picture stays sharp on scaled screens.
         const QSize device = (QSizeF(size) * host.devicePixelRatioF()).toSize();
-        QTRY_VERIFY_WITH_TIMEOUT(host.currentPicture().size() == device &&
-                                     isRed(host.currentPicture().pixelColor(1, device.height() / 2)),
-                                 kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            host.currentPicture().size() == device &&
+                isRed(host.currentPicture().pixelColor(1, device.height() / 2)),
+            kWait);
         const QImage frame = host.currentPicture();
         for (int y : {1, device.height() / 2, device.height() - 2}) {
             QVERIFY2(isRed(frame.pixelColor(1, y)), qPrintable(frame.pixelColor(1, y).name()));
@@ -148,6 +149,44 @@ private slots:
         const QImage grabbed = host.grab().toImage();
         QCOMPARE(grabbed.size(), (QSizeF(size) * host.devicePixelRatioF()).toSize());
         QVERIFY(testing::colourful(grabbed));
+    }
+
+    // The engine draws in the layout of the memory it is given: X11 backing stores are
+    // premultiplied ARGB, where every pixel must come out opaque; layouts it cannot draw are
+    // painted through a copy. Either way the user sees the same picture.
+    void drawsIntoEveryStoreLayout_data() {
+        QTest::addColumn<QImage::Format>("format");
+        QTest::newRow("RGB32") << QImage::Format_RGB32;
+        QTest::newRow("ARGB32 premultiplied") << QImage::Format_ARGB32_Premultiplied;
+        QTest::newRow("ARGB32, through a copy") << QImage::Format_ARGB32;
+        QTest::newRow("RGB888, through a copy") << QImage::Format_RGB888;
+    }
+    void drawsIntoEveryStoreLayout() {
+        QFETCH(QImage::Format, format);
+        PlaybackHost host(noSoundOptions());
+        host.resize(160, 90);
+        host.show();
+        host.setMovie(addressOf(m_redBlue));
+        QTRY_VERIFY_WITH_TIMEOUT(!host.currentPicture().isNull() &&
+                                     isRed(host.currentPicture().pixelColor(1, 1)),
+                                 kWait);
+        host.engine()->pause();
+
+        QImage store(host.size(), format);
+        store.fill(Qt::transparent); // where nothing is drawn, or no alpha is set, it shows
+        host.render(&store);
+        for (int y = 0; y < store.height(); ++y)
+            for (int x = 0; x < store.width(); ++x) {
+                const QColor c = store.pixelColor(x, y);
+                QVERIFY2(
+                    c.alpha() == 255,
+                    qPrintable(QStringLiteral("alpha %1 at %2,%3").arg(c.alpha()).arg(x).arg(y)));
+                const bool left = x<store.width() / 2 - 4, right = x> store.width() / 2 + 4;
+                QVERIFY2(!left || isRed(c),
+                         qPrintable(c.name() + QStringLiteral(" at %1,%2").arg(x).arg(y)));
+                QVERIFY2(!right || isBlue(c),
+                         qPrintable(c.name() + QStringLiteral(" at %1,%2").arg(x).arg(y)));
+            }
     }
 
     void unplayablePathIsQuiet() {
