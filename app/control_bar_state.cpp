@@ -35,6 +35,13 @@ double clamped_volume(double volume) {
     return std::clamp(volume, 0.0, kVolumeMax);
 }
 
+int fill_pixels(int trackWidth, double fraction, double devicePixelRatio) {
+    if (trackWidth <= 0 || !std::isfinite(fraction) || !std::isfinite(devicePixelRatio) ||
+        devicePixelRatio <= 0)
+        return 0;
+    return int(std::lround(trackWidth * devicePixelRatio * std::clamp(fraction, 0.0, 1.0)));
+}
+
 namespace {
 
 constexpr int kGap = 4;

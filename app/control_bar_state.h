@@ -25,6 +25,11 @@ double played_fraction(double position, double duration);
 // A volume within 0 and kVolumeMax; NaN is silence.
 double clamped_volume(double volume);
 
+// The filled length of a track, in whole pixels of a device with this ratio to the bar's own
+// pixels: the bar then draws the same picture for every fraction that rounds alike, and only a
+// change of this length needs a repaint.
+int fill_pixels(int trackWidth, double fraction, double devicePixelRatio);
+
 struct Rect {
     int x = 0;
     int y = 0;

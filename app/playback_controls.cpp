@@ -75,8 +75,25 @@ const PlayerState& PlaybackControls::shown() const {
 }
 
 void PlaybackControls::onPlayerState() {
-    if (isVisible())
+    // Hidden, it is painted whole when it shows again.
+    if (isVisible() && face(barLayout()) != m_painted)
         update();
+}
+
+PlaybackControls::Face PlaybackControls::face(const controls::BarLayout& l) const {
+    const PlayerState& s = shown();
+    const double ratio = devicePixelRatioF();
+    const double played =
+        m_drag == Drag::Seek ? m_dragFraction : controls::played_fraction(s.position, s.duration);
+    const double volume = m_drag == Drag::Volume ? m_dragVolume : s.volume;
+    Face f;
+    f.playing = !(s.paused || s.atEnd);
+    f.time = l.time.empty() ? QString() : timeText();
+    f.seekFill = controls::fill_pixels(l.seek.width, played, ratio);
+    f.knob = s.duration > 0;
+    f.muted = s.muted;
+    f.volumeFill = controls::fill_pixels(l.volume.width, volume / controls::kVolumeMax, ratio);
+    return f;
 }
 
 bool PlaybackControls::handleKey(int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
@@ -275,7 +292,9 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(rect(), QColor(0, 0, 0, 150));
     const controls::BarLayout l = barLayout();
-    const PlayerState& s = shown();
+    m_painted = face(l);
+    const Face& f = m_painted;
+    const double ratio = devicePixelRatioF();
     const QColor ink(235, 235, 235);
     const QColor dim(255, 255, 255, 70);
     const QColor accent(90, 170, 255);
@@ -286,7 +305,7 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
     if (!l.play.empty()) {
         const QRectF r = toQt(l.play);
         const QPointF c = r.center();
-        if (s.paused || s.atEnd) {
+        if (!f.playing) {
             QPainterPath tri;
             tri.moveTo(c.x() - 4, c.y() - 6);
             tri.lineTo(c.x() + 6, c.y());
@@ -302,28 +321,27 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
     if (!l.time.empty()) {
         p.setPen(ink);
         p.setFont(barFont(font()));
-        p.drawText(toQt(l.time), Qt::AlignVCenter | Qt::AlignLeft, timeText());
+        p.drawText(toQt(l.time), Qt::AlignVCenter | Qt::AlignLeft, f.time);
         p.setPen(Qt::NoPen);
     }
 
-    const auto drawTrack = [&](const controls::Rect& track, double fraction, const QColor& fill,
+    const auto drawTrack = [&](const controls::Rect& track, int fillPixels, const QColor& fill,
                                bool knob) {
         if (track.empty())
             return;
         const QRectF r = toQt(track);
         const double cy = r.center().y();
+        const double filled = fillPixels / ratio;
         p.setBrush(dim);
         p.drawRoundedRect(QRectF(r.left(), cy - 2, r.width(), 4), 2, 2);
         p.setBrush(fill);
-        p.drawRoundedRect(QRectF(r.left(), cy - 2, r.width() * fraction, 4), 2, 2);
+        p.drawRoundedRect(QRectF(r.left(), cy - 2, filled, 4), 2, 2);
         if (knob) {
             p.setBrush(ink);
-            p.drawEllipse(QPointF(r.left() + r.width() * fraction, cy), 5, 5);
+            p.drawEllipse(QPointF(r.left() + filled, cy), 5, 5);
         }
     };
-    const double played =
-        m_drag == Drag::Seek ? m_dragFraction : controls::played_fraction(s.position, s.duration);
-    drawTrack(l.seek, played, accent, s.duration > 0);
+    drawTrack(l.seek, f.seekFill, accent, f.knob);
 
     if (!l.mute.empty()) {
         const QPointF c = toQt(l.mute).center();
@@ -339,7 +357,7 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
         p.drawPath(speaker);
         p.setBrush(Qt::NoBrush);
         p.setPen(QPen(ink, 1.5));
-        if (s.muted) {
+        if (f.muted) {
             p.drawLine(QPointF(c.x() + 3, c.y() - 3), QPointF(c.x() + 8, c.y() + 3));
             p.drawLine(QPointF(c.x() + 3, c.y() + 3), QPointF(c.x() + 8, c.y() - 3));
         } else {
@@ -349,8 +367,7 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
         p.setPen(Qt::NoPen);
     }
 
-    const double volume = m_drag == Drag::Volume ? m_dragVolume : s.volume;
-    drawTrack(l.volume, volume / controls::kVolumeMax, s.muted ? dim : ink, false);
+    drawTrack(l.volume, f.volumeFill, f.muted ? dim : ink, false);
 }
 
 } // namespace movarin

@@ -70,6 +70,19 @@ protected:
 private:
     enum class Drag { None, Seek, Volume };
 
+    // What the bar draws of the player's state. The engine reports the position with every
+    // frame, and most reports leave the bar's picture as it was: those repaint nothing.
+    struct Face {
+        bool playing = false;
+        QString time;
+        int seekFill = 0;
+        bool knob = false;
+        bool muted = false;
+        int volumeFill = 0;
+        bool operator==(const Face&) const = default;
+    };
+    Face face(const controls::BarLayout& layout) const;
+
     void onPlayerState();
     void watchKeysOf(QWidget* window);
     void placeOverHost();
@@ -90,6 +103,7 @@ private:
     Drag m_drag = Drag::None;
     double m_dragFraction = 0;
     double m_dragVolume = 0;
+    Face m_painted;
 };
 
 } // namespace movarin

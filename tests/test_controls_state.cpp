@@ -24,6 +24,8 @@ private slots:
     void playedFraction();
     void clampedVolume_data();
     void clampedVolume();
+    void fillPixels_data();
+    void fillPixels();
     void loopValues();
     void layoutKeepsPartsInOrderAndInside_data();
     void layoutKeepsPartsInOrderAndInside();
@@ -93,6 +95,31 @@ void TestControlsState::clampedVolume() {
     QFETCH(double, level);
     QFETCH(double, result);
     QCOMPARE(clamped_volume(level), result);
+}
+
+void TestControlsState::fillPixels_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<double>("fraction");
+    QTest::addColumn<double>("ratio");
+    QTest::addColumn<int>("pixels");
+    QTest::newRow("half") << 200 << 0.5 << 1.0 << 100;
+    QTest::newRow("half on a doubled screen") << 200 << 0.5 << 2.0 << 200;
+    QTest::newRow("fractional ratio") << 200 << 0.5 << 1.25 << 125;
+    QTest::newRow("rounds to the nearer pixel") << 200 << 0.0026 << 1.0 << 1;
+    QTest::newRow("under half a pixel is none") << 200 << 0.002 << 1.0 << 0;
+    QTest::newRow("past the end") << 200 << 1.5 << 1.0 << 200;
+    QTest::newRow("before the start") << 200 << -0.5 << 1.0 << 0;
+    QTest::newRow("nan fraction") << 200 << std::nan("") << 1.0 << 0;
+    QTest::newRow("no track") << 0 << 0.5 << 1.0 << 0;
+    QTest::newRow("no ratio") << 200 << 0.5 << 0.0 << 0;
+}
+
+void TestControlsState::fillPixels() {
+    QFETCH(int, width);
+    QFETCH(double, fraction);
+    QFETCH(double, ratio);
+    QFETCH(int, pixels);
+    QCOMPARE(fill_pixels(width, fraction, ratio), pixels);
 }
 
 void TestControlsState::loopValues() {

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 
 using namespace movarin;
 
@@ -98,6 +99,7 @@ private slots:
     void inputAsksForVerb_data();
     void inputAsksForVerb();
     void barShowsWhatThePlayerReports();
+    void barRepaintsOnlyWhenItsPictureChanges();
 
 private:
     void perform(const QStringList& words);
@@ -207,6 +209,68 @@ void TestPlayerBar::barShowsWhatThePlayerReports() {
     // A player that goes away takes the keys with it.
     delete m_player;
     QVERIFY(!m_bar->handleKey(Qt::Key_Space, {}, false));
+}
+
+// Counts the paints a widget gets.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+void TestPlayerBar::barRepaintsOnlyWhenItsPictureChanges() {
+    // The engine reports the position with every frame; a bar repainted for each of them
+    // repaints the picture under it too. Reports that change nothing it draws must not.
+    struct Change {
+        const char* name;
+        std::function<void(PlayerState&)> apply;
+        bool repaints;
+    };
+    const Change changes[] = {
+        {"position, by a hair", [](PlayerState& s) { s.position += 1e-4; }, false},
+        {"position, to the next second", [](PlayerState& s) { s.position += 1; }, true},
+        {"pause", [](PlayerState& s) { s.paused = true; }, true},
+        {"at end", [](PlayerState& s) { s.atEnd = true; }, true},
+        {"mute", [](PlayerState& s) { s.muted = true; }, true},
+        {"volume, by a hair", [](PlayerState& s) { s.volume += 1e-4; }, false},
+        {"volume, by a step", [](PlayerState& s) { s.volume -= 5; }, true},
+        {"duration", [](PlayerState& s) { s.duration = 200; }, true},
+        {"looping", [](PlayerState& s) { s.looping = !s.looping; }, false},
+        {"path", [](PlayerState& s) { s.path = QStringLiteral("/videos/other.flv"); }, false},
+    };
+    m_bar->attach(m_player);
+    QMouseEvent move(QEvent::MouseMove, QPointF(200, 100), QPointF(200, 100), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(m_host, &move);
+    QVERIFY(m_bar->isVisible());
+    PaintCounter counter;
+    m_bar->installEventFilter(&counter);
+    for (const Change& change : changes) {
+        const PlayerState base = stateNamed("playing");
+        m_player->set(base);
+        QCoreApplication::processEvents();
+        counter.paints = 0;
+        PlayerState next = base;
+        change.apply(next);
+        m_player->set(next);
+        QCoreApplication::processEvents();
+        QVERIFY2((counter.paints > 0) == change.repaints, change.name);
+    }
+    // A run of frames moves the knob now and then, not on every report.
+    m_player->set(stateNamed("playing"));
+    QCoreApplication::processEvents();
+    counter.paints = 0;
+    PlayerState s = stateNamed("playing");
+    for (int frame = 0; frame < 30; ++frame) {
+        s.position += 1.0 / 30; // a second in all
+        m_player->set(s);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY2(counter.paints > 0 && counter.paints < 10,
+             qPrintable(QString::number(counter.paints)));
 }
 
 int main(int argc, char* argv[]) {
