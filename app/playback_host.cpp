@@ -13,6 +13,7 @@
 #include <QWindow>
 
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -92,7 +93,7 @@ QSize PlaybackHost::deviceSize() const {
 void PlaybackHost::onFailure() {
     if (m_awaitingStart)
         return; // the end of the file that the last setMovie replaced
-    m_cached = QImage();
+    forgetPictures();
     m_hasPicture = m_audioOnly = false;
     m_controls->setPinned(false);
     const QString name = QFileInfo(m_videoPath).fileName();
@@ -104,7 +105,7 @@ void PlaybackHost::onFailure() {
 void PlaybackHost::onNoVideo() {
     if (m_awaitingStart || !m_failure.isEmpty())
         return;
-    m_cached = QImage();
+    forgetPictures();
     m_hasPicture = false;
     m_audioOnly = true;
     // Nothing moves in the picture, so the time stays in view.
@@ -132,7 +133,7 @@ void PlaybackHost::setMovie(const QString& address) {
     m_awaitingStart = true;
     m_failure.clear();
     // A new file never shows the last one's picture, not even for a moment.
-    m_cached = QImage();
+    forgetPictures();
     m_hasPicture = m_audioOnly = false;
     m_controls->setPinned(false);
     update();
@@ -163,17 +164,23 @@ void PlaybackHost::onVideoSize(int width, int height) {
     emit FSCommand(QStringLiteral("actualsizeheight"), QString::number(height));
 }
 
+void PlaybackHost::forgetPictures() {
+    m_cached = QImage();
+    m_under = QImage();
+}
+
 void PlaybackHost::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (showsPicture()) {
         const bool inPlace = paintInPlace(painter, *event);
-        if (!inPlace) {
+        if (!inPlace && !paintUnderChildren(painter, *event)) {
             // Drawn through an image of our own: a repaint of part of the host (under the control
             // bar, say) must leave the rest as it is, and grabs paint into a device of their own.
             const QSize device = deviceSize();
             if (m_cached.size() != device || m_cachedSerial != m_frameSerial) {
                 m_cached = m_engine->renderImage(device);
                 m_cachedSerial = m_frameSerial;
+                m_framesRendered += m_cached.isNull() ? 0 : 1;
             }
             // The picture covers the whole host and is opaque: no black fill under it.
             painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -202,7 +209,10 @@ void PlaybackHost::paintEvent(QPaintEvent* event) {
 bool PlaybackHost::paintInPlace(QPainter& painter, const QPaintEvent& event) {
     QPaintEngine* engine = painter.paintEngine();
     QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
-    if (!device || device->devType() != QInternal::Image || !event.region().contains(rect()))
+    // The engine fills the whole host, so a paint of only part of it may not draw in place:
+    // what lies outside is left as it is.
+    if (!device || device->devType() != QInternal::Image ||
+        !QRegion(rect()).subtracted(event.region()).isEmpty())
         return false;
     const QTransform toDevice = painter.deviceTransform();
     if (toDevice.type() > QTransform::TxScale)
@@ -215,7 +225,45 @@ bool PlaybackHost::paintInPlace(QPainter& painter, const QPaintEvent& event) {
         store->bits() + qsizetype(target.y()) * store->bytesPerLine() + qsizetype(target.x()) * 4;
     if (!m_engine->renderInto(origin, target.size(), store->bytesPerLine(), store->format()))
         return false;
+    ++m_framesRendered;
     m_cached = QImage(); // its memory is better given back than kept for a partial repaint
+    keepUnderChildren(*store, toDevice.mapRect(QRectF(overPicture())).toAlignedRect() & target);
+    return true;
+}
+
+// Where widgets lie over the picture, the bar included while it is hidden: it shows with a
+// repaint of its own.
+QRect PlaybackHost::overPicture() const {
+    return (childrenRect() | m_controls->geometry()) & rect();
+}
+
+// The control bar over the picture repaints between frames (its knob moves, its time ticks),
+// and the picture under it must then be drawn again without the bar that is on it now. The few
+// rows it covers are kept from the frame as drawn, before the bar was painted on them, so that
+// such a repaint does not draw the whole frame again.
+void PlaybackHost::keepUnderChildren(const QImage& store, const QRect& deviceRect) {
+    if (deviceRect.isEmpty()) {
+        m_under = QImage();
+        return;
+    }
+    if (m_under.size() != deviceRect.size() || m_under.format() != store.format())
+        m_under = QImage(deviceRect.size(), store.format());
+    const uchar* from = store.constScanLine(deviceRect.y()) + qsizetype(deviceRect.x()) * 4;
+    for (int row = 0; row < deviceRect.height(); ++row)
+        std::memcpy(m_under.scanLine(row), from + row * store.bytesPerLine(),
+                    std::size_t(deviceRect.width()) * 4);
+    m_under.setDevicePixelRatio(devicePixelRatioF());
+    m_underRect = overPicture();
+    m_underHostSize = size();
+    m_underSerial = m_frameSerial;
+}
+
+bool PlaybackHost::paintUnderChildren(QPainter& painter, const QPaintEvent& event) {
+    if (m_under.isNull() || m_underSerial != m_frameSerial || m_underHostSize != size() ||
+        !m_underRect.contains(event.region().boundingRect()))
+        return false;
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRectF(m_underRect), m_under);
     return true;
 }
 

@@ -48,6 +48,8 @@ public:
     // the window's backing store.
     long long framesShown() const { return m_framesShown; }
     long long framesPaintedInPlace() const { return m_framesInPlace; }
+    // Whole frames drawn into the window's backing store, repaints of a frame included.
+    long long framesRendered() const { return m_framesRendered; }
     // The bar, keys and right-click menu laid over the picture.
     PlaybackControls* controls() const { return m_controls; }
 
@@ -67,6 +69,10 @@ private:
     bool showsPicture() const;
     QSize deviceSize() const;
     bool paintInPlace(QPainter& painter, const QPaintEvent& event);
+    QRect overPicture() const;
+    void keepUnderChildren(const QImage& store, const QRect& deviceRect);
+    bool paintUnderChildren(QPainter& painter, const QPaintEvent& event);
+    void forgetPictures();
     void onFailure();
     void onNoVideo();
     // A file with no picture puts the window back to its design size, through the same size
@@ -83,6 +89,12 @@ private:
     QImage m_cached;
     unsigned long long m_cachedSerial = 0;
     unsigned long long m_frameSerial = 0;
+    // The frame drawn in place as it was under the widgets over it, and where that was.
+    QImage m_under;
+    QRect m_underRect;
+    QSize m_underHostSize;
+    unsigned long long m_underSerial = 0;
+    long long m_framesRendered = 0;
     bool m_framePending = false;
     long long m_framesShown = 0;
     long long m_framesInPlace = 0;

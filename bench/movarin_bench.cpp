@@ -48,9 +48,15 @@ public:
         // Queued calls from the engine arrive as meta-call events; the one that carries the
         // size is when the GUI learns it.
         engine->installEventFilter(this);
+        connect(engine, &MpvEngine::frameDue, this, [this] {
+            if (!m_frameDueSeen)
+                trace("frame due");
+            m_frameDueSeen = true;
+        });
         connect(engine, &MpvEngine::videoSizeChanged, this, [this](int w, int h) {
             if (m_sizeAt != 0)
                 return;
+            trace("video size");
             m_sizeAt = m_lastCallAt;
             m_target = QSize(w, h);
             QTimer::singleShot(0, this, [this] { m_turnAt = bench::now_ns(); });
@@ -88,6 +94,7 @@ private:
         m_cpuStart = bench::cpu_seconds();
         m_shownAtStart = m_window.player->framesShown();
         m_inPlaceAtStart = m_window.player->framesPaintedInPlace();
+        m_renderedAtStart = m_window.player->framesRendered();
         m_videoStart = m_window.player->engine()->position();
         QTimer::singleShot(int(m_seconds * 1000), this, [this] {
             const double cpu = bench::cpu_seconds() - m_cpuStart;
@@ -95,12 +102,13 @@ private:
             if (video < 0) // looped
                 video += m_window.player->engine()->duration();
             const MpvEngine::FrameDrops drops = m_window.player->engine()->frameDrops();
-            std::printf("cpu %.4f video %.4f rss %ld shown %d in-place %d engine-drops %lld "
-                        "decoder-drops %lld\n",
+            std::printf("cpu %.4f video %.4f rss %ld shown %d in-place %d rendered %d "
+                        "engine-drops %lld decoder-drops %lld\n",
                         cpu, video, bench::peak_rss_kib(),
                         int(m_window.player->framesShown() - m_shownAtStart),
                         int(m_window.player->framesPaintedInPlace() - m_inPlaceAtStart),
-                        drops.engine, drops.decoder);
+                        int(m_window.player->framesRendered() - m_renderedAtStart), drops.engine,
+                        drops.decoder);
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });
@@ -129,9 +137,11 @@ private:
     std::int64_t m_turnAt = 0;
     std::int64_t m_resizedAt = 0;
     std::int64_t m_firstFrameAt = 0;
+    bool m_frameDueSeen = false;
     QSize m_target;
     long long m_shownAtStart = 0;
     long long m_inPlaceAtStart = 0;
+    long long m_renderedAtStart = 0;
     double m_cpuStart = 0;
     double m_videoStart = 0;
 };

@@ -1,10 +1,12 @@
 // The playback host with the real engine: size reports, stretching, replacing, bad paths.
 #include "app/movie_address.h"
 #include "app/mpv_engine.h"
+#include "app/playback_controls.h"
 #include "app/playback_host.h"
 #include "app/start_up.h"
 #include "test_media.h"
 
+#include <QBackingStore>
 #include <QFileInfo>
 #include <QSet>
 #include <QSignalSpy>
@@ -187,6 +189,45 @@ private slots:
                 QVERIFY2(!right || isBlue(c),
                          qPrintable(c.name() + QStringLiteral(" at %1,%2").arg(x).arg(y)));
             }
+    }
+
+    // The bar over the picture repaints between frames; the picture under it is drawn again
+    // from the rows kept of the frame, not by drawing the whole frame once more, and the bar
+    // comes out as it was, not blended over itself.
+    void barRepaintsDrawNoWholeFrame() {
+        PlaybackHost host(noSoundOptions());
+        host.resize(320, 180);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        host.setMovie(addressOf(m_redBlue));
+        QTRY_VERIFY_WITH_TIMEOUT(host.framesShown() > 1, kWait);
+        host.controls()->setPinned(true);
+        QVERIFY(host.controls()->isVisible());
+        host.engine()->pause();
+        QTRY_VERIFY_WITH_TIMEOUT(host.engine()->state().paused, kWait);
+        QTest::qWait(200); // the engine's last redraw is in
+        auto* store = dynamic_cast<QImage*>(host.backingStore()->paintDevice());
+        QVERIFY(store);
+        const qreal ratio = host.devicePixelRatioF();
+        const QRect bar = QRectF(host.controls()->geometry().topLeft() * ratio,
+                                 QSizeF(host.controls()->size()) * ratio)
+                              .toAlignedRect();
+        const QImage before = store->copy(bar);
+        QVERIFY(!isRed(before.pixelColor(2, before.height() / 2))); // the bar darkens it
+        const long long rendered = host.framesRendered();
+        for (int i = 0; i < 5; ++i) {
+            host.controls()->repaint();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(host.framesRendered(), rendered);
+        QCOMPARE(store->copy(bar), before);
+
+        // A repaint of some other part draws the frame once, then keeps it.
+        for (int i = 0; i < 3; ++i)
+            host.repaint(QRect(0, 0, 10, 10));
+        QVERIFY2(host.framesRendered() - rendered <= 1,
+                 qPrintable(QString::number(host.framesRendered() - rendered)));
+        QVERIFY(isRed(store->pixelColor(QPoint(2, 2) * ratio)));
     }
 
     void unplayablePathIsQuiet() {
