@@ -611,31 +611,8 @@ MpvEngine::~MpvEngine() {
 
 void MpvEngine::load(const QString& path) {
     const std::string file = engineAddress(to_path_bytes(path));
-    // The repairing reader only ever yields FLV, so the engine is told so rather than left to
-    // guess: its guess zeroes a 10 MiB buffer before the first frame, a small file's peak memory.
-    // Arguments go by name, as their positions differ between engine versions.
-    const auto text = [](const char* value) {
-        mpv_node node{};
-        node.format = MPV_FORMAT_STRING;
-        node.u.string = const_cast<char*>(value);
-        return node;
-    };
-    char format[] = "demuxer-lavf-format";
-    mpv_node flv = text("flv");
-    char* optionKeys[] = {format};
-    mpv_node_list fileOptions{file.starts_with(kFlvPrefix) ? 1 : 0, &flv, optionKeys};
-    mpv_node options{};
-    options.format = MPV_FORMAT_NODE_MAP;
-    options.u.list = &fileOptions;
-
-    mpv_node values[] = {text("loadfile"), text(file.c_str()), text("replace"), options};
-    char* keys[] = {const_cast<char*>("name"), const_cast<char*>("url"), const_cast<char*>("flags"),
-                    const_cast<char*>("options")};
-    mpv_node_list list{int(std::size(values)), values, keys};
-    mpv_node command{};
-    command.format = MPV_FORMAT_NODE_MAP;
-    command.u.list = &list;
-    if (const int err = mpv_command_node(d->core.get(), &command, nullptr); err < 0)
+    const char* args[] = {"loadfile", file.c_str(), "replace", nullptr};
+    if (const int err = mpv_command(d->core.get(), args); err < 0)
         fail("The video could not be loaded", err);
 }
 
