@@ -13,7 +13,6 @@
 #include <QWindow>
 
 #include <cmath>
-#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -227,7 +226,7 @@ bool PlaybackHost::paintInPlace(QPainter& painter, const QPaintEvent& event) {
         return false;
     ++m_framesRendered;
     m_cached = QImage(); // its memory is better given back than kept for a partial repaint
-    keepUnderChildren(*store, toDevice.mapRect(QRectF(overPicture())).toAlignedRect() & target);
+    keepUnderChildren(*store, toDevice, target);
     return true;
 }
 
@@ -241,19 +240,17 @@ QRect PlaybackHost::overPicture() const {
 // and the picture under it must then be drawn again without the bar that is on it now. The few
 // rows it covers are kept from the frame as drawn, before the bar was painted on them, so that
 // such a repaint does not draw the whole frame again.
-void PlaybackHost::keepUnderChildren(const QImage& store, const QRect& deviceRect) {
+void PlaybackHost::keepUnderChildren(const QImage& store, const QTransform& toDevice,
+                                     const QRect& target) {
+    const QRect over = overPicture();
+    const QRect deviceRect = toDevice.mapRect(QRectF(over)).toAlignedRect() & target;
     if (deviceRect.isEmpty()) {
         m_under = QImage();
         return;
     }
-    if (m_under.size() != deviceRect.size() || m_under.format() != store.format())
-        m_under = QImage(deviceRect.size(), store.format());
-    const uchar* from = store.constScanLine(deviceRect.y()) + qsizetype(deviceRect.x()) * 4;
-    for (int row = 0; row < deviceRect.height(); ++row)
-        std::memcpy(m_under.scanLine(row), from + row * store.bytesPerLine(),
-                    std::size_t(deviceRect.width()) * 4);
+    m_under = store.copy(deviceRect);
     m_under.setDevicePixelRatio(devicePixelRatioF());
-    m_underRect = overPicture();
+    m_underRect = over;
     m_underHostSize = size();
     m_underSerial = m_frameSerial;
 }

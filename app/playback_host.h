@@ -70,7 +70,7 @@ private:
     QSize deviceSize() const;
     bool paintInPlace(QPainter& painter, const QPaintEvent& event);
     QRect overPicture() const;
-    void keepUnderChildren(const QImage& store, const QRect& deviceRect);
+    void keepUnderChildren(const QImage& store, const QTransform& toDevice, const QRect& target);
     bool paintUnderChildren(QPainter& painter, const QPaintEvent& event);
     void forgetPictures();
     void onFailure();
