@@ -97,6 +97,10 @@ class FrameBuffer:
             row = self.offset + y * self.stride
             line = m[row:row + width * 4]
             b, g, r = line[0::4 * step], line[1::4 * step], line[2::4 * step]
+            # A grey row is settled at C speed: a Python loop over every row of a 1080p window
+            # took several ms per poll, on a core the player needs.
+            if b == g == r:
+                continue
             for i in range(len(b)):
                 hi = max(b[i], g[i], r[i])
                 lo = min(b[i], g[i], r[i])
