@@ -611,6 +611,12 @@ MpvEngine::~MpvEngine() {
 
 void MpvEngine::load(const QString& path) {
     const std::string file = engineAddress(to_path_bytes(path));
+    // The repairing reader only ever yields FLV, so the engine is told so instead of trying its
+    // other readers and FFmpeg's probe first: about 8 ms before the first frame. These are the
+    // engine's global settings, not the load's own: libmpv 0.35 leaks a load's own settings.
+    const bool flv = file.starts_with(kFlvPrefix);
+    mpv_set_property_string(d->core.get(), "demuxer", flv ? "lavf" : "");
+    mpv_set_property_string(d->core.get(), "demuxer-lavf-format", flv ? "flv" : "");
     const char* args[] = {"loadfile", file.c_str(), "replace", nullptr};
     if (const int err = mpv_command(d->core.get(), args); err < 0)
         fail("The video could not be loaded", err);
