@@ -563,6 +563,8 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
         {"load-scripts", "no"},
         {"load-stats-overlay", "no"},
         {"load-osd-console", "no"},
+        // Conditional profiles need a script thread and a Lua state; nothing here uses them.
+        {"load-auto-profiles", "no"},
         // Without a sound device the audio still runs, silently, so the time advances.
         {"audio-fallback-to-null", "yes"},
         {"keep-open", "yes"},
