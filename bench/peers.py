@@ -276,8 +276,9 @@ class Ffplay:
         return int(found[-1]) if found else None
 
 
-def run_one(player, path, size, x, warmup, seconds):
-    """One run: start to first frame (ms), CPU per second, peak MiB, dropped frames."""
+def run_one(player, path, size, x, warmup, seconds, start_only=False):
+    """One run: start to first frame (ms), CPU per second, peak MiB, dropped frames; with
+    start_only, the first frame alone."""
     workdir = tempfile.mkdtemp(prefix="movarin-peer-")
     env = dict(os.environ, DISPLAY=x.display, SDL_AUDIODRIVER="dummy", HOME=workdir,
                XDG_RUNTIME_DIR=workdir)
@@ -311,6 +312,8 @@ def run_one(player, path, size, x, warmup, seconds):
         if first is None:
             print(f"{player.name}: no picture on {path}", file=sys.stderr)
             return None
+        if start_only:
+            return first, None, None, None, None
         time.sleep(warmup)
         begin = player.drops_begin(proc, workdir)
         p0, x0 = cpu_ticks(proc.pid), cpu_ticks(x.proc.pid)
@@ -350,6 +353,9 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--seconds", type=float, default=8)
     parser.add_argument("--warmup", type=float, default=2)
+    parser.add_argument("--starts", type=int, default=8,
+                        help="further runs per player and file that end at the first frame: "
+                             "start-up spreads far more than the rest from run to run")
     parser.add_argument("--players", default="movarin,mpv,vlc,ffplay")
     parser.add_argument("--files", default="", help="labels' sizes to keep, e.g. 360,720")
     parser.add_argument("--baseline", default="",
@@ -380,6 +386,18 @@ def main():
                 results.setdefault((label, player.name), []).append(run)
                 raw.append([label, player.name, r + 1, *(["failed"] if run is None else
                                                         [fmt(v, 4) for v in run])])
+        for r in range(args.starts):
+            order = players[r % len(players):] + players[:r % len(players)]
+            for player in order:
+                print(f"{label}, start {r + 1} of {args.starts}: {player.name}", file=sys.stderr)
+                x = Xvfb()
+                try:
+                    run = run_one(player, path, size, x, 0, 0, start_only=True)
+                finally:
+                    x.close()
+                results.setdefault((label, player.name), []).append(run)
+                raw.append([label, player.name, f"start {r + 1}",
+                            *(["failed"] if run is None else [fmt(run[0], 4)])])
 
     load_after = open("/proc/loadavg").read().split()[:3]
     peers = [p.name for p in players if p.name not in ("movarin", "before")]
@@ -407,7 +425,7 @@ def main():
               " | ".join(f"{fmt(row.get(n), digits):>8}" for n in names) + f" | {ratio}")
     print(f"CPU: player + X server seconds per second; first frame: exec to a coloured picture; "
           f"drops: frames not shown at {FPS} fps over {args.seconds:g} s; medians of "
-          f"{args.rounds}; load average before {' '.join(load_before)}, after "
+          f"{args.rounds} (first frame: of {args.rounds + args.starts}); load average before {' '.join(load_before)}, after "
           f"{' '.join(load_after)}")
 
     os.makedirs(args.out, exist_ok=True)
