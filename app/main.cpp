@@ -3,7 +3,6 @@
 #include "app/start_up.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #include <cstdio>
 #include <string>
@@ -30,14 +29,7 @@ int main(int argc, char* argv[]) {
     movarin::use_one_allocator_arena();
     QApplication app(argc, argv);
     movarin::use_c_numeric_locale();
-    QApplication::setApplicationName(QString::fromLatin1(movarin::about::kProductName));
-    QApplication::setApplicationVersion(QString::fromLatin1(movarin::about::kVersionText));
-    QApplication::setDesktopFileName(QStringLiteral("movarin"));
-
-    QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/icons/movarin-%1.png").arg(size), QSize(size, size));
-    QApplication::setWindowIcon(icon);
+    movarin::identify_application();
 
     const QString tail = movarin::command_tail(argc, argv);
     // Qt's own options (-platform and the like) may have stood before it.

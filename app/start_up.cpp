@@ -1,6 +1,10 @@
 #include "app/start_up.h"
 
+#include "about/version.h"
 #include "app/path_bytes.h"
+
+#include <QApplication>
+#include <QIcon>
 
 #include <clocale>
 #include <malloc.h>
@@ -13,6 +17,16 @@ void use_c_numeric_locale() {
 
 void use_one_allocator_arena() {
     mallopt(M_ARENA_MAX, 1);
+}
+
+void identify_application() {
+    QApplication::setApplicationName(QString::fromLatin1(about::kProductName));
+    QApplication::setApplicationVersion(QString::fromLatin1(about::kVersionText));
+    QApplication::setDesktopFileName(QStringLiteral("movarin"));
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/movarin-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
 }
 
 QString command_tail(const QStringList& arguments) {

@@ -14,6 +14,10 @@ void use_c_numeric_locale();
 // blocks freed in one are never reused by another, which showed as several MiB of peak memory.
 void use_one_allocator_arena();
 
+// The program's name, version, desktop entry and window icon, as the desktop shows them; call
+// right after the QApplication exists.
+void identify_application();
+
 // The command tail: the arguments after the program name that Qt did not take, joined by
 // single blanks and never split again, so an unquoted path with blanks arrives whole.
 QString command_tail(const QStringList& arguments);

@@ -40,6 +40,7 @@ public:
 
     void attach() {
         m_window.installEventFilter(this);
+        m_window.player->installEventFilter(this);
         MpvEngine* engine = m_window.player->engine();
         if (!engine) {
             std::fprintf(stderr, "no movie was loaded\n");
@@ -73,6 +74,16 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched == m_window.player && !m_rendered) {
+            // The first frame drawn, pending or not: the engine's first frame comes before its
+            // size, and is drawn when the size comes.
+            QTimer::singleShot(0, this, [this] {
+                if (!m_rendered && m_window.player->framesRendered() > 0) {
+                    m_rendered = true;
+                    trace("first drawn");
+                }
+            });
+        }
         if (event->type() == QEvent::MetaCall && watched == m_window.player->engine()) {
             m_lastCallAt = bench::now_ns();
         } else if (event->type() == QEvent::Resize && watched == &m_window && m_sizeAt != 0 &&
@@ -138,6 +149,7 @@ private:
     std::int64_t m_resizedAt = 0;
     std::int64_t m_firstFrameAt = 0;
     bool m_frameDueSeen = false;
+    bool m_rendered = false;
     QSize m_target;
     long long m_shownAtStart = 0;
     long long m_inPlaceAtStart = 0;
@@ -162,8 +174,8 @@ int main(int argc, char* argv[]) {
     use_one_allocator_arena();
     QApplication app(argc, argv);
     trace("application");
-    std::setlocale(LC_NUMERIC, "C");
-    QApplication::setApplicationName(QStringLiteral("Movarin"));
+    use_c_numeric_locale();
+    identify_application();
     const QStringList args = QApplication::arguments();
     const bool play = args.value(1) == QLatin1String("play");
     if (args.size() < 3 || (play && args.size() < 4)) {
