@@ -208,7 +208,8 @@ private slots:
         QTest::newRow("one byte a second") << int(Behaviour::Drip) << 0 << 1 << 1;
         // Moves on the same service are followed up to ten times, a few more where it retries.
         QTest::newRow("redirect loop") << int(Behaviour::RedirectLoop) << 1 << 1 << 30;
-        QTest::newRow("reset mid-body") << int(Behaviour::ResetMidBody) << 0 << 1 << 1;
+        // Reset while the body comes, the network layer may ask once more (seen once in ten runs).
+        QTest::newRow("reset mid-body") << int(Behaviour::ResetMidBody) << 0 << 1 << 2;
         // The network layer retries a request whose answer it cannot read, a few times.
         QTest::newRow("binary garbage instead of HTTP")
             << int(Behaviour::RawGarbage) << 0 << 1 << 5;
