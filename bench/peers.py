@@ -374,30 +374,23 @@ def main():
     raw = []
     for label, name, _, size in files:
         path = os.path.abspath(os.path.join(args.media, name))
-        for r in range(args.rounds):
-            order = players[r % len(players):] + players[:r % len(players)]
-            for player in order:
-                print(f"{label}, round {r + 1} of {args.rounds}: {player.name}", file=sys.stderr)
-                x = Xvfb()
-                try:
-                    run = run_one(player, path, size, x, args.warmup, args.seconds)
-                finally:
-                    x.close()
-                results.setdefault((label, player.name), []).append(run)
-                raw.append([label, player.name, r + 1, *(["failed"] if run is None else
-                                                        [fmt(v, 4) for v in run])])
-        for r in range(args.starts):
-            order = players[r % len(players):] + players[:r % len(players)]
-            for player in order:
-                print(f"{label}, start {r + 1} of {args.starts}: {player.name}", file=sys.stderr)
-                x = Xvfb()
-                try:
-                    run = run_one(player, path, size, x, 0, 0, start_only=True)
-                finally:
-                    x.close()
-                results.setdefault((label, player.name), []).append(run)
-                raw.append([label, player.name, f"start {r + 1}",
-                            *(["failed"] if run is None else [fmt(run[0], 4)])])
+        # Full rounds, then start-only ones; players take turns in a rotating order in each.
+        passes = [("round", args.rounds, False), ("start", args.starts, True)]
+        for kind, count, start_only in passes:
+            for r in range(count):
+                order = players[r % len(players):] + players[:r % len(players)]
+                for player in order:
+                    print(f"{label}, {kind} {r + 1} of {count}: {player.name}", file=sys.stderr)
+                    x = Xvfb()
+                    try:
+                        run = run_one(player, path, size, x, 0 if start_only else args.warmup,
+                                      0 if start_only else args.seconds, start_only)
+                    finally:
+                        x.close()
+                    results.setdefault((label, player.name), []).append(run)
+                    values = [] if run is None else run[:1] if start_only else run
+                    raw.append([label, player.name, f"start {r + 1}" if start_only else r + 1,
+                                *(["failed"] if run is None else [fmt(v, 4) for v in values])])
 
     load_after = open("/proc/loadavg").read().split()[:3]
     peers = [p.name for p in players if p.name not in ("movarin", "before")]
