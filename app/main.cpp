@@ -1,5 +1,6 @@
 #include "about/version.h"
 #include "app/frmplayer.h"
+#include "app/large_blocks.h"
 #include "app/start_up.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@ int main(int argc, char* argv[]) {
         return print_version();
 
     movarin::use_one_allocator_arena();
+    movarin::large_blocks::use_huge_pages();
     QApplication app(argc, argv);
     movarin::use_c_numeric_locale();
     movarin::identify_application();

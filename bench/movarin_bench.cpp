@@ -12,6 +12,7 @@
 // MOVARIN_BENCH_OPTIONS adds engine options, for trying settings.
 
 #include "app/frmplayer.h"
+#include "app/large_blocks.h"
 #include "app/mpv_engine.h"
 #include "app/playback_host.h"
 #include "app/start_up.h"
@@ -172,6 +173,7 @@ void trace(const char* step) {
 int main(int argc, char* argv[]) {
     trace("main");
     use_one_allocator_arena();
+    large_blocks::use_huge_pages();
     QApplication app(argc, argv);
     trace("application");
     use_c_numeric_locale();
