@@ -1,12 +1,14 @@
 #include "about/version.h"
 #include "app/frmplayer.h"
 #include "app/large_blocks.h"
+#include "app/playback_host.h"
 #include "app/start_up.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -31,14 +33,17 @@ int main(int argc, char* argv[]) {
     movarin::large_blocks::use_huge_pages();
     QApplication app(argc, argv);
     movarin::use_c_numeric_locale();
-    movarin::identify_application();
 
     const QString tail = movarin::command_tail(argc, argv);
     // Qt's own options (-platform and the like) may have stood before it.
     if (asks_for_version(tail))
         return print_version();
 
-    movarin::frmplayer window{movarin::PlayerSetup{}};
+    const movarin::PlayerSetup setup;
+    movarin::EarlyEngine early = movarin::start_engine_early(tail, setup.engineOptions);
+    movarin::identify_application();
+    movarin::frmplayer window{setup};
+    window.player->adoptEngine(std::move(early));
     window.Form_Load(tail);
     window.show();
     return app.exec();

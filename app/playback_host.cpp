@@ -30,6 +30,28 @@ int checkedPixels(float pixels) {
 
 } // namespace
 
+EarlyEngine::EarlyEngine() = default;
+EarlyEngine::EarlyEngine(EarlyEngine&&) noexcept = default;
+EarlyEngine& EarlyEngine::operator=(EarlyEngine&&) noexcept = default;
+EarlyEngine::~EarlyEngine() = default;
+
+EarlyEngine start_engine_early(const QString& commandTail, const QStringList& engineOptions) {
+    EarlyEngine early;
+    // The same path the window's play_file arrives at for this tail.
+    const std::string path = clean_command_path(to_path_bytes(commandTail));
+    if (path.empty())
+        return early;
+    try {
+        auto engine = std::make_unique<MpvEngine>(engineOptions);
+        early.videoPath = from_path_bytes(path);
+        engine->load(early.videoPath);
+        early.engine = std::move(engine);
+    } catch (const std::exception&) {
+        early = {};
+    }
+    return early;
+}
+
 PlaybackHost::PlaybackHost(QStringList engineOptions, QWidget* parent)
     : QWidget(parent), m_engineOptions(std::move(engineOptions)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -43,7 +65,8 @@ void PlaybackHost::ensureEngine() {
     if (m_engine)
         return;
     // Created on first use, so that a window with nothing to play starts without the engine.
-    m_engine = std::make_unique<MpvEngine>(m_engineOptions);
+    m_engine =
+        m_early.engine ? std::move(m_early.engine) : std::make_unique<MpvEngine>(m_engineOptions);
     m_controls->attach(m_engine.get());
     connect(m_engine.get(), &MpvEngine::frameDue, this, &PlaybackHost::onFrameDue);
     connect(m_engine.get(), &MpvEngine::videoSizeChanged, this, &PlaybackHost::onVideoSize);
@@ -124,10 +147,23 @@ QString PlaybackHost::noticeText() const {
     return m_audioOnly ? tr("Audio only") : QString();
 }
 
+void PlaybackHost::adoptEngine(EarlyEngine early) {
+    if (!m_engine)
+        m_early = std::move(early);
+}
+
 void PlaybackHost::setMovie(const QString& address) {
-    ensureEngine();
     m_videoPath = from_path_bytes(video_path_of(to_path_bytes(address)));
-    m_engine->load(m_videoPath);
+    // An early engine opening this very file is taken over as it is: its events wait in the
+    // queue until the event loop runs, so the host sees every one. One opening another file goes,
+    // and its events with it, or they would pass for the new file's.
+    const bool opening = !m_engine && m_early.engine && m_early.videoPath == m_videoPath;
+    if (!opening)
+        m_early = {};
+    ensureEngine();
+    m_early = {};
+    if (!opening)
+        m_engine->load(m_videoPath);
     m_movie = address;
     m_awaitingStart = true;
     m_failure.clear();

@@ -16,6 +16,25 @@ class MpvEngine;
 class PlaybackControls;
 class Player;
 
+// An engine already opening the file a command names, started before the window is built:
+// opening a file takes the engine longer than building the window takes the GUI, so this way
+// both are ready at about the same time.
+struct EarlyEngine {
+    EarlyEngine();
+    EarlyEngine(EarlyEngine&&) noexcept;
+    EarlyEngine& operator=(EarlyEngine&&) noexcept;
+    ~EarlyEngine();
+
+    std::unique_ptr<MpvEngine> engine;
+    // The file it opens, as the host names it once the same tail reaches it.
+    QString videoPath;
+};
+
+// Starts one for a command tail, with the options the host is given; none for a tail that names
+// nothing, or when the engine fails (the window's own attempt then fails and reports why).
+// Call once the QApplication exists and numbers are formatted the C way.
+EarlyEngine start_engine_early(const QString& commandTail, const QStringList& engineOptions);
+
 // The window's `player`: shows the video named by a movie address, stretched over the host's
 // whole extent, and reports the video's natural size through FSCommand.
 class PlaybackHost : public QWidget {
@@ -28,6 +47,9 @@ public:
     // Throws when the engine cannot be created or commanded.
     void setMovie(const QString& address);
     QString movie() const { return m_movie; }
+    // Takes over an engine started early, made with this host's options, for the first movie:
+    // if that is the early engine's file, it goes on opening it; otherwise it loads the movie.
+    void adoptEngine(EarlyEngine early);
 
     // Pixels of the window's video area; the top edge always stays at 0.
     void setWidth(float pixels);
@@ -82,6 +104,7 @@ private:
 
     QStringList m_engineOptions;
     std::unique_ptr<MpvEngine> m_engine;
+    EarlyEngine m_early;
     QString m_movie;
     QString m_videoPath;
     QString m_failure;

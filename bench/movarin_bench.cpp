@@ -177,7 +177,6 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     trace("application");
     use_c_numeric_locale();
-    identify_application();
     const QStringList args = QApplication::arguments();
     const bool play = args.value(1) == QLatin1String("play");
     if (args.size() < 3 || (play && args.size() < 4)) {
@@ -190,8 +189,12 @@ int main(int argc, char* argv[]) {
     // Engine settings to try without a rebuild: MOVARIN_BENCH_OPTIONS="name=value,name=value".
     setup.engineOptions +=
         qEnvironmentVariable("MOVARIN_BENCH_OPTIONS").split(u',', Qt::SkipEmptyParts);
+    EarlyEngine early = start_engine_early(args.at(2), setup.engineOptions);
+    trace("engine");
+    identify_application();
     frmplayer window{setup};
     trace("window");
+    window.player->adoptEngine(std::move(early));
     window.Form_Load(args.at(2));
     trace("loading");
     Probe probe(window, play, play ? args.at(3).toDouble() : 0);

@@ -8,10 +8,16 @@
 
 #include <QBackingStore>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <utility>
 
 using namespace movarin;
 
@@ -256,6 +262,56 @@ private slots:
         QVERIFY(host.engine() == nullptr);
         const QImage shown = host.grab().toImage();
         QCOMPARE(shown.pixelColor(50, 40), QColor(Qt::black));
+    }
+
+    // The engine main starts before the window: taken over for its own file, which it does not
+    // open a second time; let go, with its events, when the movie names another; none for none.
+    void earlyEngineIsTakenOver_data() {
+        QTest::addColumn<QString>("tail");
+        QTest::addColumn<int>("movie"); // 0 the Spark clip, 1 the H.264 one
+        QTest::addColumn<bool>("started");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("size");
+        QTest::newRow("its own file") << m_spark << 0 << true << true << "320x240";
+        QTest::newRow("quoted, with blanks")
+            << "  \"" + m_spark + "\" " << 0 << true << true << "320x240";
+        QTest::newRow("another file") << m_spark << 1 << true << false << "1280x720";
+        QTest::newRow("blanks only") << "   " << 0 << false << false << "320x240";
+    }
+    void earlyEngineIsTakenOver() {
+        QFETCH(QString, tail);
+        QFETCH(int, movie);
+        QFETCH(bool, started);
+        QFETCH(bool, taken);
+        QFETCH(QString, size);
+        EarlyEngine early = start_engine_early(tail, noSoundOptions());
+        QCOMPARE(bool(early.engine), started);
+        const QPointer<MpvEngine> made = early.engine.get();
+        std::unique_ptr<QSignalSpy> starts;
+        if (made)
+            starts = std::make_unique<QSignalSpy>(made.data(), &MpvEngine::fileStarted);
+        // As while main builds the window: the engine runs on and no event is handled. Opening
+        // the same file again would show as a second start.
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+
+        PlaybackHost host(noSoundOptions());
+        host.resize(380, 311);
+        host.show();
+        QSignalSpy sizes(&host, &PlaybackHost::FSCommand);
+        host.adoptEngine(std::move(early));
+        QVERIFY(host.engine() == nullptr);
+        const QString path = movie == 0 ? m_spark : m_h264;
+        host.setMovie(addressOf(path));
+        QCOMPARE(!made.isNull() && host.engine() == made.data(), taken);
+        QCOMPARE(made.isNull(), !taken);
+        QTRY_COMPARE_WITH_TIMEOUT(sizes.count(), 2, kWait);
+        QCOMPARE(sizes.at(0).at(1).toString() + "x" + sizes.at(1).at(1).toString(), size);
+        QCOMPARE(host.player()->path(), path);
+        QTRY_VERIFY_WITH_TIMEOUT(host.framesShown() > 0, kWait);
+        QTest::qWait(500);
+        QCOMPARE(sizes.count(), 2);
+        if (taken)
+            QCOMPARE(starts->count(), 1);
     }
 
     void engineFailureReachesCaller() {
