@@ -4,9 +4,9 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <dlfcn.h>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -40,43 +40,30 @@ QString flagsOfMapping(const void* address) {
 class TestLargeBlocks : public QObject {
     Q_OBJECT
 private slots:
-    void wholePages_data() {
-        QTest::addColumn<quint64>("begin");
-        QTest::addColumn<quint64>("size");
-        QTest::addColumn<quint64>("page");
-        QTest::addColumn<quint64>("from");
-        QTest::addColumn<quint64>("to");
-        const quint64 top = std::numeric_limits<std::uintptr_t>::max();
-        QTest::newRow("aligned, whole") << quint64(4 * MiB) << quint64(4 * MiB) << quint64(2 * MiB)
-                                        << quint64(4 * MiB) << quint64(8 * MiB);
-        // The decoder's probe buffer: 10 MiB and a little, where the allocator put it.
-        QTest::newRow("probe buffer")
-            << quint64(0x7f2d6bff9010) << quint64(10 * MiB + 64) << quint64(2 * MiB)
-            << quint64(0x7f2d6c000000) << quint64(0x7f2d6c800000);
-        QTest::newRow("ends mid-page") << quint64(2 * MiB) << quint64(3 * MiB) << quint64(2 * MiB)
-                                       << quint64(2 * MiB) << quint64(4 * MiB);
-        QTest::newRow("no whole page")
-            << quint64(MiB) << quint64(2 * MiB) << quint64(2 * MiB) << quint64(0) << quint64(0);
-        QTest::newRow("empty block")
-            << quint64(2 * MiB) << quint64(0) << quint64(2 * MiB) << quint64(0) << quint64(0);
-        QTest::newRow("page not a power of two")
-            << quint64(0) << quint64(12 * MiB) << quint64(3 * MiB) << quint64(0) << quint64(0);
-        QTest::newRow("page zero")
-            << quint64(0) << quint64(12 * MiB) << quint64(0) << quint64(0) << quint64(0);
-        QTest::newRow("past the address space") << quint64(top - MiB) << quint64(4 * MiB)
-                                                << quint64(2 * MiB) << quint64(0) << quint64(0);
-        QTest::newRow("rounding up would wrap")
-            << quint64(top - 100) << quint64(50) << quint64(2 * MiB) << quint64(0) << quint64(0);
-    }
     void wholePages() {
-        QFETCH(quint64, begin);
-        QFETCH(quint64, size);
-        QFETCH(quint64, page);
-        QFETCH(quint64, from);
-        QFETCH(quint64, to);
-        const Span span = whole_pages(std::uintptr_t(begin), std::size_t(size), std::size_t(page));
-        QCOMPARE(quint64(span.begin), from);
-        QCOMPARE(quint64(span.end), to);
+        constexpr std::uintptr_t top = std::numeric_limits<std::uintptr_t>::max();
+        const struct {
+            const char* name;
+            std::uintptr_t begin;
+            std::size_t size, page;
+            std::uintptr_t from, to;
+        } rows[] = {
+            {"aligned, whole", 4 * MiB, 4 * MiB, 2 * MiB, 4 * MiB, 8 * MiB},
+            // The decoder's probe buffer: 10 MiB and a little, where the allocator put it.
+            {"probe buffer", 0x7f2d6bff9010, 10 * MiB + 64, 2 * MiB, 0x7f2d6c000000,
+             0x7f2d6c800000},
+            {"ends mid-page", 2 * MiB, 3 * MiB, 2 * MiB, 2 * MiB, 4 * MiB},
+            {"no whole page", MiB, 2 * MiB, 2 * MiB, 0, 0},
+            {"empty block", 2 * MiB, 0, 2 * MiB, 0, 0},
+            {"page not a power of two", 0, 12 * MiB, 3 * MiB, 0, 0},
+            {"page zero", 0, 12 * MiB, 0, 0, 0},
+            {"past the address space", top - MiB, 4 * MiB, 2 * MiB, 0, 0},
+            {"rounding up would wrap", top - 100, 50, 2 * MiB, 0, 0},
+        };
+        for (const auto& row : rows) {
+            const Span span = whole_pages(row.begin, row.size, row.page);
+            QVERIFY2(span.begin == row.from && span.end == row.to, row.name);
+        }
     }
 
     // Through the program's own posix_memalign, as the decoder library calls it.
