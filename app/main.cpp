@@ -1,14 +1,11 @@
 #include "about/version.h"
 #include "app/frmplayer.h"
-#include "app/large_blocks.h"
-#include "app/playback_host.h"
 #include "app/start_up.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -29,8 +26,7 @@ int main(int argc, char* argv[]) {
     if (argc == 2 && std::string(argv[1]) == "--version")
         return print_version();
 
-    movarin::use_one_allocator_arena();
-    movarin::large_blocks::use_huge_pages();
+    movarin::set_up_allocator();
     QApplication app(argc, argv);
     movarin::use_c_numeric_locale();
 
@@ -39,12 +35,7 @@ int main(int argc, char* argv[]) {
     if (asks_for_version(tail))
         return print_version();
 
-    const movarin::PlayerSetup setup;
-    movarin::EarlyEngine early = movarin::start_engine_early(tail, setup.engineOptions);
-    movarin::identify_application();
-    movarin::frmplayer window{setup};
-    window.player->adoptEngine(std::move(early));
-    window.Form_Load(tail);
-    window.show();
+    const auto window = movarin::start_player(tail, movarin::PlayerSetup{});
+    window->show();
     return app.exec();
 }

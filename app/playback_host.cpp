@@ -61,12 +61,11 @@ PlaybackHost::PlaybackHost(QStringList engineOptions, QWidget* parent)
 
 PlaybackHost::~PlaybackHost() = default;
 
-void PlaybackHost::ensureEngine() {
+void PlaybackHost::ensureEngine(std::unique_ptr<MpvEngine> made) {
     if (m_engine)
         return;
     // Created on first use, so that a window with nothing to play starts without the engine.
-    m_engine =
-        m_early.engine ? std::move(m_early.engine) : std::make_unique<MpvEngine>(m_engineOptions);
+    m_engine = made ? std::move(made) : std::make_unique<MpvEngine>(m_engineOptions);
     m_controls->attach(m_engine.get());
     connect(m_engine.get(), &MpvEngine::frameDue, this, &PlaybackHost::onFrameDue);
     connect(m_engine.get(), &MpvEngine::videoSizeChanged, this, &PlaybackHost::onVideoSize);
@@ -157,11 +156,11 @@ void PlaybackHost::setMovie(const QString& address) {
     // An early engine opening this very file is taken over as it is: its events wait in the
     // queue until the event loop runs, so the host sees every one. One opening another file goes,
     // and its events with it, or they would pass for the new file's.
-    const bool opening = !m_engine && m_early.engine && m_early.videoPath == m_videoPath;
+    EarlyEngine early = std::exchange(m_early, {});
+    const bool opening = !m_engine && early.engine && early.videoPath == m_videoPath;
     if (!opening)
-        m_early = {};
-    ensureEngine();
-    m_early = {};
+        early = {};
+    ensureEngine(opening ? std::move(early.engine) : nullptr);
     if (!opening)
         m_engine->load(m_videoPath);
     m_movie = address;

@@ -85,7 +85,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void ensureEngine();
+    // `made`: an engine to take instead of making one.
+    void ensureEngine(std::unique_ptr<MpvEngine> made = nullptr);
     void onVideoSize(int width, int height);
     void onFrameDue();
     bool showsPicture() const;

@@ -1,13 +1,17 @@
 #include "app/start_up.h"
 
 #include "about/version.h"
+#include "app/frmplayer.h"
+#include "app/large_blocks.h"
 #include "app/path_bytes.h"
+#include "app/playback_host.h"
 
 #include <QApplication>
 #include <QIcon>
 
 #include <clocale>
 #include <malloc.h>
+#include <utility>
 
 namespace movarin {
 
@@ -15,8 +19,9 @@ void use_c_numeric_locale() {
     std::setlocale(LC_NUMERIC, "C");
 }
 
-void use_one_allocator_arena() {
+void set_up_allocator() {
     mallopt(M_ARENA_MAX, 1);
+    large_blocks::use_huge_pages();
 }
 
 void identify_application() {
@@ -27,6 +32,15 @@ void identify_application() {
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/movarin-%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
+}
+
+std::unique_ptr<frmplayer> start_player(const QString& commandTail, const PlayerSetup& setup) {
+    EarlyEngine early = start_engine_early(commandTail, setup.engineOptions);
+    identify_application();
+    auto window = std::make_unique<frmplayer>(setup);
+    window->player->adoptEngine(std::move(early));
+    window->Form_Load(commandTail);
+    return window;
 }
 
 QString command_tail(const QStringList& arguments) {

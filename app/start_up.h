@@ -3,20 +3,32 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace movarin {
+
+class frmplayer;
+struct PlayerSetup;
 
 // libmpv refuses to start unless numbers are formatted the C way; call right after the
 // QApplication exists (it adopts the user's locale).
 void use_c_numeric_locale();
 
-// One allocator arena for the whole process; call first thing in main, before any thread starts.
-// The decoder, render and GUI threads would each get an arena of their own, and frame-sized
-// blocks freed in one are never reused by another, which showed as several MiB of peak memory.
-void use_one_allocator_arena();
+// The allocator as the program wants it; call first thing in main, before any thread starts.
+// One arena for the whole process: the decoder, render and GUI threads would each get one of
+// their own, and frame-sized blocks freed in one are never reused by another, which showed as
+// several MiB of peak memory. And huge pages for large blocks (see large_blocks.h).
+void set_up_allocator();
 
 // The program's name, version, desktop entry and window icon, as the desktop shows them; call
 // right after the QApplication exists.
 void identify_application();
+
+// The window as the program starts it for a command tail: the file the tail names starts
+// opening first, as that takes longer than building the window, then the window is built, takes
+// over that engine and loads the tail. Call right after the QApplication exists and numbers are
+// formatted the C way.
+std::unique_ptr<frmplayer> start_player(const QString& commandTail, const PlayerSetup& setup);
 
 // The command tail: the arguments after the program name that Qt did not take, joined by
 // single blanks and never split again, so an unquoted path with blanks arrives whole.

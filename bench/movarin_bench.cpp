@@ -12,7 +12,6 @@
 // MOVARIN_BENCH_OPTIONS adds engine options, for trying settings.
 
 #include "app/frmplayer.h"
-#include "app/large_blocks.h"
 #include "app/mpv_engine.h"
 #include "app/playback_host.h"
 #include "app/start_up.h"
@@ -172,8 +171,7 @@ void trace(const char* step) {
 
 int main(int argc, char* argv[]) {
     trace("main");
-    use_one_allocator_arena();
-    large_blocks::use_huge_pages();
+    set_up_allocator();
     QApplication app(argc, argv);
     trace("application");
     use_c_numeric_locale();
@@ -189,17 +187,11 @@ int main(int argc, char* argv[]) {
     // Engine settings to try without a rebuild: MOVARIN_BENCH_OPTIONS="name=value,name=value".
     setup.engineOptions +=
         qEnvironmentVariable("MOVARIN_BENCH_OPTIONS").split(u',', Qt::SkipEmptyParts);
-    EarlyEngine early = start_engine_early(args.at(2), setup.engineOptions);
-    trace("engine");
-    identify_application();
-    frmplayer window{setup};
-    trace("window");
-    window.player->adoptEngine(std::move(early));
-    window.Form_Load(args.at(2));
+    const auto window = start_player(args.at(2), setup);
     trace("loading");
-    Probe probe(window, play, play ? args.at(3).toDouble() : 0);
+    Probe probe(*window, play, play ? args.at(3).toDouble() : 0);
     probe.attach();
-    window.show();
+    window->show();
     trace("shown");
     return app.exec();
 }
