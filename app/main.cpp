@@ -1,6 +1,6 @@
 #include "about/version.h"
-#include "app/frmplayer.h"
 #include "app/start_up.h"
+#include "window/frmplayer.h"
 
 #include <QApplication>
 

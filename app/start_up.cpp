@@ -1,10 +1,11 @@
 #include "app/start_up.h"
 
 #include "about/version.h"
-#include "app/frmplayer.h"
-#include "app/large_blocks.h"
-#include "app/path_bytes.h"
-#include "app/playback_host.h"
+#include "desktop/desktop_integration.h"
+#include "engine/large_blocks.h"
+#include "engine/path_bytes.h"
+#include "window/frmplayer.h"
+#include "window/playback_host.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -34,10 +35,25 @@ void identify_application() {
     QApplication::setWindowIcon(icon);
 }
 
+DesktopIntegration* attach_desktop(frmplayer& window) {
+    DesktopIntegration::Window seen;
+    seen.raise = [&window] {
+        window.show();
+        window.raise();
+        window.activateWindow();
+    };
+    seen.quit = [&window] { window.close(); };
+    auto* desktop = new DesktopIntegration(std::move(seen), &window);
+    QObject::connect(window.player, &PlaybackHost::playerCreated, desktop,
+                     &DesktopIntegration::setPlayer);
+    return desktop;
+}
+
 std::unique_ptr<frmplayer> start_player(const QString& commandTail, const PlayerSetup& setup) {
     EarlyEngine early = start_engine_early(commandTail, setup.engineOptions);
     identify_application();
     auto window = std::make_unique<frmplayer>(setup);
+    attach_desktop(*window);
     window->player->adoptEngine(std::move(early));
     window->Form_Load(commandTail);
     return window;

@@ -7,6 +7,7 @@
 
 namespace movarin {
 
+class DesktopIntegration;
 class frmplayer;
 struct PlayerSetup;
 
@@ -23,6 +24,10 @@ void set_up_allocator();
 // The program's name, version, desktop entry and window icon, as the desktop shows them; call
 // right after the QApplication exists.
 void identify_application();
+
+// Lets the desktop see and steer the window's player (MPRIS, the screensaver), from the first
+// player the window creates on; owned by the window. Call before the window plays anything.
+DesktopIntegration* attach_desktop(frmplayer& window);
 
 // The window as the program starts it for a command tail: the file the tail names starts
 // opening first, as that takes longer than building the window, then the window is built, takes

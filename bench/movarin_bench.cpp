@@ -11,11 +11,11 @@
 // Both play with no sound output, as the floor does: no sound device on the bench machine.
 // MOVARIN_BENCH_OPTIONS adds engine options, for trying settings.
 
-#include "app/frmplayer.h"
-#include "app/mpv_engine.h"
-#include "app/playback_host.h"
 #include "app/start_up.h"
 #include "bench/bench_clock.h"
+#include "engine/mpv_engine.h"
+#include "window/frmplayer.h"
+#include "window/playback_host.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -41,7 +41,7 @@ public:
     void attach() {
         m_window.installEventFilter(this);
         m_window.player->installEventFilter(this);
-        MpvEngine* engine = m_window.player->engine();
+        VideoEngine* engine = m_window.player->engine();
         if (!engine) {
             std::fprintf(stderr, "no movie was loaded\n");
             std::exit(2);

@@ -6,9 +6,9 @@
 //   movarin_floor play FILE SECONDS  decodes with no video output and prints
 //                                    "cpu S video S rss KIB" over SECONDS once playback runs
 
-#include "app/mpv_engine.h"
-#include "app/twips.h"
 #include "bench/bench_clock.h"
+#include "engine/mpv_engine.h"
+#include "window/twips.h"
 
 #include <QCoreApplication>
 #include <QTimer>

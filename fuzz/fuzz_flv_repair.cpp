@@ -2,7 +2,7 @@
 // (by the reader's own checker, and by a second, simpler walk here), reads at any offset must
 // agree with one pass from the start, and a well-formed input must come out unchanged.
 
-#include "app/flv_repair.h"
+#include "flv/flv_repair.h"
 #include "fuzz/fuzz_input.h"
 
 #include <cstring>

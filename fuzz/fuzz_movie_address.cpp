@@ -1,7 +1,7 @@
 // Path cleaning and movie-address building against plain character-by-character references.
 
-#include "app/movie_address.h"
 #include "fuzz/fuzz_input.h"
+#include "window/movie_address.h"
 
 #include <string>
 #include <string_view>

@@ -1,8 +1,8 @@
 // The leading number, the whole-text conversion and the refit, against the C library's reading
 // of the same text and against each other.
 
-#include "app/size_fitting.h"
 #include "fuzz/fuzz_input.h"
+#include "window/size_fitting.h"
 
 #include <cerrno>
 #include <cfloat>

@@ -2,9 +2,9 @@
 // placed anew on every opening.
 #include "about/frmabout.h"
 #include "about_driver.h"
-#include "app/frmplayer.h"
+#include "engine/mpv_engine.h"
 #include "test_support.h"
-#include "app/mpv_engine.h"
+#include "window/frmplayer.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,10 +1,10 @@
 // Text and number rules of loading and size fitting, without any window.
-#include "app/movie_address.h"
-#include "app/path_bytes.h"
-#include "app/playback_state.h"
-#include "app/size_fitting.h"
 #include "app/start_up.h"
-#include "app/twips.h"
+#include "engine/path_bytes.h"
+#include "engine/playback_state.h"
+#include "window/movie_address.h"
+#include "window/size_fitting.h"
+#include "window/twips.h"
 
 #include <QtTest>
 

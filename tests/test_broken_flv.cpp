@@ -2,13 +2,13 @@
 // engine: each plays its picture at its natural size; files without a picture say what they are
 // and give the window its design size back; a file emptied while it plays leaves the process
 // idle; and a name that is not UTF-8 still plays from the command line.
-#include "app/frmplayer.h"
-#include "app/mpv_engine.h"
-#include "app/playback_controls.h"
-#include "app/playback_host.h"
 #include "app/start_up.h"
+#include "engine/mpv_engine.h"
 #include "test_media.h"
 #include "test_support.h"
+#include "window/frmplayer.h"
+#include "window/playback_controls.h"
+#include "window/playback_host.h"
 
 #include <QDir>
 #include <QFile>

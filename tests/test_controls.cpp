@@ -2,13 +2,13 @@
 // mouse tracking and the right-click menu event all come from there.
 #define QTEST_QPA_MOUSE_HANDLING
 
-#include "app/frmplayer.h"
-#include "app/movie_address.h"
-#include "app/mpv_engine.h"
-#include "app/playback_controls.h"
-#include "app/playback_host.h"
-#include "app/player.h"
-#include "app/player_actions.h"
+#include "engine/mpv_engine.h"
+#include "engine/player.h"
+#include "window/frmplayer.h"
+#include "window/movie_address.h"
+#include "window/playback_controls.h"
+#include "window/playback_host.h"
+#include "window/player_actions.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "app/control_bar_state.h"
-#include "app/mpv_engine.h"
-#include "app/player_actions.h"
+#include "engine/mpv_engine.h"
+#include "window/control_bar_state.h"
+#include "window/player_actions.h"
 
 #include <QtTest>
 

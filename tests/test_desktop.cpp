@@ -2,14 +2,14 @@
 // off while a video plays (against a fake org.freedesktop.ScreenSaver), and MPRIS2 answers
 // dbus-send as media keys and desktop widgets would ask.
 
-#include "app/desktop_integration.h"
-#include "app/frmplayer.h"
-#include "app/mpv_engine.h"
-#include "app/playback_controls.h"
-#include "app/playback_host.h"
-#include "app/player.h"
 #include "app/start_up.h"
+#include "desktop/desktop_integration.h"
+#include "engine/mpv_engine.h"
+#include "engine/player.h"
 #include "test_media.h"
+#include "window/frmplayer.h"
+#include "window/playback_controls.h"
+#include "window/playback_host.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -144,6 +144,7 @@ private:
     QString m_clip, m_short, m_audio;
     QThread m_saverThread;
     FakeScreenSaver* m_saver = nullptr;
+    DesktopIntegration* m_desktop = nullptr;
 };
 
 void TestDesktop::initTestCase() {
@@ -180,6 +181,7 @@ std::unique_ptr<frmplayer> TestDesktop::window() {
     setup.engineOptions = noSoundOptions();
     setup.chooseFile = [](QWidget*) { return QString(); };
     auto w = std::make_unique<frmplayer>(setup);
+    m_desktop = attach_desktop(*w);
     w->Form_Load(QString());
     w->show();
     return w;
@@ -254,7 +256,7 @@ void TestDesktop::programReleasesScreensaverWhenItQuits() {
 
 void TestDesktop::mprisAnswersDbusSend() {
     auto w = window();
-    QCOMPARE(w->desktop()->mprisServiceName(), QStringLiteral("org.mpris.MediaPlayer2.movarin"));
+    QCOMPARE(m_desktop->mprisServiceName(), QStringLiteral("org.mpris.MediaPlayer2.movarin"));
     // Before any file, the desktop sees a player with nothing to play.
     QVERIFY(playerProperty("PlaybackStatus").contains("\"Stopped\""));
     QVERIFY(playerProperty("CanPlay").contains("boolean false"));

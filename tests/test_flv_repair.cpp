@@ -1,6 +1,6 @@
 // The repairing FLV reader on small files written here: each damage a recorder or a disk can do,
 // read back sequentially and at random offsets, against the file as it should have been.
-#include "app/flv_repair.h"
+#include "flv/flv_repair.h"
 
 #include <QFile>
 #include <QtTest>

@@ -1,10 +1,10 @@
 // The playback host with the real engine: size reports, stretching, replacing, bad paths.
-#include "app/movie_address.h"
-#include "app/mpv_engine.h"
-#include "app/playback_controls.h"
-#include "app/playback_host.h"
 #include "app/start_up.h"
+#include "engine/mpv_engine.h"
 #include "test_media.h"
+#include "window/movie_address.h"
+#include "window/playback_controls.h"
+#include "window/playback_host.h"
 
 #include <QBackingStore>
 #include <QFileInfo>
@@ -286,10 +286,10 @@ private slots:
         QFETCH(QString, size);
         EarlyEngine early = start_engine_early(tail, noSoundOptions());
         QCOMPARE(bool(early.engine), started);
-        const QPointer<MpvEngine> made = early.engine.get();
+        const QPointer<VideoEngine> made = early.engine.get();
         std::unique_ptr<QSignalSpy> starts;
         if (made)
-            starts = std::make_unique<QSignalSpy>(made.data(), &MpvEngine::fileStarted);
+            starts = std::make_unique<QSignalSpy>(made.data(), &VideoEngine::fileStarted);
         // As while main builds the window: the engine runs on and no event is handled. Opening
         // the same file again would show as a second start.
         std::this_thread::sleep_for(std::chrono::milliseconds(800));

@@ -1,10 +1,10 @@
 // The log when log.txt is not an ordinary writable file: a trapped failure must still end
 // quietly, the window must go on working, and a later record must land once the file is usable.
 
-#include "app/frmplayer.h"
-#include "app/mpv_engine.h"
+#include "engine/mpv_engine.h"
 #include "log/error_log.h"
 #include "test_support.h"
+#include "window/frmplayer.h"
 
 #include <QDir>
 #include <QFile>

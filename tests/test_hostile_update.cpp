@@ -1,10 +1,10 @@
 // Hostile update servers on 127.0.0.1: each Update click must end, with at most one log record,
 // without a crash, while the window goes on painting the video it plays.
 
-#include "app/frmplayer.h"
-#include "app/mpv_engine.h"
-#include "app/playback_host.h"
+#include "engine/mpv_engine.h"
 #include "online/update_check.h"
+#include "window/frmplayer.h"
+#include "window/playback_host.h"
 
 #include "test_online_server.h"
 #include "test_support.h"

@@ -1,10 +1,10 @@
 // Broken and hostile inputs loaded one after another into one running window: the window must
 // keep answering, log nothing for a file it cannot play, and still play and fit the next good file.
 
-#include "app/frmplayer.h"
-#include "app/mpv_engine.h"
-#include "app/playback_host.h"
+#include "engine/mpv_engine.h"
 #include "test_support.h"
+#include "window/frmplayer.h"
+#include "window/playback_host.h"
 
 #include <QDir>
 #include <QElapsedTimer>

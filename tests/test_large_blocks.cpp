@@ -1,5 +1,5 @@
 // Huge pages for large blocks: which pages a block covers, and what the allocator hands out.
-#include "app/large_blocks.h"
+#include "engine/large_blocks.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // The engine under a German number format, where the decimal point is a comma.
-#include "app/mpv_engine.h"
 #include "app/start_up.h"
+#include "engine/mpv_engine.h"
 #include "test_media.h"
 
 #include <QProcess>

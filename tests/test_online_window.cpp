@@ -1,7 +1,7 @@
-#include "app/frmplayer.h"
-#include "app/mpv_engine.h"
-#include "app/playback_host.h"
+#include "engine/mpv_engine.h"
 #include "online/module1.h"
+#include "window/frmplayer.h"
+#include "window/playback_host.h"
 
 #include "test_online_server.h"
 #include "test_support.h"

@@ -1,8 +1,8 @@
 // The control bar, its keys and its menu over a fake player: which input asks for which verb,
 // and what the bar shows of what the player reports. No engine, so it runs in a moment.
 
-#include "app/playback_controls.h"
-#include "app/player.h"
+#include "engine/player.h"
+#include "window/playback_controls.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "test_support.h"
 
-#include "app/mpv_engine.h"
+#include "engine/mpv_engine.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/frmplayer.h"
+#include "window/frmplayer.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,11 +1,11 @@
 // The player window end to end under the offscreen platform, with the real engine.
-#include "app/frmplayer.h"
-#include "app/mpv_engine.h"
-#include "app/playback_host.h"
 #include "app/start_up.h"
+#include "engine/mpv_engine.h"
 #include "log/error_log.h"
 #include "test_media.h"
 #include "test_support.h"
+#include "window/frmplayer.h"
+#include "window/playback_host.h"
 
 #include <QAction>
 #include <QDropEvent>

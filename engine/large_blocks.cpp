@@ -1,4 +1,4 @@
-#include "app/large_blocks.h"
+#include "engine/large_blocks.h"
 
 #include <atomic>
 #include <limits>

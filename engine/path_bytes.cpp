@@ -1,4 +1,4 @@
-#include "app/path_bytes.h"
+#include "engine/path_bytes.h"
 
 namespace movarin {
 

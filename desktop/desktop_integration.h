@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/player.h"
+#include "engine/player.h"
 
 #include <QObject>
 #include <QPointer>

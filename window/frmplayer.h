@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/twips.h"
 #include "log/error_log.h"
 #include "online/update_check.h"
+#include "window/twips.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -17,7 +17,6 @@ class QMenu;
 
 namespace movarin {
 
-class DesktopIntegration;
 class PlaybackHost;
 
 // What the window takes from its surroundings; tests replace any of it.
@@ -62,7 +61,6 @@ public:
     double twipsPerPixelY() const { return m_tppY; }
     const online::UpdateCheck& updateCheck() const { return *m_update; }
     // MPRIS and the screensaver.
-    DesktopIntegration* desktop() const { return m_desktop; }
 
     PlaybackHost* player = nullptr;
     // Storage for texts only: the last reported width and height, and the last chosen path.
@@ -104,7 +102,6 @@ private:
     QWidget* m_videoArea = nullptr;
     online::OnlineSeams m_online;
     std::unique_ptr<online::UpdateCheck> m_update;
-    DesktopIntegration* m_desktop = nullptr;
 };
 
 } // namespace movarin

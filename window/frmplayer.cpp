@@ -1,12 +1,11 @@
-#include "app/frmplayer.h"
+#include "window/frmplayer.h"
 
 #include "about/frmabout.h"
-#include "app/desktop_integration.h"
-#include "app/movie_address.h"
-#include "app/path_bytes.h"
-#include "app/playback_host.h"
-#include "app/size_fitting.h"
+#include "engine/path_bytes.h"
 #include "online/web_addresses.h"
+#include "window/movie_address.h"
+#include "window/playback_host.h"
+#include "window/size_fitting.h"
 
 #include <QAction>
 #include <QApplication>
@@ -96,15 +95,6 @@ frmplayer::frmplayer(PlayerSetup setup, QWidget* parent)
     player->setObjectName(QStringLiteral("player"));
     player->setGeometry(0, 0, twips::kDesignVideoWidth, twips::kDesignVideoHeight);
     connect(player, &PlaybackHost::FSCommand, this, &frmplayer::player_FSCommand);
-    DesktopIntegration::Window desktopWindow;
-    desktopWindow.raise = [this] {
-        show();
-        raise();
-        activateWindow();
-    };
-    desktopWindow.quit = [this] { close(); };
-    m_desktop = new DesktopIntegration(std::move(desktopWindow), this);
-    connect(player, &PlaybackHost::playerCreated, m_desktop, &DesktopIntegration::setPlayer);
 
     buildMenu();
     // The window's size follows the video area and the menu bar, never the user's drag.

@@ -1,4 +1,4 @@
-#include "app/movie_address.h"
+#include "window/movie_address.h"
 
 namespace movarin {
 

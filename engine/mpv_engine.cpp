@@ -1,9 +1,8 @@
-#include "app/mpv_engine.h"
+#include "engine/mpv_engine.h"
 
-#include "app/control_bar_state.h"
-#include "app/flv_repair.h"
-#include "app/path_bytes.h"
-#include "app/playback_state.h"
+#include "engine/path_bytes.h"
+#include "engine/playback_state.h"
+#include "flv/flv_repair.h"
 
 #include <mpv/client.h>
 #include <mpv/render.h>
@@ -521,7 +520,7 @@ struct MpvEngine::Impl {
 };
 
 MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
-    : Player(parent), d(std::make_unique<Impl>(this)) {
+    : VideoEngine(parent), d(std::make_unique<Impl>(this)) {
     d->core.reset(mpv_create());
     if (!d->core)
         throw std::runtime_error(
@@ -533,7 +532,7 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
     // picture instead of going blank, so Play can start over; a newly loaded file always starts
     // playing, even after a pause; and the volume's scale is the controls' whole range, so
     // stepping stops at its end.
-    const QByteArray volumeMax = QByteArray::number(controls::kVolumeMax);
+    const QByteArray volumeMax = QByteArray::number(playback::kVolumeMax);
     const std::pair<const char*, const char*> options[] = {
         {"vo", "libmpv"},
         {"config", "no"},
@@ -712,7 +711,7 @@ void MpvEngine::seekBy(double seconds) {
 }
 
 void MpvEngine::setVolume(double volume) {
-    setPropertyAsync("volume", controls::clamped_volume(volume));
+    setPropertyAsync("volume", playback::clamped_volume(volume));
 }
 
 void MpvEngine::changeVolume(double by) {
@@ -749,6 +748,10 @@ bool loop_enabled(const std::string& text) {
 
 bool loop_enabled(std::int64_t count) {
     return count > 0;
+}
+
+std::unique_ptr<VideoEngine> make_video_engine(const QStringList& extraOptions) {
+    return std::make_unique<MpvEngine>(extraOptions);
 }
 
 } // namespace movarin

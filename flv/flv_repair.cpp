@@ -1,4 +1,4 @@
-#include "app/flv_repair.h"
+#include "flv/flv_repair.h"
 
 #include <algorithm>
 #include <cstring>

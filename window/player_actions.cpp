@@ -1,7 +1,7 @@
-#include "app/player_actions.h"
+#include "window/player_actions.h"
 
-#include "app/control_bar_state.h"
-#include "app/player.h"
+#include "engine/player.h"
+#include "window/control_bar_state.h"
 
 #include <QAction>
 #include <QKeySequence>

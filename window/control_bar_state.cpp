@@ -1,4 +1,4 @@
-#include "app/control_bar_state.h"
+#include "window/control_bar_state.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,12 +27,6 @@ double played_fraction(double position, double duration) {
     if (!std::isfinite(position) || !std::isfinite(duration) || duration <= 0)
         return 0;
     return std::clamp(position / duration, 0.0, 1.0);
-}
-
-double clamped_volume(double volume) {
-    if (std::isnan(volume))
-        return 0;
-    return std::clamp(volume, 0.0, kVolumeMax);
 }
 
 int fill_pixels(int trackWidth, double fraction, double devicePixelRatio) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/playback_state.h"
+
 #include <cstdint>
 #include <string>
 
@@ -12,7 +14,7 @@ inline constexpr double kKeySeekSeconds = 5;
 inline constexpr double kMenuSeekSeconds = 10;
 // Volume is the player's scale, 0 to 100; one key press moves it by one step.
 inline constexpr double kVolumeStep = 5;
-inline constexpr double kVolumeMax = 100;
+using playback::kVolumeMax;
 inline constexpr std::int64_t kHideAfterMs = 2000;
 
 // "m:ss" below an hour, "h:mm:ss" from there on; whole seconds, rounded down. Nothing known
@@ -22,8 +24,7 @@ std::string format_time(double seconds);
 // Share of the duration already played, 0 to 1; 0 while the duration is unknown.
 double played_fraction(double position, double duration);
 
-// A volume within 0 and kVolumeMax; NaN is silence.
-double clamped_volume(double volume);
+using playback::clamped_volume;
 
 // The filled length of a track, in whole pixels of a device with this ratio to the bar's own
 // pixels: the bar then draws the same picture for every fraction that rounds alike, and only a

@@ -1,4 +1,4 @@
-#include "app/player.h"
+#include "engine/player.h"
 
 #include <utility>
 

@@ -1,10 +1,10 @@
-#include "app/playback_host.h"
+#include "window/playback_host.h"
 
-#include "app/movie_address.h"
-#include "app/mpv_engine.h"
-#include "app/path_bytes.h"
-#include "app/playback_controls.h"
-#include "app/twips.h"
+#include "engine/path_bytes.h"
+#include "engine/video_engine.h"
+#include "window/movie_address.h"
+#include "window/playback_controls.h"
+#include "window/twips.h"
 
 #include <QFileInfo>
 #include <QPaintEngine>
@@ -42,7 +42,7 @@ EarlyEngine start_engine_early(const QString& commandTail, const QStringList& en
     if (path.empty())
         return early;
     try {
-        auto engine = std::make_unique<MpvEngine>(engineOptions);
+        auto engine = make_video_engine(engineOptions);
         early.videoPath = from_path_bytes(path);
         engine->load(early.videoPath);
         early.engine = std::move(engine);
@@ -61,21 +61,21 @@ PlaybackHost::PlaybackHost(QStringList engineOptions, QWidget* parent)
 
 PlaybackHost::~PlaybackHost() = default;
 
-void PlaybackHost::ensureEngine(std::unique_ptr<MpvEngine> made) {
+void PlaybackHost::ensureEngine(std::unique_ptr<VideoEngine> made) {
     if (m_engine)
         return;
     // Created on first use, so that a window with nothing to play starts without the engine.
-    m_engine = made ? std::move(made) : std::make_unique<MpvEngine>(m_engineOptions);
+    m_engine = made ? std::move(made) : make_video_engine(m_engineOptions);
     m_controls->attach(m_engine.get());
-    connect(m_engine.get(), &MpvEngine::frameDue, this, &PlaybackHost::onFrameDue);
-    connect(m_engine.get(), &MpvEngine::videoSizeChanged, this, &PlaybackHost::onVideoSize);
-    connect(m_engine.get(), &MpvEngine::fileStarted, this, [this] { m_awaitingStart = false; });
-    connect(m_engine.get(), &MpvEngine::fileLoaded, this, [this] {
+    connect(m_engine.get(), &VideoEngine::frameDue, this, &PlaybackHost::onFrameDue);
+    connect(m_engine.get(), &VideoEngine::videoSizeChanged, this, &PlaybackHost::onVideoSize);
+    connect(m_engine.get(), &VideoEngine::fileStarted, this, [this] { m_awaitingStart = false; });
+    connect(m_engine.get(), &VideoEngine::fileLoaded, this, [this] {
         if (!m_awaitingStart)
             m_failure.clear();
     });
-    connect(m_engine.get(), &MpvEngine::loadFailed, this, &PlaybackHost::onFailure);
-    connect(m_engine.get(), &MpvEngine::videoAbsent, this, &PlaybackHost::onNoVideo);
+    connect(m_engine.get(), &VideoEngine::loadFailed, this, &PlaybackHost::onFailure);
+    connect(m_engine.get(), &VideoEngine::videoAbsent, this, &PlaybackHost::onNoVideo);
     emit playerCreated(m_engine.get());
 }
 

@@ -1,4 +1,4 @@
-#include "app/twips.h"
+#include "window/twips.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/desktop_integration.h"
+#include "desktop/desktop_integration.h"
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>

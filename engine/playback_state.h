@@ -1,9 +1,19 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 // Decisions about what a playing file has turned into, as plain values.
 namespace movarin::playback {
+
+// Volume is the player's scale, 0 to 100.
+inline constexpr double kVolumeMax = 100;
+
+// A volume within 0 and kVolumeMax; NaN is silence.
+inline double clamped_volume(double volume) {
+    return std::isnan(volume) ? 0 : std::clamp(volume, 0.0, kVolumeMax);
+}
 
 // Tells a file that keeps looping over nothing from one that plays. A file cut short or emptied
 // while it plays leaves the engine restarting it in a tight loop, each pass finding no data at

@@ -12,7 +12,7 @@ class QPainter;
 
 namespace movarin {
 
-class MpvEngine;
+class VideoEngine;
 class PlaybackControls;
 class Player;
 
@@ -25,7 +25,7 @@ struct EarlyEngine {
     EarlyEngine& operator=(EarlyEngine&&) noexcept;
     ~EarlyEngine();
 
-    std::unique_ptr<MpvEngine> engine;
+    std::unique_ptr<VideoEngine> engine;
     // The file it opens, as the host names it once the same tail reaches it.
     QString videoPath;
 };
@@ -57,7 +57,7 @@ public:
     void setLeft(float pixels);
 
     // Null until the first movie is set.
-    MpvEngine* engine() const { return m_engine.get(); }
+    VideoEngine* engine() const { return m_engine.get(); }
     Player* player() const;
     // What the last failed load said, empty while the current file plays.
     QString failureText() const { return m_failure; }
@@ -86,7 +86,7 @@ protected:
 
 private:
     // `made`: an engine to take instead of making one.
-    void ensureEngine(std::unique_ptr<MpvEngine> made = nullptr);
+    void ensureEngine(std::unique_ptr<VideoEngine> made = nullptr);
     void onVideoSize(int width, int height);
     void onFrameDue();
     bool showsPicture() const;
@@ -104,7 +104,7 @@ private:
     QString noticeText() const;
 
     QStringList m_engineOptions;
-    std::unique_ptr<MpvEngine> m_engine;
+    std::unique_ptr<VideoEngine> m_engine;
     EarlyEngine m_early;
     QString m_movie;
     QString m_videoPath;

@@ -1,4 +1,4 @@
-#include "app/playback_controls.h"
+#include "window/playback_controls.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/control_bar_state.h"
-#include "app/player.h"
-#include "app/player_actions.h"
+#include "engine/player.h"
+#include "window/control_bar_state.h"
+#include "window/player_actions.h"
 
 #include <QPointer>
 #include <QString>

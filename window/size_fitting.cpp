@@ -1,6 +1,6 @@
-#include "app/size_fitting.h"
+#include "window/size_fitting.h"
 
-#include "app/twips.h"
+#include "window/twips.h"
 
 #include <charconv>
 #include <cmath>

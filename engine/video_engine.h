@@ -1,0 +1,58 @@
+#pragma once
+
+#include "engine/player.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace movarin {
+
+// A player that also hands out its pictures: what the window needs to show a video, and all
+// it knows of the engine. Pictures are drawn on the GUI thread when the engine says one is
+// due, straight into the memory the caller paints with, so a frame is converted once and
+// copied no further. Failures to create the engine or to load a file throw
+// std::runtime_error; the other verbs never throw.
+class VideoEngine : public Player {
+    Q_OBJECT
+public:
+    using Player::Player;
+
+    // Draw the current picture, stretched over size (device pixels), in the layout of `format`:
+    // QImage::Format_RGB32, or Format_ARGB32_Premultiplied (opaque), which is what X11 backing
+    // stores hold. The first call after frameDue takes the new frame; later ones draw the same
+    // one again. A failed or empty draw, or another format, returns false or a null image.
+    virtual bool renderInto(uchar* bits, QSize size, qsizetype bytesPerLine,
+                            QImage::Format format = QImage::Format_RGB32) = 0;
+    virtual QImage renderImage(QSize size) = 0;
+    // Takes the due frame without drawing it: the engine waits for every due frame to be taken.
+    virtual void skipFrame() = 0;
+
+    // Frames the engine let go since the file started: late for the screen, or not decoded.
+    struct FrameDrops {
+        long long engine = 0;
+        long long decoder = 0;
+    };
+    virtual FrameDrops frameDrops() const = 0;
+
+signals:
+    // Natural display size of the current video, sent once per file and again if it changes.
+    void videoSizeChanged(int width, int height);
+    // A new picture is due now: draw it, or skip it.
+    void frameDue();
+    void fileStarted();
+    void fileLoaded();
+    // The current file could not be played, or stopped holding anything to play.
+    void loadFailed(const QString& reason);
+    // The current file plays without a picture (no video track, or none that decodes).
+    void videoAbsent();
+};
+
+// The engine this build plays with. extraOptions: "name=value" pairs applied before start-up,
+// after the engine's own. Throws std::runtime_error when it cannot start.
+std::unique_ptr<VideoEngine> make_video_engine(const QStringList& extraOptions = {});
+
+} // namespace movarin

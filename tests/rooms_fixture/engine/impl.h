@@ -1,0 +1,3 @@
+#include "flv/reader.h"
+#include <mpv/client.h>
+#include <QObject>
