@@ -141,8 +141,11 @@ QStringList expand_field_codes(const QStringList& arguments, const QString& addr
     QStringList out;
     bool addressPlaced = false;
     for (const QString& argument : arguments) {
+        // The format allows one address code; the first counts and later ones are dropped,
+        // so no program gets the address twice.
         if (is_address_code(argument)) {
-            out.append(address);
+            if (!addressPlaced)
+                out.append(address);
             addressPlaced = true;
             continue;
         }
@@ -159,7 +162,8 @@ QStringList expand_field_codes(const QStringList& arguments, const QString& addr
             }
             const QChar code = argument[++i];
             if (kAddressCodes.contains(code)) {
-                expanded += address;
+                if (!addressPlaced)
+                    expanded += address;
                 addressPlaced = true;
             } else if (code == u'%') {
                 expanded += u'%';

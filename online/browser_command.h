@@ -32,10 +32,11 @@ struct ExecFields {
 // which other readers take as quoting, so the line could mean a different command to them.
 std::optional<QStringList> split_exec(QStringView exec);
 
-// The arguments with their field codes replaced: %u %U %f %F by `address` as one argument, %i
-// by "--icon" and the icon (or nothing), %c by the name, %k by the entry's file, %% by "%"; the
-// deprecated codes vanish, and so does an argument that was only codes expanding to nothing.
-// Without a code for the address, it becomes the last argument.
+// The arguments with their field codes replaced: the first of %u %U %f %F by `address` as one
+// argument (any later one is dropped), %i by "--icon" and the icon (or nothing), %c by the name,
+// %k by the entry's file, %% by "%"; the deprecated codes vanish, and so does an argument that
+// was only codes expanding to nothing. Without a code for the address, it becomes the last
+// argument.
 QStringList expand_field_codes(const QStringList& arguments, const QString& address,
                                const ExecFields& fields);
 

@@ -270,8 +270,14 @@ private slots:
         const QString a = "x.com";
         QTest::newRow("%u") << QStringList{"--new-window", "%u"} << a
                             << QStringList{"--new-window", a};
-        QTest::newRow("%U %f %F alike")
-            << QStringList{"%U", "%f", "%F"} << a << QStringList{a, a, a};
+        QTest::newRow("%U %f %F alike: only the first counts")
+            << QStringList{"%U", "%f", "%F"} << a << QStringList{a};
+        QTest::newRow("%U and %u: once")
+            << QStringList{"%U", "--x", "%u"} << a << QStringList{a, "--x"};
+        QTest::newRow("inside first, then alone")
+            << QStringList{"--url=%u", "%U"} << a << QStringList{"--url=x.com"};
+        QTest::newRow("alone first, then inside")
+            << QStringList{"%f", "--file=%f%u"} << a << QStringList{a, "--file="};
         QTest::newRow("inside an argument")
             << QStringList{"--url=%u"} << a << QStringList{"--url=x.com"};
         QTest::newRow("no code: appended")
@@ -302,6 +308,27 @@ private slots:
         // Without an icon or an entry file those codes leave nothing behind.
         if (arguments.startsWith("%i"))
             QCOMPARE(expand_field_codes(arguments, address, {}), QStringList{address});
+    }
+
+    // Our own desktop entry, read and expanded as the browser launch reads any entry: a file
+    // manager's "Open with" must hand the program the whole name as its one argument, because
+    // everything after the program's name is taken as one path.
+    void ownEntryPassesOnePath() {
+        QFile file(QStringLiteral(MOVARIN_SOURCE_DIR "/resources/movarin.desktop"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const std::optional<QString> exec =
+            key_file_value(QString::fromUtf8(file.readAll()), u"Desktop Entry", u"Exec");
+        QVERIFY(exec);
+        const std::optional<QStringList> split = split_exec(*exec);
+        QVERIFY(split && split->size() >= 2);
+        QCOMPARE(split->first(), QStringLiteral("movarin"));
+        const QStringList arguments = split->mid(1);
+        for (const QString& name :
+             {QStringLiteral("/v/clip.flv"), QStringLiteral("/home/u/My Videos/a  b .flv"),
+              QStringLiteral("rel ative \"q\" 'q' $HOME `id` %f %u.flv"),
+              QStringLiteral("/v/\u00e9t\u00e9 \u2014 \u0416.flv")})
+            QCOMPARE(expand_field_codes(arguments, name, {"movarin", "Movarin", file.fileName()}),
+                     QStringList{name});
     }
 
     void desktopIdPaths() {
