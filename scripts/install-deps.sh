@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs, only those that are missing.
-# Usage: scripts/install-deps.sh [run|test|art|peers]   (run as root)
-# "art" adds what resources/make-art.py needs to redraw the pictures and icons; "peers" the
-# players that bench/run.sh compares with.
+# Usage: scripts/install-deps.sh [run|test|package|art|peers]   (run as root)
+# "package" adds what scripts/package.sh needs to make the Debian package; "art" what
+# resources/make-art.py needs to redraw the pictures and icons; "peers" the players that
+# bench/run.sh compares with.
 set -euo pipefail
 what=${1:-run}
 
 packages=(build-essential cmake pkg-config qt6-base-dev zlib1g-dev libmpv-dev ffmpeg)
 if [ "$what" = test ]; then
-  packages+=(xvfb xauth locales desktop-file-utils appstream groff-base clang libclang-rt-14-dev dbus-daemon dbus-bin)
+  packages+=(xvfb xauth locales desktop-file-utils appstream groff-base clang libclang-rt-14-dev dbus-daemon dbus-bin
+    dpkg-dev file lintian xdg-utils)
+fi
+if [ "$what" = package ]; then
+  packages+=(dpkg-dev file)
 fi
 if [ "$what" = peers ]; then
   packages+=(mpv vlc vlc-plugin-base xvfb python3 util-linux)
