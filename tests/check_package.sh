@@ -56,6 +56,8 @@ dpkg-deb -x "$deb" "$root"
 cmp -s "$root/usr/share/applications/movarin.desktop" "$source/resources/movarin.desktop" ||
   fail "the packaged desktop entry is not resources/movarin.desktop"
 cmp -s "$root/usr/bin/version.txt" "$build/version.txt" || fail "version.txt differs"
+cmp -s "$root/usr/share/metainfo/com.movarinplayer.movarin.metainfo.xml" \
+  "$build/resources/com.movarinplayer.movarin.metainfo.xml" || fail "the metainfo differs"
 cmp -s <(zcat "$root/usr/share/man/man1/movarin.1.gz") "$build/resources/movarin.1" ||
   fail "the manual page differs from the built one"
 zcat "$root/usr/share/doc/movarin/changelog.gz" | head -1 | grep -qF "movarin ($version) " ||
