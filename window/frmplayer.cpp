@@ -234,9 +234,9 @@ void frmplayer::player_FSCommand(const QString& command, const QString& args) {
             player->setLeft(0);
             Text2 = QString::fromStdString(h);
         }
-        const auto fit = fitting::refit(
-            Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY, format,
-            m_fullView->roomAt(twips::frame_position(m_twips, m_tppX, m_tppY)));
+        const auto fit =
+            fitting::refit(Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY, format,
+                           m_fullView->roomAt(twips::frame_position(m_twips, m_tppX, m_tppY)));
         if (fit) {
             setWidth(fit->window_width);
             setHeight(fit->window_height);

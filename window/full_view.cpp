@@ -44,7 +44,8 @@ void FullView::setFullScreen(bool on) {
     const Qt::WindowStates now = m_window->windowState() & ~Qt::WindowMinimized;
     const Qt::WindowStates next = on ? now | Qt::WindowFullScreen : now & ~Qt::WindowFullScreen;
     // Let go of the fixed size first: a window that cannot grow would not fill the screen.
-    follow(next);
+    if (on)
+        follow(next, false);
     m_window->setWindowState(next);
 }
 
@@ -81,10 +82,15 @@ void FullView::watchHandle() {
     // A decoration's maximise button changes the state on the window handle at once, before the
     // compositor answers: following it there lets the size go in time for the answer.
     connect(handle, &QWindow::windowStateChanged, this,
-            [this, handle] { follow(handle->windowStates()); });
+            [this, handle] { follow(handle->windowStates(), false); });
+    handle->installEventFilter(this);
 }
 
 bool FullView::eventFilter(QObject* watched, QEvent* event) {
+    // The window system's own word on the state: a compositor's configure.
+    if (watched == m_watchedHandle && event->type() == QEvent::WindowStateChange &&
+        event->spontaneous())
+        follow(m_watchedHandle->windowStates(), true);
     if (watched == m_window) {
         switch (event->type()) {
         case QEvent::WinIdChange:
@@ -92,7 +98,7 @@ bool FullView::eventFilter(QObject* watched, QEvent* event) {
             watchHandle();
             break;
         case QEvent::WindowStateChange:
-            follow(m_window->windowState());
+            follow(m_window->windowState(), event->spontaneous());
             break;
         default:
             break;
@@ -101,11 +107,14 @@ bool FullView::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-void FullView::follow(Qt::WindowStates states) {
+void FullView::follow(Qt::WindowStates states, bool confirmed) {
     const bool fill = (states & kFilling) && !(states & Qt::WindowMinimized);
     if (fill && !m_active)
         enter();
-    else if (!fill && m_active && !(states & Qt::WindowMinimized))
+    // A Wayland compositor checks every frame against the maximised or full-screen size it last
+    // gave until the client has taken a new one: shrinking before its answer ends the
+    // connection.
+    else if (!fill && m_active && !(states & Qt::WindowMinimized) && (confirmed || !underWayland()))
         leave();
     if (m_active)
         m_window->menuBar()->setVisible(!(states & Qt::WindowFullScreen));

@@ -11,6 +11,7 @@
 #include <functional>
 
 class QMainWindow;
+class QWindow;
 class QWidget;
 
 namespace movarin {
@@ -43,7 +44,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void follow(Qt::WindowStates states);
+    // `confirmed`: the window system's report, not a request of ours or a decoration's.
+    void follow(Qt::WindowStates states, bool confirmed);
     void enter();
     void leave();
     void watchHandle();
@@ -52,7 +54,7 @@ private:
     QWidget* m_videoArea;
     PlaybackHost* m_host;
     std::function<void()> m_refit;
-    QPointer<QObject> m_watchedHandle;
+    QPointer<QWindow> m_watchedHandle;
     bool m_active = false;
     bool m_held = false;
     QPoint m_place;
