@@ -47,6 +47,11 @@ void FullView::setFullScreen(bool on) {
     if (on)
         follow(next, false);
     m_window->setWindowState(next);
+    // An X server without a window manager leaves the state unheeded: cover the screen
+    // ourselves. A window manager that does heed it makes this a no-op.
+    if (on && QGuiApplication::platformName() == QLatin1String("xcb") && m_window->screen() &&
+        m_window->windowHandle())
+        m_window->windowHandle()->setGeometry(m_window->screen()->geometry());
 }
 
 bool FullView::holdGeometry() {
