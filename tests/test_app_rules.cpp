@@ -351,11 +351,71 @@ private slots:
         QCOMPARE(result->host_height, fitting::to_single(text2.toDouble()));
     }
 
+    // Videos larger than the room the screen leaves keep their shape and fill it; smaller ones
+    // keep their natural size.
+    void fitIntoRoom_data() {
+        QTest::addColumn<double>("w");
+        QTest::addColumn<double>("h");
+        QTest::addColumn<int>("roomW");
+        QTest::addColumn<int>("roomH");
+        QTest::addColumn<double>("fitW");
+        QTest::addColumn<double>("fitH");
+        QTest::newRow("fits") << 320.0 << 240.0 << 1000 << 600 << 320.0 << 240.0;
+        QTest::newRow("exactly") << 1000.0 << 600.0 << 1000 << 600 << 1000.0 << 600.0;
+        QTest::newRow("1080p on 1366x768") << 1920.0 << 1080.0 << 1173 << 586 << 1042.0 << 586.0;
+        QTest::newRow("too wide") << 4000.0 << 100.0 << 1000 << 600 << 1000.0 << 25.0;
+        QTest::newRow("fraction fits") << 320.5 << 240.0 << 1000 << 600 << 320.5 << 240.0;
+        QTest::newRow("no room known") << 1920.0 << 1080.0 << 0 << 0 << 1920.0 << 1080.0;
+        QTest::newRow("sliver stays a pixel") << 10000.0 << 1.0 << 100 << 100 << 100.0 << 1.0;
+    }
+    void fitIntoRoom() {
+        QFETCH(double, w);
+        QFETCH(double, h);
+        QFETCH(int, roomW);
+        QFETCH(int, roomH);
+        QFETCH(double, fitW);
+        QFETCH(double, fitH);
+        const fitting::Extent got = fitting::fit_into_room({w, h}, {roomW, roomH});
+        QCOMPARE(got.width, fitW);
+        QCOMPARE(got.height, fitH);
+        const auto fit =
+            fitting::refit(QByteArray::number(w).toStdString(), QByteArray::number(h).toStdString(),
+                           15, 15, {}, {roomW, roomH});
+        QVERIFY(fit);
+        QCOMPARE(fit->window_width, float(fitW * 15));
+        QCOMPARE(fit->window_height, float(fitH * 15 + 650));
+        QCOMPARE(fit->host_width, float(fitW));
+    }
+
+    void letterbox_data() {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QSize>("area");
+        QTest::addColumn<QRect>("placed");
+        QTest::newRow("4:3 on 16:10")
+            << QSize(320, 240) << QSize(1280, 800) << QRect(106, 0, 1067, 800);
+        QTest::newRow("16:9 on 4:3")
+            << QSize(1280, 720) << QSize(1024, 768) << QRect(0, 96, 1024, 576);
+        QTest::newRow("same shape") << QSize(320, 240) << QSize(640, 480) << QRect(0, 0, 640, 480);
+        QTest::newRow("no picture") << QSize(0, 0) << QSize(640, 480) << QRect(0, 0, 640, 480);
+        QTest::newRow("no area") << QSize(320, 240) << QSize(0, 0) << QRect(0, 0, 0, 0);
+    }
+    void letterbox() {
+        QFETCH(QSize, picture);
+        QFETCH(QSize, area);
+        QFETCH(QRect, placed);
+        const fitting::PixelRect r =
+            fitting::letterbox({picture.width(), picture.height()}, {area.width(), area.height()});
+        QCOMPARE(QRect(r.x, r.y, r.width, r.height), placed);
+    }
+
     void overflow() {
         QVERIFY_THROWS_EXCEPTION(std::overflow_error, fitting::to_single(1e39));
         QVERIFY_THROWS_EXCEPTION(std::overflow_error, fitting::to_number("1e400", {}));
         QVERIFY_THROWS_EXCEPTION(std::overflow_error,
                                  fitting::refit("1e300", "1e300", 1e10, 15, {}));
+        // A room on the screen does not turn a size no window can take into one that fits.
+        QVERIFY_THROWS_EXCEPTION(std::overflow_error,
+                                 fitting::refit("1e38", "240", 15, 15, {}, {1000, 600}));
         QCOMPARE(fitting::to_single(-std::numeric_limits<float>::max()),
                  -std::numeric_limits<float>::max());
     }

@@ -437,7 +437,7 @@ void TestControls::rightClickMenuItemsAct() {
     for (QAction* action : menu->actions())
         if (!action->isSeparator())
             texts << action->text();
-    QCOMPARE(texts, QStringList({"Play", "Loop", "Rewind", "Forward", "Back"}));
+    QCOMPARE(texts, QStringList({"Play", "Loop", "Rewind", "Forward", "Back", "Full Screen"}));
     QVERIFY(c->playAction()->isChecked());
     QVERIFY(c->loopAction()->isChecked());
     QTest::keyClick(menu, Qt::Key_Escape);

@@ -256,8 +256,13 @@ void TestControlsState::keys_data() {
         << int(Qt::Key_M) << true << false << false << PlayerAction::None;
     QTest::newRow("ctrl+left") << int(Qt::Key_Left) << true << false << false << PlayerAction::None;
     QTest::newRow("shift+m") << int(Qt::Key_M) << false << true << false << PlayerAction::None;
-    QTest::newRow("other letter") << int(Qt::Key_F) << false << false << false
+    QTest::newRow("other letter") << int(Qt::Key_G) << false << false << false
                                   << PlayerAction::None;
+    QTest::newRow("f") << int(Qt::Key_F) << false << false << false << PlayerAction::FullScreen;
+    QTest::newRow("f11") << int(Qt::Key_F11) << false << false << false << PlayerAction::FullScreen;
+    QTest::newRow("held f") << int(Qt::Key_F) << false << false << true << PlayerAction::None;
+    QTest::newRow("escape") << int(Qt::Key_Escape) << false << false << false
+                            << PlayerAction::LeaveFullScreen;
     QTest::newRow("enter") << int(Qt::Key_Return) << false << false << false << PlayerAction::None;
 }
 
@@ -275,7 +280,8 @@ void TestControlsState::actionTable() {
     QSet<QString> names;
     QSet<int> keys;
     for (const auto& row : player_action_table()) {
-        QVERIFY2(row.act && !names.contains(row.name), row.name);
+        // Each acts on the player or on the view, never on both or neither.
+        QVERIFY2(bool(row.act) != bool(row.viewAct) && !names.contains(row.name), row.name);
         names.insert(row.name);
         if (!row.key)
             continue;
@@ -283,7 +289,7 @@ void TestControlsState::actionTable() {
         keys.insert(row.key);
         QCOMPARE(key_action(row.key, false, false, false), row.id);
     }
-    QCOMPARE(keys.size(), 7);
+    QCOMPARE(keys.size(), 9);
 }
 
 QTEST_APPLESS_MAIN(TestControlsState)

@@ -5,6 +5,7 @@
 #include "test_media.h"
 #include "test_support.h"
 #include "window/frmplayer.h"
+#include "window/playback_controls.h"
 #include "window/playback_host.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
@@ -42,7 +44,7 @@ int recordsWith(const QString& log, log::Procedure procedure) {
 class TestWindow : public QObject {
     Q_OBJECT
     QTemporaryDir m_media;
-    QString m_spark, m_h264, m_blanks, m_other;
+    QString m_spark, m_h264, m_blanks, m_other, m_fullHd;
     std::unique_ptr<QTemporaryDir> m_appDir;
     QString m_nextChoice;
 
@@ -80,7 +82,8 @@ private slots:
         m_h264 = testing::makeH264Flv(m_media.path(), 1280, 720);
         m_blanks = m_media.filePath("my clip.flv");
         m_other = m_media.filePath("clip.video");
-        QVERIFY(!m_spark.isEmpty() && !m_h264.isEmpty());
+        m_fullHd = testing::makeH264Flv(m_media.path(), 1920, 1080, "fullhd.flv", 1);
+        QVERIFY(!m_spark.isEmpty() && !m_h264.isEmpty() && !m_fullHd.isEmpty());
         QVERIFY(QFile::copy(m_spark, m_blanks) && QFile::copy(m_h264, m_other));
     }
     void init() {
@@ -320,6 +323,123 @@ private slots:
         drop(*w, {QUrl::fromLocalFile(m_blanks), QUrl::fromLocalFile(m_h264)});
         QCOMPARE(w->player->movie(), m_appDir->path() + "/movarin.swf?filename=" + m_blanks);
         QTRY_COMPARE_WITH_TIMEOUT(w->player->player()->path(), m_blanks, kWait);
+    }
+
+    // Run on more than one screen size: a video that fits from the home position keeps its
+    // natural size, a larger one the largest size of its shape that does; home either way.
+    void fitsTheScreen_data() {
+        QTest::addColumn<int>("video");
+        QTest::addColumn<QSize>("natural");
+        QTest::newRow("320x240") << 0 << QSize(320, 240);
+        QTest::newRow("1280x720") << 1 << QSize(1280, 720);
+        QTest::newRow("1920x1080") << 2 << QSize(1920, 1080);
+    }
+    void fitsTheScreen() {
+        QFETCH(int, video);
+        QFETCH(QSize, natural);
+        auto w = makeWindow();
+        w->show();
+        w->Form_Load(QStringList{m_spark, m_h264, m_fullHd}.at(video));
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text2, QString::number(natural.height()), kWait);
+        QTest::qWait(100);
+        const QRect room = w->screen()->availableGeometry();
+        const QSize area = videoArea(*w);
+        QCOMPARE(w->pos(), QPoint(193, 133));
+        const int menu = w->menuBar()->height();
+        const QSize fromHome(room.right() + 1 - 193, room.bottom() + 1 - 133 - menu);
+        if (natural.width() <= fromHome.width() && natural.height() <= fromHome.height()) {
+            QCOMPARE(area, natural);
+        } else {
+            QVERIFY2(room.contains(w->frameGeometry()),
+                     qPrintable(QString("%1x%2").arg(area.width()).arg(area.height())));
+            // The larger of the two sides touches the room's edge; the shape stays within a
+            // pixel's rounding.
+            QVERIFY(area.width() == fromHome.width() || area.height() == fromHome.height());
+            QVERIFY(std::abs(area.width() * natural.height() - area.height() * natural.width()) <=
+                    natural.width());
+        }
+        QCOMPARE(w->player->size(), area);
+        QCOMPARE(w->Width(), float(area.width() * 15));
+        QCOMPARE(w->Height(), float(area.height() * 15 + 650));
+        QVERIFY(logText(m_appDir->path()).isEmpty());
+    }
+
+    // Each way in and out of full screen: the picture letterboxed over the whole screen with
+    // the control bar over it, and afterwards the window at its size and place again.
+    void fullScreen_data() {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("F, Escape") << "F"
+                                   << "Escape";
+        QTest::newRow("F, F") << "F"
+                              << "F";
+        QTest::newRow("F11, F11") << "F11"
+                                  << "F11";
+        QTest::newRow("double-click twice") << "double-click"
+                                            << "double-click";
+        QTest::newRow("menu, Escape") << "menu"
+                                      << "Escape";
+        QTest::newRow("F11, menu") << "F11"
+                                   << "menu";
+    }
+    void fullScreen() {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        auto w = makeWindow();
+        w->Form_Load(m_h264);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text2, QString("720"), kWait);
+        const QSize natural = videoArea(*w);
+        w->move(150, 90);
+        const QRect before = w->geometry();
+        auto act = [&](const QString& how) {
+            if (how == "F")
+                QTest::keyClick(w.get(), Qt::Key_F);
+            else if (how == "F11")
+                QTest::keyClick(w.get(), Qt::Key_F11);
+            else if (how == "Escape")
+                QTest::keyClick(w.get(), Qt::Key_Escape);
+            else if (how == "double-click")
+                QTest::mouseDClick(w->player, Qt::LeftButton, {}, QPoint(40, 40));
+            else
+                w->player->controls()->fullScreenAction()->trigger();
+        };
+        act(in);
+        QTRY_VERIFY_WITH_TIMEOUT(w->isFullScreen(), kWait);
+        const QRect screen = w->screen()->geometry();
+        QTRY_COMPARE_WITH_TIMEOUT(w->geometry(), screen, kWait);
+        QVERIFY(!w->menuBar()->isVisible());
+        QVERIFY(w->player->controls()->fullScreenAction()->isChecked());
+        // Letterboxed: as wide or as high as the screen, centred, the shape kept.
+        const QRect picture = w->player->geometry();
+        QVERIFY(picture.width() == screen.width() || picture.height() == screen.height());
+        QVERIFY(std::abs(picture.center().x() - screen.width() / 2) <= 1);
+        QVERIFY(std::abs(picture.center().y() - screen.height() / 2) <= 1);
+        QVERIFY(std::abs(picture.width() * natural.height() - picture.height() * natural.width()) <=
+                natural.width());
+        // The bar shows at any movement, over the picture's foot.
+        QMouseEvent move(QEvent::MouseMove, QPointF(60, 60),
+                         w->player->mapToGlobal(QPointF(60, 60)), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(w->player, &move);
+        PlaybackControls* bar = w->player->controls();
+        QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible(), kWait);
+        QCOMPARE(bar->geometry().bottom(), picture.height() - 1);
+        QCOMPARE(bar->width(), picture.width());
+
+        act(out);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isFullScreen(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(w->geometry(), before, kWait);
+        QCOMPARE(videoArea(*w), natural);
+        QCOMPARE(w->player->geometry(), QRect(QPoint(0, 0), natural));
+        QVERIFY(w->menuBar()->isVisible());
+        QVERIFY(!w->player->controls()->fullScreenAction()->isChecked());
+        QCOMPARE(w->minimumSize(), w->maximumSize());
+        // Escape outside full screen changes nothing.
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        QCOMPARE(w->geometry(), before);
+        QVERIFY(logText(m_appDir->path()).isEmpty());
     }
 
     void dropWithoutFileChangesNothing() {

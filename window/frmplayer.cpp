@@ -3,6 +3,7 @@
 #include "about/frmabout.h"
 #include "engine/path_bytes.h"
 #include "online/web_addresses.h"
+#include "window/full_view.h"
 #include "window/movie_address.h"
 #include "window/playback_host.h"
 #include "window/size_fitting.h"
@@ -97,6 +98,7 @@ frmplayer::frmplayer(PlayerSetup setup, QWidget* parent)
     connect(player, &PlaybackHost::FSCommand, this, &frmplayer::player_FSCommand);
 
     buildMenu();
+    m_fullView = new FullView(this, m_videoArea, player, [this] { applyGeometry(); });
     // The window's size follows the video area and the menu bar, never the user's drag.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_twips = twips::design_window(m_tppX, m_tppY);
@@ -166,6 +168,8 @@ void frmplayer::setHeight(float value) {
 }
 
 void frmplayer::applyGeometry() {
+    if (m_fullView && m_fullView->holdGeometry())
+        return;
     const auto position = twips::frame_position(m_twips, m_tppX, m_tppY);
     const auto area = twips::video_area(m_twips, m_tppX, m_tppY);
     move(position.x, position.y);
@@ -231,7 +235,8 @@ void frmplayer::player_FSCommand(const QString& command, const QString& args) {
             Text2 = QString::fromStdString(h);
         }
         const auto fit =
-            fitting::refit(Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY, format);
+            fitting::refit(Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY, format,
+                           m_fullView->roomAt(twips::frame_position(m_twips, m_tppX, m_tppY)));
         if (fit) {
             setWidth(fit->window_width);
             setHeight(fit->window_height);

@@ -18,6 +18,7 @@ class QMenu;
 namespace movarin {
 
 class PlaybackHost;
+class FullView;
 
 // What the window takes from its surroundings; tests replace any of it.
 struct PlayerSetup {
@@ -100,6 +101,7 @@ private:
     double m_tppY = 15;
     twips::WindowTwips m_twips;
     QWidget* m_videoArea = nullptr;
+    FullView* m_fullView = nullptr;
     online::OnlineSeams m_online;
     std::unique_ptr<online::UpdateCheck> m_update;
 };

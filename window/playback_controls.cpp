@@ -190,6 +190,14 @@ bool PlaybackControls::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::ContextMenu:
         popupMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
         return true;
+    case QEvent::MouseButtonDblClick:
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            m_actions->sync();
+            if (QAction* full = m_actions->action(PlayerAction::FullScreen); full->isEnabled())
+                full->trigger();
+            return true;
+        }
+        break;
     case QEvent::Show:
     case QEvent::ParentChange:
         watchKeysOf(m_host->window());

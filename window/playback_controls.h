@@ -45,6 +45,7 @@ public:
     QAction* rewindAction() const { return m_actions->action(PlayerAction::Rewind); }
     QAction* forwardAction() const { return m_actions->action(PlayerAction::Forward); }
     QAction* backAction() const { return m_actions->action(PlayerAction::Back); }
+    QAction* fullScreenAction() const { return m_actions->action(PlayerAction::FullScreen); }
 
     // The time-out and the clock (milliseconds) behind it; tests shorten or replace them.
     void setHideDelay(int ms);

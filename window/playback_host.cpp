@@ -4,6 +4,7 @@
 #include "engine/video_engine.h"
 #include "window/movie_address.h"
 #include "window/playback_controls.h"
+#include "window/size_fitting.h"
 #include "window/twips.h"
 
 #include <QFileInfo>
@@ -174,17 +175,60 @@ void PlaybackHost::setMovie(const QString& address) {
 }
 
 void PlaybackHost::setWidth(float pixels) {
-    resize(checkedPixels(pixels), height());
+    const int w = checkedPixels(pixels);
+    if (m_fill) {
+        m_extent.setWidth(w);
+        placeInParent();
+    } else {
+        resize(w, height());
+    }
 }
 
 void PlaybackHost::setHeight(float pixels) {
-    resize(width(), checkedPixels(pixels));
+    const int h = checkedPixels(pixels);
+    if (m_fill) {
+        m_extent.setHeight(h);
+        placeInParent();
+    } else {
+        resize(width(), h);
+    }
 }
 
 void PlaybackHost::setLeft(float pixels) {
     if (!std::isfinite(pixels) || std::fabs(pixels) > QWIDGETSIZE_MAX)
         throw std::overflow_error("Overflow");
-    move(static_cast<int>(std::lround(pixels)), 0);
+    const int x = static_cast<int>(std::lround(pixels));
+    if (m_fill)
+        m_extent.moveTo(x, 0);
+    else
+        move(x, 0);
+}
+
+void PlaybackHost::setFillParent(bool fill) {
+    if (fill == m_fill || !parentWidget())
+        return;
+    m_fill = fill;
+    if (fill) {
+        m_extent = geometry();
+        parentWidget()->installEventFilter(this);
+        placeInParent();
+    } else {
+        parentWidget()->removeEventFilter(this);
+        setGeometry(m_extent);
+    }
+}
+
+void PlaybackHost::placeInParent() {
+    const QSize area = parentWidget()->size();
+    const fitting::PixelRect r =
+        fitting::letterbox({m_extent.width(), m_extent.height()}, {area.width(), area.height()});
+    setGeometry(r.x, r.y, r.width, r.height);
+}
+
+bool PlaybackHost::eventFilter(QObject* watched, QEvent* event) {
+    if (m_fill && watched == parentWidget() && event->type() == QEvent::Resize)
+        placeInParent();
+    return QWidget::eventFilter(watched, event);
 }
 
 void PlaybackHost::onVideoSize(int width, int height) {

@@ -55,6 +55,10 @@ public:
     void setWidth(float pixels);
     void setHeight(float pixels);
     void setLeft(float pixels);
+    // Letterboxed over the whole of its parent, following the parent's size, with the shape of
+    // the extent the three above set; put back at that extent when turned off.
+    void setFillParent(bool fill);
+    bool fillsParent() const { return m_fill; }
 
     // Null until the first movie is set.
     VideoEngine* engine() const { return m_engine.get(); }
@@ -83,6 +87,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // `made`: an engine to take instead of making one.
@@ -102,6 +107,7 @@ private:
     // reports a video sends, so that the window's one fitting rule decides.
     void reportDesignSize();
     QString noticeText() const;
+    void placeInParent();
 
     QStringList m_engineOptions;
     std::unique_ptr<VideoEngine> m_engine;
@@ -127,6 +133,9 @@ private:
     bool m_hasPicture = false;
     bool m_audioOnly = false;
     PlaybackControls* m_controls = nullptr;
+    // While filling the parent: where the window's fit puts the host, kept for afterwards.
+    bool m_fill = false;
+    QRect m_extent;
 };
 
 } // namespace movarin

@@ -41,6 +41,11 @@ const PlayerActionRow kTable[] = {
      [](Player& p, bool) { p.toggleMute(); }},
     {PlayerAction::ToStart, "toStart", nullptr, false, Qt::Key_Home, false, false,
      [](Player& p, bool) { p.seekTo(0); }},
+    // F, F11 or a double-click on the picture; the same key or Escape leaves.
+    {PlayerAction::FullScreen, "fullScreen", "Full Screen", true, Qt::Key_F, false, true, nullptr,
+     Qt::Key_F11, [](PlayerView& v, bool checked) { v.setFullScreen(checked); }},
+    {PlayerAction::LeaveFullScreen, "leaveFullScreen", nullptr, false, Qt::Key_Escape, false, false,
+     nullptr, 0, [](PlayerView& v, bool) { v.setFullScreen(false); }},
 };
 
 } // namespace
@@ -53,7 +58,7 @@ PlayerAction key_action(int qtKey, bool ctrlAltOrMeta, bool shift, bool autoRepe
     if (ctrlAltOrMeta || shift || qtKey == 0)
         return PlayerAction::None;
     for (const PlayerActionRow& row : kTable)
-        if (row.key == qtKey)
+        if (row.key == qtKey || (row.otherKey != 0 && row.otherKey == qtKey))
             return autoRepeat && !row.repeats ? PlayerAction::None : row.id;
     return PlayerAction::None;
 }
@@ -67,10 +72,12 @@ PlayerActions::PlayerActions(QObject* parent) : QObject(parent) {
         action->setCheckable(row.checkable);
         // Keys reach the actions through handleKey, never as shortcuts: the menu bar's own keys
         // must win, and the menu shows no key texts.
-        connect(action, &QAction::triggered, this, [this, act = row.act](bool checked) {
-            if (m_player)
-                act(*m_player, checked);
-            sync(); // the player's report sets the marks
+        connect(action, &QAction::triggered, this, [this, &row](bool checked) {
+            if (row.act && m_player)
+                row.act(*m_player, checked);
+            if (row.viewAct && m_view)
+                row.viewAct(*m_view, checked);
+            sync(); // the player's report and the view set the marks
         });
         m_actions.push_back(action);
     }
@@ -85,6 +92,11 @@ void PlayerActions::setPlayer(Player* player) {
     m_player = player;
     if (player)
         connect(player, &Player::stateChanged, this, &PlayerActions::sync);
+    sync();
+}
+
+void PlayerActions::setView(PlayerView* view) {
+    m_view = view;
     sync();
 }
 
@@ -109,15 +121,23 @@ bool PlayerActions::handleKey(int key, Qt::KeyboardModifiers modifiers, bool aut
     const PlayerAction id =
         key_action(key, modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier),
                    modifiers & Qt::ShiftModifier, autoRepeat);
-    if (id == PlayerAction::None || !m_player)
+    if (id == PlayerAction::None)
         return false;
-    action(id)->trigger();
+    sync();
+    QAction* a = action(id);
+    // Escape outside full screen is anybody else's.
+    if (!a->isEnabled())
+        return false;
+    a->trigger();
     return true;
 }
 
 void PlayerActions::sync() {
-    for (QAction* a : m_actions)
-        a->setEnabled(m_player);
+    for (std::size_t i = 0; i < m_actions.size(); ++i)
+        m_actions[i]->setEnabled(kTable[i].act ? bool(m_player) : m_view != nullptr);
+    const bool full = m_view && m_view->fullScreen();
+    action(PlayerAction::FullScreen)->setChecked(full);
+    action(PlayerAction::LeaveFullScreen)->setEnabled(full);
     const bool playing = m_player && m_player->status() == PlaybackStatus::Playing;
     action(PlayerAction::Play)->setChecked(playing);
     action(PlayerAction::Loop)->setChecked(m_player ? m_player->looping() : true);

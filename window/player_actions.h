@@ -1,5 +1,7 @@
 #pragma once
 
+#include "window/player_view.h"
+
 #include <QObject>
 #include <QPointer>
 #include <Qt>
@@ -27,7 +29,9 @@ enum class PlayerAction {
     Loop,
     Rewind,
     Forward,
-    Back
+    Back,
+    FullScreen,
+    LeaveFullScreen
 };
 
 // Every player action: how it is reached and what it does.
@@ -44,7 +48,12 @@ struct PlayerActionRow {
     // Whether a held key acts again: a held Space or M would flicker.
     bool repeats;
     bool checkable;
+    // What it does to the player; null for the view's actions.
     void (*act)(Player& player, bool checked);
+    // A second key for the same action; 0 when none.
+    int otherKey = 0;
+    // What it does to the view; null for the player's actions.
+    void (*viewAct)(PlayerView& view, bool checked) = nullptr;
 };
 std::span<const PlayerActionRow> player_action_table();
 
@@ -52,7 +61,8 @@ std::span<const PlayerActionRow> player_action_table();
 // shortcuts; with Shift they are left alone as well.
 PlayerAction key_action(int qtKey, bool ctrlAltOrMeta, bool shift, bool autoRepeat);
 
-// The table's actions, acting on one player; all of them are disabled while there is none.
+// The table's actions, acting on one player and one view; each is disabled while what it acts on
+// is missing, and leaving full screen while the view is not.
 class PlayerActions : public QObject {
     Q_OBJECT
 public:
@@ -60,6 +70,7 @@ public:
 
     void setPlayer(Player* player);
     Player* player() const { return m_player; }
+    void setView(PlayerView* view);
 
     QAction* action(PlayerAction id) const;
     void addMenuEntriesTo(QMenu* menu) const;
@@ -70,6 +81,7 @@ public:
 
 private:
     QPointer<Player> m_player;
+    PlayerView* m_view = nullptr;
     std::vector<QAction*> m_actions; // in the table's order
 };
 

@@ -2,6 +2,7 @@
 
 #include "window/twips.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -169,17 +170,58 @@ double to_number(std::string_view text, NumberFormat user) {
     return *value;
 }
 
+namespace {
+
+// The largest whole-pixel size of the shape width : height inside `box`, up or down.
+twips::PixelSize shape_in(double width, double height, twips::PixelSize box) {
+    const double across = box.width / width;
+    const double down = box.height / height;
+    if (across <= down) {
+        const int h = static_cast<int>(std::lround(height * across));
+        return {box.width, std::clamp(h, 1, box.height)};
+    }
+    const int w = static_cast<int>(std::lround(width * down));
+    return {std::clamp(w, 1, box.width), box.height};
+}
+
+} // namespace
+
+Extent fit_into_room(Extent video, twips::PixelSize room) {
+    if (room.width <= 0 || room.height <= 0 || !(video.width > 0) || !(video.height > 0))
+        return video;
+    if (video.width <= room.width && video.height <= room.height)
+        return video;
+    const twips::PixelSize fitted = shape_in(video.width, video.height, room);
+    return {double(fitted.width), double(fitted.height)};
+}
+
+PixelRect letterbox(twips::PixelSize picture, twips::PixelSize area) {
+    if (area.width <= 0 || area.height <= 0)
+        return {0, 0, std::max(0, area.width), std::max(0, area.height)};
+    if (picture.width <= 0 || picture.height <= 0)
+        return {0, 0, area.width, area.height};
+    const twips::PixelSize size = shape_in(picture.width, picture.height, area);
+    return {(area.width - size.width) / 2, (area.height - size.height) / 2, size.width,
+            size.height};
+}
+
 std::optional<Refit> refit(std::string_view text1, std::string_view text2, double tpp_x,
-                           double tpp_y, NumberFormat user) {
+                           double tpp_y, NumberFormat user, twips::PixelSize room) {
     if (!(leading_number(text1) > 0 && leading_number(text2) > 0))
         return std::nullopt;
-    const double w = to_number(text1, user) * tpp_x;
-    const double h = to_number(text2, user) * tpp_y;
+    const Extent natural{to_number(text1, user), to_number(text2, user)};
+    // Checked at the natural size before any fitting: a size no window can take fails the same
+    // way whatever the screen.
+    to_single(natural.width * tpp_x);
+    to_single(natural.height * tpp_y + twips::kMenuAllowance);
+    to_single(natural.width);
+    to_single(natural.height);
+    const Extent shown = fit_into_room(natural, room);
     Refit result{};
-    result.window_width = to_single(w);
-    result.window_height = to_single(h + twips::kMenuAllowance);
-    result.host_width = to_single(to_number(text1, user));
-    result.host_height = to_single(to_number(text2, user));
+    result.window_width = to_single(shown.width * tpp_x);
+    result.window_height = to_single(shown.height * tpp_y + twips::kMenuAllowance);
+    result.host_width = to_single(shown.width);
+    result.host_height = to_single(shown.height);
     return result;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "window/twips.h"
+
 #include <optional>
 #include <string_view>
 
@@ -32,8 +34,32 @@ struct Refit {
     float host_height;   // pixels
 };
 
-// The refit once both sizes are known (leading numbers above 0); nothing otherwise.
+struct Extent {
+    double width = 0;
+    double height = 0;
+    bool operator==(const Extent&) const = default;
+};
+
+// The video area for a video of natural size `video` where the screen leaves `room` pixels for
+// it: the natural size where it fits, else the largest size of the video's shape that does,
+// in whole pixels. A room with no extent (nothing known about the screen) changes nothing.
+Extent fit_into_room(Extent video, twips::PixelSize room);
+
+struct PixelRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const PixelRect&) const = default;
+};
+
+// The picture letterboxed in `area`: the largest size of its shape, up or down, centred. A
+// picture with no extent fills the area.
+PixelRect letterbox(twips::PixelSize picture, twips::PixelSize area);
+
+// The refit once both sizes are known (leading numbers above 0); nothing otherwise. A video
+// larger than `room` is fitted into it (fit_into_room), the twips following the pixels.
 std::optional<Refit> refit(std::string_view text1, std::string_view text2, double tpp_x,
-                           double tpp_y, NumberFormat user);
+                           double tpp_y, NumberFormat user, twips::PixelSize room = {});
 
 } // namespace movarin::fitting
