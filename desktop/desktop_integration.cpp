@@ -8,6 +8,8 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QFileInfo>
 #include <QSet>
 #include <QTimer>
@@ -137,13 +139,33 @@ private:
     QDBusPendingCallWatcher* m_pending = nullptr;
 };
 
-// The object at /org/mpris/MediaPlayer2; the two adaptors below are its interfaces.
-class MprisObject : public QObject {
+// The object at /org/mpris/MediaPlayer2; the two adaptors below are its interfaces. It sees every
+// call first, as a virtual object does, only to refuse a LoopStatus that MPRIS does not define:
+// a property setter cannot answer with an error. Registered with SubPath, whose bit Qt also reads
+// as ExportAdaptors, it hands everything else on to the adaptors.
+class MprisObject : public QDBusVirtualObject {
 public:
     MprisObject(QDBusConnection bus, DesktopIntegration::Window window)
         : m_bus(std::move(bus)), m_window(std::move(window)) {
         m_flush.setSingleShot(true);
         connect(&m_flush, &QTimer::timeout, this, [this] { flush(); });
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        const QVariantList args = message.arguments();
+        if (message.interface() != QLatin1String("org.freedesktop.DBus.Properties") ||
+            message.member() != QLatin1String("Set") || args.size() != 3 ||
+            (args[0].toString() != kPlayerInterface && !args[0].toString().isEmpty()) ||
+            args[1].toString() != QLatin1String("LoopStatus"))
+            return false;
+        const QVariant value = args[2].value<QDBusVariant>().variant();
+        if (value.metaType() == QMetaType::fromType<QString>() &&
+            QStringList{"None", "Track", "Playlist"}.contains(value.toString()))
+            return false;
+        connection.send(message.createErrorReply(
+            QDBusError::InvalidArgs, QStringLiteral("LoopStatus is None, Track or Playlist")));
+        return true;
     }
 
     Player* player() const { return m_player; }
@@ -399,7 +421,7 @@ DesktopIntegration::DesktopIntegration(Window window, QObject* parent)
     new MprisRootAdaptor(mpris.get());
     new MprisPlayerAdaptor(mpris.get());
     // A second window of the same program finds the path taken and stays off the bus.
-    if (!bus.registerObject(kMprisPath, mpris.get(), QDBusConnection::ExportAdaptors))
+    if (!bus.registerVirtualObject(kMprisPath, mpris.get(), QDBusConnection::SubPath))
         return;
     // A second program takes a name of its own, as MPRIS has it.
     for (const QString& name :
