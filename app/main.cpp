@@ -27,6 +27,7 @@ int main(int argc, char* argv[]) {
         return print_version();
 
     movarin::set_up_allocator();
+    movarin::leave_a_silent_session_bus();
     QApplication app(argc, argv);
     movarin::use_c_numeric_locale();
 

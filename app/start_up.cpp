@@ -25,6 +25,11 @@ void set_up_allocator() {
     large_blocks::use_huge_pages();
 }
 
+void leave_a_silent_session_bus() {
+    if (session_bus_configured() && !session_bus_answers(500))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:"); // an address libdbus refuses at once
+}
+
 void identify_application() {
     QApplication::setApplicationName(QString::fromLatin1(about::kProductName));
     QApplication::setApplicationVersion(QString::fromLatin1(about::kVersionText));

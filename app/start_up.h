@@ -21,6 +21,12 @@ void use_c_numeric_locale();
 // several MiB of peak memory. And huge pages for large blocks (see large_blocks.h).
 void set_up_allocator();
 
+// A session bus that accepts and never answers would hold whoever connects to it for ever: Qt's
+// menu bar and accessibility on the GUI thread, the engine's sound output probing, and the exit,
+// which waits for the bus library's thread. Where the bus does not greet a client within half a
+// second the program, and what it starts, goes without one. Call in main before any thread runs.
+void leave_a_silent_session_bus();
+
 // The program's name, version, desktop entry and window icon, as the desktop shows them; call
 // right after the QApplication exists.
 void identify_application();

@@ -8,14 +8,25 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QFileInfo>
 #include <QSet>
 #include <QTimer>
 #include <QUrl>
 #include <QVariantMap>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
+#include <cstring>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace movarin {
 
@@ -54,14 +65,105 @@ const QString kScreenSaverService = QStringLiteral("org.freedesktop.ScreenSaver"
 const QString kScreenSaverPath = QStringLiteral("/org/freedesktop/ScreenSaver");
 constexpr int kCallTimeoutMs = 2000;
 
+} // namespace
+
 // Without an address to go to, libdbus would try to start a bus of its own; a player has no
 // business doing that.
-bool sessionBusConfigured() {
+bool session_bus_configured() {
     if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         return true;
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
+
+namespace {
+
+QByteArray session_bus_address() {
+    const QByteArray set = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    return !set.isEmpty() ? set : "unix:path=" + qgetenv("XDG_RUNTIME_DIR") + "/bus";
+}
+
+// Whether a unix socket's server greets a client within `timeoutMs`: the first answer of the
+// bus's handshake, which libdbus would wait for without end.
+bool unix_bus_answers(const QByteArray& place, bool abstract, int timeoutMs) {
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    const qsizetype offset = abstract ? 1 : 0;
+    if (place.isEmpty() || place.size() + offset >= qsizetype(sizeof where.sun_path))
+        return false;
+    std::memcpy(where.sun_path + offset, place.constData(), std::size_t(place.size()));
+    const auto length =
+        socklen_t(offsetof(sockaddr_un, sun_path) + offset + place.size() + (abstract ? 0 : 1));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto waitFor = [&](short events) {
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0)
+                return false;
+            pollfd p{fd, events, 0};
+            const int r = ::poll(&p, 1, int(left));
+            if (r > 0)
+                return true;
+            if (r < 0 && errno != EINTR)
+                return false;
+        }
+    };
+    bool answered = false;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&where), length) == 0 ||
+        ((errno == EINPROGRESS || errno == EAGAIN) && waitFor(POLLOUT))) {
+        const QByteArray greeting = QByteArray(1, '\0') + "AUTH EXTERNAL " +
+                                    QByteArray::number(::getuid()).toHex() + "\r\n";
+        QByteArray reply;
+        if (::send(fd, greeting.constData(), std::size_t(greeting.size()), MSG_NOSIGNAL) ==
+            ssize_t(greeting.size())) {
+            while (!reply.contains('\n') && reply.size() < 512 && waitFor(POLLIN)) {
+                char buffer[256];
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n <= 0 && !(n < 0 && (errno == EAGAIN || errno == EINTR)))
+                    break;
+                if (n > 0)
+                    reply.append(buffer, n);
+            }
+        }
+        answered = reply.startsWith("OK ") || reply.startsWith("REJECTED");
+    }
+    ::close(fd);
+    return answered;
+}
+
+// The bus answers at one of the places its address names. Transports other than unix sockets
+// are left to libdbus.
+bool bus_answers(const QByteArray& address, int timeoutMs) {
+    for (const QByteArray& entry : address.split(';')) {
+        const qsizetype colon = entry.indexOf(':');
+        if (colon <= 0)
+            continue;
+        if (entry.left(colon) != "unix")
+            return true;
+        for (const QByteArray& pair : entry.mid(colon + 1).split(',')) {
+            const qsizetype eq = pair.indexOf('=');
+            const QByteArray key = pair.left(eq);
+            const QByteArray value = QByteArray::fromPercentEncoding(pair.mid(eq + 1));
+            if ((key == "path" || key == "abstract") &&
+                unix_bus_answers(value, key == "abstract", timeoutMs))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool session_bus_answers(int timeoutMs) {
+    return session_bus_configured() && bus_answers(session_bus_address(), timeoutMs);
+}
+
+namespace {
 
 // Holds the screensaver off while wanted. Calls never wait on the GUI thread, except the last
 // release, so that it reaches the bus before the program ends.
@@ -137,13 +239,33 @@ private:
     QDBusPendingCallWatcher* m_pending = nullptr;
 };
 
-// The object at /org/mpris/MediaPlayer2; the two adaptors below are its interfaces.
-class MprisObject : public QObject {
+// The object at /org/mpris/MediaPlayer2; the two adaptors below are its interfaces. It sees every
+// call first, as a virtual object does, only to refuse a LoopStatus that MPRIS does not define:
+// a property setter cannot answer with an error. Registered with SubPath, whose bit Qt also reads
+// as ExportAdaptors, it hands everything else on to the adaptors.
+class MprisObject : public QDBusVirtualObject {
 public:
     MprisObject(QDBusConnection bus, DesktopIntegration::Window window)
         : m_bus(std::move(bus)), m_window(std::move(window)) {
         m_flush.setSingleShot(true);
         connect(&m_flush, &QTimer::timeout, this, [this] { flush(); });
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        const QVariantList args = message.arguments();
+        if (message.interface() != QLatin1String("org.freedesktop.DBus.Properties") ||
+            message.member() != QLatin1String("Set") || args.size() != 3 ||
+            (args[0].toString() != kPlayerInterface && !args[0].toString().isEmpty()) ||
+            args[1].toString() != QLatin1String("LoopStatus"))
+            return false;
+        const QVariant value = args[2].value<QDBusVariant>().variant();
+        if (value.metaType() == QMetaType::fromType<QString>() &&
+            QStringList{"None", "Track", "Playlist"}.contains(value.toString()))
+            return false;
+        connection.send(message.createErrorReply(
+            QDBusError::InvalidArgs, QStringLiteral("LoopStatus is None, Track or Playlist")));
+        return true;
     }
 
     Player* player() const { return m_player; }
@@ -377,50 +499,99 @@ private:
 
 } // namespace
 
+// Between the constructor and the thread that looks for the bus: the thread posts its result
+// only while the integration still exists, and the destructor waits for no thread.
+struct BusSearch {
+    std::mutex mutex;
+    DesktopIntegration* owner = nullptr;
+};
+
 struct DesktopIntegration::Impl {
     std::optional<QDBusConnection> bus;
     std::unique_ptr<ScreenSaverHold> screenSaver;
     std::unique_ptr<MprisObject> mpris;
+    Window window;
     QString serviceName;
     QPointer<Player> player;
+    std::shared_ptr<BusSearch> search;
 };
 
 DesktopIntegration::DesktopIntegration(Window window, QObject* parent)
     : QObject(parent), d(std::make_unique<Impl>()) {
-    if (!sessionBusConfigured())
+    d->window = std::move(window);
+    if (!session_bus_configured())
         return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
+    // A bus that accepts and never answers would hold whoever connects for ever, and the bus
+    // library waits for that connection at exit too: it is only used once it has answered.
+    d->search = std::make_shared<BusSearch>();
+    d->search->owner = this;
+    std::thread([search = d->search] {
+        if (!session_bus_answers(kCallTimeoutMs))
+            return;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected())
+            return;
+        std::lock_guard lock(search->mutex);
+        if (search->owner)
+            QMetaObject::invokeMethod(
+                search->owner, [owner = search->owner, bus] { owner->attach(bus); },
+                Qt::QueuedConnection);
+    }).detach();
+}
+
+void DesktopIntegration::attach(QDBusConnection bus) {
     d->bus = bus;
     d->screenSaver = std::make_unique<ScreenSaverHold>(bus);
-
-    auto mpris = std::make_unique<MprisObject>(bus, std::move(window));
+    auto mpris = std::make_unique<MprisObject>(bus, d->window);
     new MprisRootAdaptor(mpris.get());
     new MprisPlayerAdaptor(mpris.get());
     // A second window of the same program finds the path taken and stays off the bus.
-    if (!bus.registerObject(kMprisPath, mpris.get(), QDBusConnection::ExportAdaptors))
-        return;
-    // A second program takes a name of its own, as MPRIS has it.
-    for (const QString& name :
-         {kMprisName,
-          kMprisName + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid())}) {
-        if (bus.registerService(name)) {
-            d->serviceName = name;
-            break;
-        }
+    if (bus.registerVirtualObject(kMprisPath, mpris.get(), QDBusConnection::SubPath)) {
+        d->mpris = std::move(mpris);
+        requestName(0);
     }
-    if (d->serviceName.isEmpty()) {
-        bus.unregisterObject(kMprisPath);
-        return;
-    }
-    d->mpris = std::move(mpris);
+    Player* player = std::exchange(d->player, nullptr);
+    setPlayer(player);
+}
+
+// A second program takes a name of its own, as MPRIS has it. Asked without waiting: the bus
+// answered a moment ago, which says nothing about the next moment.
+void DesktopIntegration::requestName(int attempt) {
+    const QString name =
+        attempt == 0
+            ? kMprisName
+            : kMprisName + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid());
+    QDBusMessage request = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
+    constexpr uint kDoNotQueue = 4;
+    constexpr uint kPrimaryOwner = 1;
+    request << name << kDoNotQueue;
+    auto* pending = new QDBusPendingCallWatcher(d->bus->asyncCall(request, kCallTimeoutMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, name, attempt](QDBusPendingCallWatcher* done) {
+                done->deleteLater();
+                const QDBusPendingReply<uint> reply = *done;
+                if (reply.isValid() && reply.value() == kPrimaryOwner)
+                    d->serviceName = name;
+                else if (attempt == 0)
+                    requestName(1);
+                else if (d->mpris) {
+                    d->bus->unregisterObject(kMprisPath);
+                    d->mpris.reset();
+                }
+            });
 }
 
 DesktopIntegration::~DesktopIntegration() {
+    if (d->search) {
+        std::lock_guard lock(d->search->mutex);
+        d->search->owner = nullptr;
+    }
     d->screenSaver.reset();
     if (d->mpris) {
-        d->bus->unregisterService(d->serviceName);
+        if (!d->serviceName.isEmpty())
+            d->bus->unregisterService(d->serviceName);
         d->bus->unregisterObject(kMprisPath);
     }
 }

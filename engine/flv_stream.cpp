@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
@@ -20,7 +21,7 @@ namespace {
 
 class FileSource : public flv::ByteSource {
 public:
-    explicit FileSource(int fd) : m_fd(fd) {}
+    FileSource(int fd, const std::atomic<bool>* closing) : m_fd(fd), m_closing(closing) {}
     ~FileSource() override { ::close(m_fd); }
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
@@ -36,13 +37,18 @@ public:
         struct stat st {};
         return ::fstat(m_fd, &st) == 0 && st.st_size > 0 ? std::uint64_t(st.st_size) : 0;
     }
+    bool cancelled() override { return stop || (m_closing && *m_closing); }
+
+    // Set by the engine from another thread when it stops waiting for this stream.
+    std::atomic<bool> stop{false};
 
 private:
     int m_fd;
+    const std::atomic<bool>* m_closing;
 };
 
 struct FlvStream {
-    explicit FlvStream(int fd) : file(fd), reader(file) {}
+    FlvStream(int fd, const std::atomic<bool>* closing) : file(fd, closing), reader(file) {}
     FileSource file;
     flv::RepairingReader reader;
     std::uint64_t position = 0;
@@ -50,6 +56,11 @@ struct FlvStream {
 
 // Regular files only: opening a pipe or a device to look at it could block or consume it.
 int openRegularFile(const char* path) {
+    // Looked at before it is opened: opening a pipe, even without waiting, lets its writer go
+    // on, and the writer dies once the look is over and the pipe closed.
+    struct stat before {};
+    if (::stat(path, &before) != 0 || !S_ISREG(before.st_mode))
+        return -1;
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return -1;
@@ -92,20 +103,24 @@ std::int64_t streamSize(void* cookie) {
     return std::int64_t(static_cast<FlvStream*>(cookie)->reader.size());
 }
 
+void cancelStream(void* cookie) {
+    static_cast<FlvStream*>(cookie)->file.stop = true;
+}
+
 void closeStream(void* cookie) {
     delete static_cast<FlvStream*>(cookie);
 }
 
 } // namespace
 
-int openFlvStream(void*, char* uri, mpv_stream_cb_info* info) {
+int openFlvStream(void* closing, char* uri, mpv_stream_cb_info* info) {
     const std::string_view name(uri);
     if (!name.starts_with(kFlvPrefix))
         return MPV_ERROR_LOADING_FAILED;
     const int fd = openRegularFile(std::string(name.substr(sizeof kFlvPrefix - 1)).c_str());
     if (fd < 0)
         return MPV_ERROR_LOADING_FAILED;
-    auto stream = std::make_unique<FlvStream>(fd);
+    auto stream = std::make_unique<FlvStream>(fd, static_cast<const std::atomic<bool>*>(closing));
     if (!stream->reader.valid())
         return MPV_ERROR_LOADING_FAILED;
     info->cookie = stream.release();
@@ -113,6 +128,7 @@ int openFlvStream(void*, char* uri, mpv_stream_cb_info* info) {
     info->seek_fn = &seekStream;
     info->size_fn = &streamSize;
     info->close_fn = &closeStream;
+    info->cancel_fn = &cancelStream;
     return 0;
 }
 

@@ -15,8 +15,10 @@ inline constexpr char kFlvProtocol[] = "movarin-flv";
 inline constexpr char kFlvPrefix[] = "movarin-flv://";
 
 // The engine's open callback for kFlvProtocol. It and the callbacks it hands out run on the
-// engine's demuxer thread and never call back into it.
-int openFlvStream(void* userData, char* uri, mpv_stream_cb_info* info);
+// engine's demuxer thread and never call back into it. `closing` points to a std::atomic<bool>
+// that outlives every stream and turns true when the engine shuts down: a long scan of garbage,
+// even the one that opening makes, then stops. The engine's own cancel stops the rest.
+int openFlvStream(void* closing, char* uri, mpv_stream_cb_info* info);
 
 // What the engine is asked to open for a path: FLV files through the repairing reader, anything
 // else as it is.

@@ -78,7 +78,7 @@ void MpvEngine::Impl::start() {
     if (const int err = mpv_initialize(h); err < 0)
         fail("The playback engine could not start", err);
     if (const int err =
-            mpv_stream_cb_add_ro(h, detail::kFlvProtocol, nullptr, &detail::openFlvStream);
+            mpv_stream_cb_add_ro(h, detail::kFlvProtocol, &closing, &detail::openFlvStream);
         err < 0)
         fail("The FLV reader could not be registered", err);
     if (const int err = mpv_observe_property(h, kOwnObserver, "vid", MPV_FORMAT_NONE); err < 0)
@@ -103,6 +103,7 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
 }
 
 MpvEngine::~MpvEngine() {
+    d->closing = true;
     d->renderContext.reset();
     d->events.join();
     d->core.reset();

@@ -22,6 +22,10 @@ namespace movarin {
 struct MpvEngine::Impl {
     MpvEngine* q;
 
+    // Turns true as shutdown starts, so that the FLV reader stops scanning; it outlives the core
+    // and with it every stream.
+    std::atomic<bool> closing{false};
+
     // Declared in the order opposite to shutdown: members are destroyed bottom-up, and libmpv
     // aborts unless the render context goes first, then the event thread, then the core.
     struct CoreDeleter {

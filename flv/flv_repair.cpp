@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace movarin::flv {
 
@@ -21,6 +22,9 @@ constexpr std::uint32_t kMaxResyncDataSize = 8u << 20;
 constexpr std::int64_t kResyncBackward = 10'000;
 constexpr std::int64_t kResyncForward = 30'000;
 constexpr std::size_t kBlockSize = 4096;
+constexpr std::size_t kScanSize = 64 * 1024;
+// Resync results kept; a file with more runs of garbage than this still reads, a little slower.
+constexpr std::size_t kMaxResyncs = 64;
 
 std::uint32_t be24(const std::uint8_t* p) {
     return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
@@ -51,7 +55,8 @@ bool has_signature(const std::uint8_t* data, std::size_t size) {
     return size >= 3 && data[0] == 'F' && data[1] == 'L' && data[2] == 'V';
 }
 
-RepairingReader::RepairingReader(ByteSource& source) : m_source(source), m_block(kBlockSize) {
+RepairingReader::RepairingReader(ByteSource& source)
+    : m_source(source), m_block(kBlockSize), m_scan(kScanSize) {
     m_sourceSize = m_source.size();
     std::uint8_t header[kFileHeaderSize];
     bool readError = false;
@@ -185,26 +190,72 @@ RepairingReader::Step RepairingReader::nextTag(const Cursor& at, Tag& tag) {
         return Step::Tag;
     if (readError)
         return Step::Error;
-    // Garbage: the first plausible tag near the last timestamp, else any plausible tag.
-    for (const bool nearOnly : {true, false}) {
-        if (!nearOnly && !at.haveTimestamp)
+    for (const Resync& known : m_resyncs) {
+        if (known.from == at.in && known.sourceSize == m_sourceSize) {
+            tag = known.tag;
+            return known.step;
+        }
+    }
+    const Step step = resync(at, tag);
+    if (step == Step::Error)
+        return step; // a failed read may succeed next time
+    if (m_resyncs.size() >= kMaxResyncs)
+        m_resyncs.erase(m_resyncs.begin());
+    m_resyncs.push_back({at.in, m_sourceSize, step, tag});
+    return step;
+}
+
+// Garbage: the first plausible tag near the last timestamp, else the first plausible tag at all;
+// nothing within kMaxResyncScan ends the stream there.
+RepairingReader::Step RepairingReader::resync(const Cursor& at, Tag& tag) {
+    bool readError = false;
+    std::optional<Tag> far;
+    const std::uint64_t limit = std::min(m_sourceSize, at.in + 1 + kMaxResyncScan);
+    std::uint64_t blockAt = at.in + 1;
+    while (blockAt + kTagHeaderSize <= limit) {
+        if (m_source.cancelled())
+            return Step::Error;
+        const std::size_t want =
+            std::size_t(std::min<std::uint64_t>(m_scan.size(), limit - blockAt));
+        const std::int64_t got = m_source.readAt(blockAt, m_scan.data(), want);
+        if (got < 0)
+            return Step::Error;
+        if (got == 0)
             break;
-        for (std::uint64_t p = at.in + 1; p + kTagHeaderSize <= m_sourceSize; ++p) {
-            std::uint8_t type = 0;
-            if (!fetch(p, &type, 1, readError)) {
-                if (readError)
-                    return Step::Error;
+        const std::uint8_t* const data = m_scan.data();
+        const std::size_t length = std::size_t(got);
+        // Runs of zeros and other bytes no tag starts with go by at memchr's pace.
+        const std::uint8_t* next[3];
+        const std::uint8_t types[3] = {kAudio, kVideo, kScript};
+        for (int i = 0; i < 3; ++i)
+            next[i] = static_cast<const std::uint8_t*>(std::memchr(data, types[i], length));
+        for (;;) {
+            int which = -1;
+            for (int i = 0; i < 3; ++i)
+                if (next[i] && (which < 0 || next[i] < next[which]))
+                    which = i;
+            if (which < 0)
                 break;
-            }
-            if (!knownType(type))
-                continue;
-            if (plausibleAt(p, tag, true, at, nearOnly, readError))
+            const std::size_t offset = std::size_t(next[which] - data);
+            const std::uint8_t* rest = next[which] + 1;
+            next[which] = static_cast<const std::uint8_t*>(
+                std::memchr(rest, types[which], length - offset - 1));
+            const std::uint64_t p = blockAt + offset;
+            if (p + kTagHeaderSize > m_sourceSize)
+                break;
+            if (plausibleAt(p, tag, true, at, at.haveTimestamp, readError))
                 return Step::Tag;
+            if (!far && at.haveTimestamp && plausibleAt(p, tag, true, at, false, readError))
+                far = tag;
             if (readError)
                 return Step::Error;
         }
+        blockAt += length;
     }
-    return Step::End;
+    if (!far)
+        return Step::End;
+    tag = *far;
+    return Step::Tag;
 }
 
 void RepairingReader::advance(Cursor& cursor, const Tag& tag) {

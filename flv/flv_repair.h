@@ -20,6 +20,8 @@ public:
     // Up to `length` bytes at `offset`; fewer at the end, 0 past it, -1 on a read error.
     virtual std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) = 0;
     virtual std::uint64_t size() = 0;
+    // True once whoever reads has given up waiting; a long scan then stops with a read error.
+    virtual bool cancelled() { return false; }
 };
 
 // Whether the bytes begin with the FLV signature.
@@ -54,6 +56,8 @@ public:
 
     // Most checkpoints kept; past that, every other one goes and the spacing doubles.
     static constexpr std::size_t kMaxCheckpoints = 4096;
+    // Garbage scanned for one resync before the rest of the file is given up as unplayable.
+    static constexpr std::uint64_t kMaxResyncScan = 64u << 20;
 
 private:
     // A tag start, in both streams, with all that the walk's decisions depend on.
@@ -71,8 +75,16 @@ private:
         std::uint8_t type = 0;
     };
     enum class Step { Tag, End, Error };
+    // Where a resync from `from` ended up, for a source of `sourceSize` bytes.
+    struct Resync {
+        std::uint64_t from = 0;
+        std::uint64_t sourceSize = 0;
+        Step step = Step::End;
+        Tag tag;
+    };
 
     Step nextTag(const Cursor& at, Tag& tag);
+    Step resync(const Cursor& at, Tag& tag);
     bool plausibleAt(std::uint64_t in, Tag& tag, bool strict, const Cursor& at, bool checkTimestamp,
                      bool& readError);
     bool fetch(std::uint64_t offset, std::uint8_t* buffer, std::size_t length, bool& readError);
@@ -91,6 +103,11 @@ private:
     std::vector<std::uint8_t> m_block;
     std::uint64_t m_blockAt = 0;
     std::size_t m_blockLength = 0;
+
+    // A scan buffer of its own, so that checking a candidate does not evict the scanned block.
+    std::vector<std::uint8_t> m_scan;
+    // Resyncs already done: reads that start before a run of garbage do not scan it again.
+    std::vector<Resync> m_resyncs;
 
     std::vector<Cursor> m_checkpoints;
     std::uint64_t m_stride = 16;

@@ -21,8 +21,22 @@ namespace movarin::online {
 
 namespace {
 
+// Every failure names an address or repeats what the network layer said; either may carry what
+// a server chose.
 std::runtime_error failure(const QString& text) {
-    return std::runtime_error(text.toStdString());
+    return std::runtime_error(log_safe_text(text).toStdString());
+}
+
+bool unsafe_in_log(char32_t c) {
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool ask_with_box(Message message, const QPointer<QWidget>& parent) {
@@ -63,7 +77,21 @@ bool is_answer_error(QNetworkReply::NetworkError error, const QVariant& status) 
     return code >= 400 && code <= 599;
 }
 
-namespace {} // namespace
+QString log_safe_text(const QString& text) {
+    QString safe;
+    safe.reserve(text.size());
+    for (const char32_t c : text.toUcs4()) {
+        // One character at a time, without the string decoder, which drops a leading U+FEFF.
+        const auto one = QChar::fromUcs4(c);
+        if (!unsafe_in_log(c)) {
+            safe += QStringView(one);
+            continue;
+        }
+        for (const char byte : QStringView(one).toUtf8())
+            safe += QStringLiteral("%%1").arg(uint(uchar(byte)), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return safe;
+}
 
 QString message_text(Message message) {
     switch (message) {

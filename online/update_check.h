@@ -50,6 +50,11 @@ bool same_service(const QUrl& from, const QUrl& to);
 // the answer), rather than a failed exchange.
 bool is_answer_error(QNetworkReply::NetworkError error, const QVariant& status);
 
+// Text for the log: control, format (bidi overrides, zero-width marks) and line-separator
+// characters percent-encoded as UTF-8, so that an address a server chose cannot reorder or hide
+// what the log shows; everything else as it is.
+QString log_safe_text(const QString& text);
+
 // The version text is a few bytes; a larger answer is not one and is refused.
 inline constexpr qint64 kMaxVersionBytes = 1024 * 1024;
 

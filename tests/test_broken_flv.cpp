@@ -11,6 +11,7 @@
 #include "window/playback_host.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -95,6 +96,26 @@ bool allBlack(const QImage& image, QRect area) {
             if (image.pixelColor(x, y) != QColor(Qt::black))
                 return false;
     return true;
+}
+
+// `flv`'s header and `gap` bytes of zeros that cost no disk (a hole), then `runs` times one of
+// its tags and another such hole, then its tags from `tailFrom` on.
+bool writeWithHoles(const QString& path, const QByteArray& flv, int runs, qint64 gap,
+                    qsizetype tailFrom) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(flv.left(13)) != 13 || !f.seek(13 + gap))
+        return false;
+    QList<QByteArray> tags;
+    forEachTag(flv, [&](qsizetype at, qsizetype size, std::uint8_t) {
+        tags << flv.mid(at, 11 + size + 4);
+    });
+    for (int i = 0; i < runs; ++i) {
+        const QByteArray& tag = tags[i % tags.size()];
+        if (f.write(tag) != tag.size() || !f.seek(f.pos() + gap))
+            return false;
+    }
+    const QByteArray tail = flv.mid(tailFrom);
+    return f.write(tail) == tail.size();
 }
 
 } // namespace
@@ -259,6 +280,53 @@ private slots:
         QVERIFY(allBlack(shown, QRect(0, 0, 380, 100)));
         QVERIFY(allBlack(shown, QRect(0, 211, 380, 100)));
         QVERIFY(!QFile::exists(m_appDir.filePath("log.txt")));
+    }
+
+    // Gigabytes of zeros after the header: a bounded scan, then the notice, and the window can
+    // be closed at once while any scan runs.
+    void longGarbageRunsEndSoon_data() {
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<qint64>("tailFrom");
+        const qint64 all = 13;
+        const qint64 lastTag = -1;
+        QTest::newRow("2 GiB of zeros, then the whole clip") << 0 << all;
+        QTest::newRow("2 GiB of zeros, then one tag") << 0 << lastTag;
+    }
+    void longGarbageRunsEndSoon() {
+        QFETCH(int, runs);
+        QFETCH(qint64, tailFrom);
+        QFile small(m_small);
+        QVERIFY(small.open(QIODevice::ReadOnly));
+        const QByteArray clip = small.readAll();
+        qsizetype last = 0;
+        forEachTag(clip, [&](qsizetype at, qsizetype, std::uint8_t) { last = at; });
+        const QString name = m_dir.filePath("zeros.flv");
+        QVERIFY(writeWithHoles(name, clip, runs, qint64(2) << 30, tailFrom < 0 ? last : tailFrom));
+        frmplayer& w = window();
+        QElapsedTimer clock;
+        clock.start();
+        w.play_file(name);
+        QTRY_VERIFY_WITH_TIMEOUT(w.player->failureText() == "Cannot play zeros.flv", kWait);
+        qInfo("\"Cannot play\" after %lld ms", clock.elapsed());
+        QVERIFY2(clock.elapsed() < 6000, "the figure is 3 s; twice that on a loaded machine");
+        QFile::remove(name);
+    }
+
+    void closingWhileGarbageIsScanned() {
+        // 200 runs of 60 MiB: each is resynced within the limit, 12 GiB in all when the file
+        // opens, far more than a second's scanning.
+        QFile small(m_small);
+        QVERIFY(small.open(QIODevice::ReadOnly));
+        const QString name = m_dir.filePath("runs.flv");
+        QVERIFY(writeWithHoles(name, small.readAll(), 200, qint64(60) << 20, 13));
+        window().play_file(name);
+        QTest::qWait(500);
+        QElapsedTimer clock;
+        clock.start();
+        m_window.reset();
+        qInfo("window and engine gone %lld ms after closing", clock.elapsed());
+        QFile::remove(name);
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     }
 
     void truncatedWhilePlayingGoesIdle_data() {

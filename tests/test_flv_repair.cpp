@@ -2,6 +2,7 @@
 // read back sequentially and at random offsets, against the file as it should have been.
 #include "flv/flv_repair.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 
@@ -41,6 +42,35 @@ struct Tag {
     std::uint8_t type;
     std::uint32_t timestamp;
     Bytes data;
+};
+
+// `head`, then `gap` zero bytes that cost no memory, then `tail`; counts what is read from it.
+class GapSource : public ByteSource {
+public:
+    GapSource(Bytes head, std::uint64_t gap, Bytes tail)
+        : m_head(std::move(head)), m_gap(gap), m_tail(std::move(tail)) {}
+    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+        const std::uint64_t end = std::min<std::uint64_t>(size(), offset + length);
+        for (std::uint64_t at = offset; at < end; ++at) {
+            const std::uint64_t tailAt = std::uint64_t(m_head.size()) + m_gap;
+            buffer[at - offset] = at < std::uint64_t(m_head.size())
+                                      ? std::uint8_t(m_head[qsizetype(at)])
+                                  : at < tailAt ? 0
+                                                : std::uint8_t(m_tail[qsizetype(at - tailAt)]);
+        }
+        const std::uint64_t n = end > offset ? end - offset : 0;
+        bytesRead += n;
+        return std::int64_t(n);
+    }
+    std::uint64_t size() override { return std::uint64_t(m_head.size() + m_tail.size()) + m_gap; }
+    bool cancelled() override { return cancel; }
+    std::uint64_t bytesRead = 0;
+    bool cancel = false;
+
+private:
+    Bytes m_head;
+    std::uint64_t m_gap;
+    Bytes m_tail;
 };
 
 Bytes header(std::uint8_t flags) {
@@ -317,6 +347,70 @@ private slots:
         QCOMPARE(is_well_formed(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                 std::size_t(bytes.size())),
                  wellFormed);
+    }
+
+    // Garbage is scanned once however the stream is read, and a run too long to be damage in a
+    // recording ends the stream there instead of keeping a core busy.
+    void longGarbageRuns_data() {
+        QTest::addColumn<qsizetype>("split");
+        QTest::addColumn<std::uint64_t>("gap");
+        QTest::addColumn<int>("tailTags");
+        QTest::addColumn<bool>("recovers");
+        const std::uint64_t giB2 = std::uint64_t(2) << 30;
+        QTest::newRow("1 MiB of zeros after the first video tag")
+            << qsizetype(-1) << (std::uint64_t(1) << 20) << 0 << true;
+        QTest::newRow("2 GiB of zeros, then the whole clip")
+            << qsizetype(13) << giB2 << -1 << false;
+        QTest::newRow("2 GiB of zeros, then one tag") << qsizetype(13) << giB2 << 1 << false;
+        QTest::newRow("one tag, 2 GiB of zeros, then the clip")
+            << qsizetype(-2) << giB2 << -1 << false;
+    }
+    void longGarbageRuns() {
+        QFETCH(qsizetype, split);
+        QFETCH(std::uint64_t, gap);
+        QFETCH(int, tailTags);
+        QFETCH(bool, recovers);
+        const Bytes good = wellFormed(clipTags(200));
+        const qsizetype firstTagEnd = 13 + 11 + 19 + 4; // the script tag
+        const qsizetype at = split == -1   ? afterFirstVideoTag(good)
+                             : split == -2 ? firstTagEnd
+                                           : split;
+        const Bytes tail = tailTags == 0 ? good.mid(at)
+                           : tailTags < 0
+                               ? good.mid(13)
+                               : good.mid(firstTagEnd, afterFirstVideoTag(good) - firstTagEnd);
+        GapSource source(good.left(at), gap, tail);
+        QElapsedTimer clock;
+        clock.start();
+        RepairingReader reader(source);
+        QVERIFY(reader.valid());
+        // Small reads, as the engine makes them: every one lands in a tag near the garbage.
+        const Bytes out = readAll(reader, 64);
+        const qint64 ms = clock.elapsed();
+        qInfo("%llu bytes read from the source in %lld ms", qulonglong(source.bytesRead), ms);
+        if (recovers)
+            QVERIFY(out == good);
+        else
+            QVERIFY(out.mid(9) == good.left(at).mid(9)); // the header's flags follow the tags
+        QCOMPARE(reader.size(), std::uint64_t(out.size()));
+        const std::uint64_t before = source.bytesRead;
+        QVERIFY(readAll(reader, 64) == out); // read again: nothing is scanned twice
+        QVERIFY(source.bytesRead - before < std::uint64_t(good.size()) * 2);
+        const std::uint64_t bound = std::min<std::uint64_t>(gap, RepairingReader::kMaxResyncScan) +
+                                    std::uint64_t(good.size()) * 4;
+        QVERIFY2(before < bound, qPrintable(QString::number(before)));
+        QVERIFY2(ms < 3000, qPrintable(QString::number(ms)));
+    }
+
+    // A reader that gave up waiting stops a scan at once.
+    void cancelledScanStops() {
+        GapSource source(header(kFlagVideo), std::uint64_t(2) << 30,
+                         wellFormed(clipTags(5)).mid(13));
+        source.cancel = true;
+        RepairingReader reader(source);
+        std::uint8_t buffer[64];
+        QCOMPARE(reader.read(13, buffer, sizeof buffer), std::int64_t(-1));
+        QVERIFY(source.bytesRead < 1024 * 1024);
     }
 
     // A file written by ffmpeg, the kind every good file is, goes through untouched.

@@ -643,6 +643,26 @@ private slots:
         QVERIFY(!check.StillExecuting());
     }
 
+    void logSafeText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("plain and accented") << "http://h/été?a=1"
+                                            << "http://h/été?a=1";
+        QTest::newRow("right-to-left override")
+            << QString::fromUtf8("/\u202Etxt.exe") << "/%E2%80%AEtxt.exe";
+        QTest::newRow("zero-width space, byte order mark")
+            << QString::fromUcs4(U"a\u200Bb\uFEFF") << "a%E2%80%8Bb%EF%BB%BF";
+        QTest::newRow("tag character beyond the first plane")
+            << QString::fromUcs4(U"x\U000E0041y") << "x%F3%A0%81%81y";
+        QTest::newRow("line separator, tab, escape")
+            << QString::fromUtf8("a\u2028b\t\x1b") << "a%E2%80%A8b%09%1B";
+    }
+    void logSafeText() {
+        QFETCH(QString, text);
+        QFETCH(QString, logged);
+        QCOMPARE(log_safe_text(text), logged);
+    }
+
     // What the version address answers, and how the check ends. In headers, $BASE and $PORT
     // stand for the local server. `failure`: part of the recorded error; empty when none.
     void fetchRules_data() {
@@ -666,6 +686,15 @@ private slots:
                                        << QByteArray() << moved << none << 1;
         QTest::newRow("move to another host")
             << 302 << QByteArray("Location: http://localhost:$PORT/moved/version.txt\r\n")
+            << QByteArray() << moved << none << 1;
+        // What the log shows of an address stays in the order it was written.
+        QTest::newRow("move with a right-to-left override")
+            << 302 << QByteArray("Location: http://other.invalid/%E2%80%AEtxt.exe\r\n")
+            << QByteArray() << "other.invalid/%E2%80%AEtxt.exe" << none << 1;
+        QTest::newRow("move with format characters in host and query")
+            << 302
+            << QByteArray(
+                   "Location: http://x%E2%80%8B.invalid/a?%EF%BB%BF=%F3%A0%80%81%E2%80%A8\r\n")
             << QByteArray() << moved << none << 1;
         QTest::newRow("move to https")
             << 307 << QByteArray("Location: https://127.0.0.1:$PORT/moved/version.txt\r\n")
@@ -727,6 +756,11 @@ private slots:
         Outside outside;
         UpdateCheck check(server.base(), appDir.path(), outside.seams());
         const QString error = failureOf(check);
+        for (const char32_t c : error.toUcs4())
+            QVERIFY2(QChar::category(c) != QChar::Other_Format &&
+                         QChar::category(c) != QChar::Other_Control &&
+                         QChar::category(c) != QChar::Separator_Line,
+                     qPrintable(QString::number(uint(c), 16) + " in " + error));
         if (failure.isEmpty())
             QCOMPARE(error, QString());
         else
