@@ -8,7 +8,7 @@ what=${1:-run}
 
 packages=(build-essential cmake pkg-config qt6-base-dev zlib1g-dev libmpv-dev ffmpeg)
 if [ "$what" = test ]; then
-  packages+=(xvfb xauth locales desktop-file-utils appstream groff-base clang libclang-rt-14-dev dbus-daemon dbus-bin)
+  packages+=(xvfb xauth openbox xdotool locales desktop-file-utils appstream groff-base clang libclang-rt-14-dev dbus-daemon dbus-bin)
 fi
 if [ "$what" = peers ]; then
   packages+=(mpv vlc vlc-plugin-base xvfb python3 util-linux)

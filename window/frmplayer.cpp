@@ -242,27 +242,31 @@ void frmplayer::player_FSCommand(const QString& command, const QString& args) {
 }
 
 void frmplayer::dragEnterEvent(QDragEnterEvent* event) {
-    if (!localFiles(event->mimeData()).empty())
-        event->acceptProposedAction();
+    dragMoveEvent(event);
 }
 
 void frmplayer::dragMoveEvent(QDragMoveEvent* event) {
-    if (!localFiles(event->mimeData()).empty())
-        event->acceptProposedAction();
+    if (localFiles(event->mimeData()).empty())
+        return;
+    // Never agree to Move or Link while the drag goes on: a source may act on the last answer
+    // it got rather than on the drop's, and a moved file would be deleted while it plays.
+    event->setDropAction((event->possibleActions() & Qt::CopyAction) ? Qt::CopyAction
+                                                                     : Qt::IgnoreAction);
+    event->accept();
 }
 
 void frmplayer::dropEvent(QDropEvent* event) {
     const std::vector<QString> files = localFiles(event->mimeData());
     if (files.empty())
         return;
-    event->acceptProposedAction();
+    // Nothing was copied or moved, even when playing fails, so the source deletes nothing.
+    event->setDropAction(Qt::IgnoreAction);
+    event->accept();
     log::trap(log::Procedure::FormOLEDragDrop, logWriter(), [&] {
         // Several files: the first one plays; joining them all would name no file.
         const std::string path = clean_dropped_paths({files.front().toStdString()});
         player->setMovie(addressFor(path));
         moveHome();
-        // Nothing was copied or moved, and the source must not delete anything.
-        event->setDropAction(Qt::IgnoreAction);
     });
 }
 
