@@ -10,8 +10,11 @@
 #include <QAction>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -292,6 +295,42 @@ private slots:
         QCOMPARE(w->Top(), 50.0f);
         QCOMPARE(w->player->player()->path(), m_spark);
         QVERIFY(logText(m_appDir->path()).isEmpty());
+    }
+
+    // The real dialog, as a user answers it with a typed name that names no file.
+    void openTakesTypedNameThatDoesNotExist() {
+        PlayerSetup setup = testing::playerSetupIn(m_appDir->path());
+        setup.chooseFile = nullptr;
+        frmplayer w(setup);
+        w.Form_Load("");
+        w.show();
+        const QString typed = m_media.filePath("no such clip.flv");
+        bool boxShown = false;
+        QTimer::singleShot(500, &w, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText(typed);
+            // A refusal shows a box of its own (modal too): note it and close both.
+            QTimer::singleShot(800, &w, [&] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    boxShown = true;
+                    box->done(QMessageBox::Ok);
+                }
+                QTimer::singleShot(200, &w, [] {
+                    if (auto* open = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+                        open->reject();
+                });
+            });
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        w.mnuopen_Click();
+        QVERIFY(!boxShown);
+        QCOMPARE(w.txtfile, typed);
+        QCOMPARE(w.player->movie(), m_appDir->path() + "/movarin.swf?filename=" + typed);
+        QTRY_COMPARE_WITH_TIMEOUT(w.player->failureText(), QString("Cannot play no such clip.flv"),
+                                  kWait);
     }
 
     void dropOneFile() {

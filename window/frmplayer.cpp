@@ -30,8 +30,14 @@ namespace movarin {
 namespace {
 
 QString defaultChooseFile(QWidget* parent) {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(),
-                                        QStringLiteral("FLV Files(*.flv)"));
+    QFileDialog dialog(parent);
+    dialog.setNameFilter(QStringLiteral("FLV Files(*.flv)"));
+    // A typed name that names no file is taken as it is; the player then says it cannot play it.
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
 }
 
 fitting::NumberFormat userNumberFormat() {
