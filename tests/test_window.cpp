@@ -1,6 +1,7 @@
 // The player window end to end under the offscreen platform, with the real engine.
 #include "app/start_up.h"
 #include "engine/mpv_engine.h"
+#include "engine/path_bytes.h"
 #include "log/error_log.h"
 #include "test_media.h"
 #include "test_support.h"
@@ -20,6 +21,7 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <filesystem>
 #include <memory>
 
 using namespace movarin;
@@ -351,6 +353,27 @@ private slots:
         QCOMPARE(w->txtfile, QString("kept"));
         QCOMPARE(w->Text1, QString("320"));
         QTRY_COMPARE_WITH_TIMEOUT(videoArea(*w), QSize(1280, 720), kWait);
+    }
+
+    // A name that is not UTF-8 arrives percent-encoded and plays byte for byte.
+    void dropNameThatIsNotUtf8() {
+        const QByteArray name = QFile::encodeName(m_media.path()) + "/caf\xe9.flv";
+        const std::filesystem::path raw(name.toStdString());
+        QVERIFY(std::filesystem::copy_file(m_spark.toStdString(), raw));
+        auto w = makeWindow();
+        w->Form_Load("");
+        QMimeData data;
+        data.setData("text/uri-list", "file://" + name.toPercentEncoding("/") + "\r\n");
+        QDragEnterEvent enter(QPoint(10, 40), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(w.get(), &enter);
+        QDropEvent event(QPointF(10, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.get(), &event);
+        QVERIFY(w->player->movie().endsWith("filename=" + from_path_bytes(name.toStdString())));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w->player->player() && to_path_bytes(w->player->player()->path()) == name.toStdString(),
+            kWait);
+        std::filesystem::remove(raw); // a name QTemporaryDir cannot spell
     }
 
     void dropSeveralPlaysFirst() {

@@ -57,8 +57,11 @@ std::vector<QString> localFiles(const QMimeData* data) {
     if (!data || !data->hasUrls())
         return files;
     for (const QUrl& url : data->urls()) {
+        // The encoded path keeps a name's bytes; toLocalFile() would spoil those not UTF-8.
         if (url.isLocalFile())
-            files.push_back(QDir::toNativeSeparators(url.toLocalFile()));
+            files.push_back(from_path_bytes(
+                QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1())
+                    .toStdString()));
     }
     return files;
 }
@@ -270,7 +273,7 @@ void frmplayer::dropEvent(QDropEvent* event) {
     event->accept();
     log::trap(log::Procedure::FormOLEDragDrop, logWriter(), [&] {
         // Several files: the first one plays; joining them all would name no file.
-        const std::string path = clean_dropped_paths({files.front().toStdString()});
+        const std::string path = clean_dropped_paths({to_path_bytes(files.front())});
         player->setMovie(addressFor(path));
         moveHome();
     });
