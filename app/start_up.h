@@ -41,11 +41,11 @@ DesktopIntegration* attach_desktop(frmplayer& window);
 // formatted the C way.
 std::unique_ptr<frmplayer> start_player(const QString& commandTail, const PlayerSetup& setup);
 
-// The command tail: the arguments after the program name that Qt did not take, joined by
-// single blanks and never split again, so an unquoted path with blanks arrives whole.
+// The command tail: the arguments after the program name, joined by single blanks and never
+// split again, so an unquoted path with blanks arrives whole.
 QString command_tail(const QStringList& arguments);
-// The same from the raw arguments that QApplication left (it removes its own options), each
-// taken byte for byte, so that a file name which is not valid UTF-8 survives.
+// The same from the raw arguments, each taken byte for byte, so that a file name which is not
+// valid UTF-8 survives.
 QString command_tail(int argc, const char* const* argv);
 
 } // namespace movarin

@@ -1,6 +1,7 @@
 // The player window end to end under the offscreen platform, with the real engine.
 #include "app/start_up.h"
 #include "engine/mpv_engine.h"
+#include "engine/path_bytes.h"
 #include "log/error_log.h"
 #include "test_media.h"
 #include "test_support.h"
@@ -11,14 +12,18 @@
 #include <QAction>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
 
+#include <filesystem>
 #include <memory>
 
 using namespace movarin;
@@ -297,6 +302,42 @@ private slots:
         QVERIFY(logText(m_appDir->path()).isEmpty());
     }
 
+    // The real dialog, as a user answers it with a typed name that names no file.
+    void openTakesTypedNameThatDoesNotExist() {
+        PlayerSetup setup = testing::playerSetupIn(m_appDir->path());
+        setup.chooseFile = nullptr;
+        frmplayer w(setup);
+        w.Form_Load("");
+        w.show();
+        const QString typed = m_media.filePath("no such clip.flv");
+        bool boxShown = false;
+        QTimer::singleShot(500, &w, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText(typed);
+            // A refusal shows a box of its own (modal too): note it and close both.
+            QTimer::singleShot(800, &w, [&] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    boxShown = true;
+                    box->done(QMessageBox::Ok);
+                }
+                QTimer::singleShot(200, &w, [] {
+                    if (auto* open = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+                        open->reject();
+                });
+            });
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        w.mnuopen_Click();
+        QVERIFY(!boxShown);
+        QCOMPARE(w.txtfile, typed);
+        QCOMPARE(w.player->movie(), m_appDir->path() + "/movarin.swf?filename=" + typed);
+        QTRY_COMPARE_WITH_TIMEOUT(w.player->failureText(), QString("Cannot play no such clip.flv"),
+                                  kWait);
+    }
+
     void dropOneFile() {
         auto w = makeWindow();
         w->Form_Load(m_spark);
@@ -315,6 +356,27 @@ private slots:
         QCOMPARE(w->txtfile, QString("kept"));
         QCOMPARE(w->Text1, QString("320"));
         QTRY_COMPARE_WITH_TIMEOUT(videoArea(*w), QSize(1280, 720), kWait);
+    }
+
+    // A name that is not UTF-8 arrives percent-encoded and plays byte for byte.
+    void dropNameThatIsNotUtf8() {
+        const QByteArray name = QFile::encodeName(m_media.path()) + "/caf\xe9.flv";
+        const std::filesystem::path raw(name.toStdString());
+        QVERIFY(std::filesystem::copy_file(m_spark.toStdString(), raw));
+        auto w = makeWindow();
+        w->Form_Load("");
+        QMimeData data;
+        data.setData("text/uri-list", "file://" + name.toPercentEncoding("/") + "\r\n");
+        QDragEnterEvent enter(QPoint(10, 40), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(w.get(), &enter);
+        QDropEvent event(QPointF(10, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.get(), &event);
+        QVERIFY(w->player->movie().endsWith("filename=" + from_path_bytes(name.toStdString())));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w->player->player() && to_path_bytes(w->player->player()->path()) == name.toStdString(),
+            kWait);
+        std::filesystem::remove(raw); // a name QTemporaryDir cannot spell
     }
 
     void dropSeveralPlaysFirst() {

@@ -31,8 +31,14 @@ namespace movarin {
 namespace {
 
 QString defaultChooseFile(QWidget* parent) {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(),
-                                        QStringLiteral("FLV Files(*.flv)"));
+    QFileDialog dialog(parent);
+    dialog.setNameFilter(QStringLiteral("FLV Files(*.flv)"));
+    // A typed name that names no file is taken as it is; the player then says it cannot play it.
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
 }
 
 fitting::NumberFormat userNumberFormat() {
@@ -52,8 +58,11 @@ std::vector<QString> localFiles(const QMimeData* data) {
     if (!data || !data->hasUrls())
         return files;
     for (const QUrl& url : data->urls()) {
+        // The encoded path keeps a name's bytes; toLocalFile() would spoil those not UTF-8.
         if (url.isLocalFile())
-            files.push_back(QDir::toNativeSeparators(url.toLocalFile()));
+            files.push_back(from_path_bytes(
+                QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1())
+                    .toStdString()));
     }
     return files;
 }
@@ -247,27 +256,31 @@ void frmplayer::player_FSCommand(const QString& command, const QString& args) {
 }
 
 void frmplayer::dragEnterEvent(QDragEnterEvent* event) {
-    if (!localFiles(event->mimeData()).empty())
-        event->acceptProposedAction();
+    dragMoveEvent(event);
 }
 
 void frmplayer::dragMoveEvent(QDragMoveEvent* event) {
-    if (!localFiles(event->mimeData()).empty())
-        event->acceptProposedAction();
+    if (localFiles(event->mimeData()).empty())
+        return;
+    // Never agree to Move or Link while the drag goes on: a source may act on the last answer
+    // it got rather than on the drop's, and a moved file would be deleted while it plays.
+    event->setDropAction((event->possibleActions() & Qt::CopyAction) ? Qt::CopyAction
+                                                                     : Qt::IgnoreAction);
+    event->accept();
 }
 
 void frmplayer::dropEvent(QDropEvent* event) {
     const std::vector<QString> files = localFiles(event->mimeData());
     if (files.empty())
         return;
-    event->acceptProposedAction();
+    // Nothing was copied or moved, even when playing fails, so the source deletes nothing.
+    event->setDropAction(Qt::IgnoreAction);
+    event->accept();
     log::trap(log::Procedure::FormOLEDragDrop, logWriter(), [&] {
         // Several files: the first one plays; joining them all would name no file.
-        const std::string path = clean_dropped_paths({files.front().toStdString()});
+        const std::string path = clean_dropped_paths({to_path_bytes(files.front())});
         player->setMovie(addressFor(path));
         moveHome();
-        // Nothing was copied or moved, and the source must not delete anything.
-        event->setDropAction(Qt::IgnoreAction);
     });
 }
 
