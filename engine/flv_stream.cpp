@@ -1,0 +1,129 @@
+#include "engine/flv_stream.h"
+
+#include "engine/path_bytes.h"
+#include "flv/flv_repair.h"
+
+#include <mpv/client.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+namespace movarin::detail {
+
+namespace {
+
+class FileSource : public flv::ByteSource {
+public:
+    explicit FileSource(int fd) : m_fd(fd) {}
+    ~FileSource() override { ::close(m_fd); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+        for (;;) {
+            const ssize_t r = ::pread(m_fd, buffer, length, off_t(offset));
+            if (r >= 0 || errno != EINTR)
+                return r;
+        }
+    }
+    std::uint64_t size() override {
+        struct stat st {};
+        return ::fstat(m_fd, &st) == 0 && st.st_size > 0 ? std::uint64_t(st.st_size) : 0;
+    }
+
+private:
+    int m_fd;
+};
+
+struct FlvStream {
+    explicit FlvStream(int fd) : file(fd), reader(file) {}
+    FileSource file;
+    flv::RepairingReader reader;
+    std::uint64_t position = 0;
+};
+
+// Regular files only: opening a pipe or a device to look at it could block or consume it.
+int openRegularFile(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool startsWithFlvSignature(const std::string& path) {
+    const int fd = openRegularFile(path.c_str());
+    if (fd < 0)
+        return false;
+    std::uint8_t head[3];
+    const bool flv = ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) &&
+                     flv::has_signature(head, sizeof head);
+    ::close(fd);
+    return flv;
+}
+
+std::int64_t readStream(void* cookie, char* buffer, std::uint64_t length) {
+    auto* s = static_cast<FlvStream*>(cookie);
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(length, 1u << 30));
+    const std::int64_t r = s->reader.read(s->position, reinterpret_cast<std::uint8_t*>(buffer), n);
+    if (r > 0)
+        s->position += std::uint64_t(r);
+    return r;
+}
+
+std::int64_t seekStream(void* cookie, std::int64_t offset) {
+    if (offset < 0)
+        return MPV_ERROR_GENERIC;
+    static_cast<FlvStream*>(cookie)->position = std::uint64_t(offset);
+    return offset;
+}
+
+std::int64_t streamSize(void* cookie) {
+    return std::int64_t(static_cast<FlvStream*>(cookie)->reader.size());
+}
+
+void closeStream(void* cookie) {
+    delete static_cast<FlvStream*>(cookie);
+}
+
+} // namespace
+
+int openFlvStream(void*, char* uri, mpv_stream_cb_info* info) {
+    const std::string_view name(uri);
+    if (!name.starts_with(kFlvPrefix))
+        return MPV_ERROR_LOADING_FAILED;
+    const int fd = openRegularFile(std::string(name.substr(sizeof kFlvPrefix - 1)).c_str());
+    if (fd < 0)
+        return MPV_ERROR_LOADING_FAILED;
+    auto stream = std::make_unique<FlvStream>(fd);
+    if (!stream->reader.valid())
+        return MPV_ERROR_LOADING_FAILED;
+    info->cookie = stream.release();
+    info->read_fn = &readStream;
+    info->seek_fn = &seekStream;
+    info->size_fn = &streamSize;
+    info->close_fn = &closeStream;
+    return 0;
+}
+
+QString callerPath(std::string_view engineName) {
+    if (engineName.starts_with(kFlvPrefix))
+        engineName.remove_prefix(sizeof kFlvPrefix - 1);
+    return from_path_bytes(engineName);
+}
+
+std::string engineAddress(const std::string& path) {
+    return startsWithFlvSignature(path) ? kFlvPrefix + path : path;
+}
+
+} // namespace movarin::detail

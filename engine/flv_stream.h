@@ -1,0 +1,27 @@
+#pragma once
+
+#include <mpv/stream_cb.h>
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+// The bridge between the engine and the repairing FLV reader: FLV files reach the engine under
+// a protocol of our own, and every read goes through the reader. Internal to the engine.
+namespace movarin::detail {
+
+inline constexpr char kFlvProtocol[] = "movarin-flv";
+inline constexpr char kFlvPrefix[] = "movarin-flv://";
+
+// The engine's open callback for kFlvProtocol. It and the callbacks it hands out run on the
+// engine's demuxer thread and never call back into it.
+int openFlvStream(void* userData, char* uri, mpv_stream_cb_info* info);
+
+// What the engine is asked to open for a path: FLV files through the repairing reader, anything
+// else as it is.
+std::string engineAddress(const std::string& path);
+// The file as the caller named it, byte for byte, however the engine reads it.
+QString callerPath(std::string_view engineName);
+
+} // namespace movarin::detail

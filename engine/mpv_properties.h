@@ -1,0 +1,35 @@
+#pragma once
+
+#include "engine/player.h"
+
+#include <mpv/client.h>
+
+#include <QByteArray>
+#include <QVariant>
+
+#include <string>
+
+// How the engine's values cross into Qt's and back, and which of its properties make up the
+// player's state. Internal to the engine.
+namespace movarin::detail {
+
+[[noreturn]] void fail(const std::string& what, int error);
+
+QVariant toVariant(const mpv_node& node);
+
+// Keeps the converted value and the storage its string points to together.
+struct NodeValue {
+    mpv_node node{};
+    QByteArray text;
+    explicit NodeValue(const QVariant& value);
+};
+
+// The player's state is these properties, watched from the start; an observation's reply id is
+// its index here.
+struct Observed {
+    const char* name;
+    void (*apply)(PlayerState& state, const QVariant& value);
+};
+extern const Observed kObserved[9];
+
+} // namespace movarin::detail
