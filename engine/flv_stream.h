@@ -4,8 +4,14 @@
 
 #include <QString>
 
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+
+namespace movarin::flv {
+class SeekableStream;
+}
 
 // The bridge between the engine and the repairing FLV reader: FLV files reach the engine under
 // a protocol of our own, and every read goes through the reader. Internal to the engine.
@@ -14,8 +20,23 @@ namespace movarin::detail {
 inline constexpr char kFlvProtocol[] = "movarin-flv";
 inline constexpr char kFlvPrefix[] = "movarin-flv://";
 
-// The engine's open callback for kFlvProtocol. It and the callbacks it hands out run on the
-// engine's demuxer thread and never call back into it.
+// The timeline of the FLV file the engine reads now, as its tags tell it; any thread may ask.
+class FlvTimeline {
+public:
+    // Seconds; 0 while no FLV file is open.
+    double duration() const;
+    // Where a seek to the end lands: the last frame's time.
+    double lastFrame() const;
+    void setCurrent(std::weak_ptr<const flv::SeekableStream> stream);
+
+private:
+    std::shared_ptr<const flv::SeekableStream> current() const;
+    mutable std::mutex m_mutex;
+    std::weak_ptr<const flv::SeekableStream> m_current;
+};
+
+// The engine's open callback for kFlvProtocol; userData is the engine's FlvTimeline. It and the
+// callbacks it hands out run on the engine's demuxer thread and never call back into it.
 int openFlvStream(void* userData, char* uri, mpv_stream_cb_info* info);
 
 // What the engine is asked to open for a path: FLV files through the repairing reader, anything

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/flv_stream.h"
 #include "engine/frame_pool.h"
 #include "engine/mpv_engine.h"
 #include "engine/playback_state.h"
@@ -52,6 +53,9 @@ struct MpvEngine::Impl {
     // engine's threads only say that one is due. One notice at a time is on its way.
     std::atomic<bool> updatePosted{false};
     std::shared_ptr<detail::FramePool> frames = std::make_shared<detail::FramePool>();
+
+    // The FLV file being read, as its tags tell it; written on the demuxer thread.
+    detail::FlvTimeline flvTimeline;
 
     // Event-thread state.
     qint64 sentWidth = 0;
