@@ -37,9 +37,10 @@ bool referenceNumber(const QString& text, const NumberForm& form) {
 QString referenceTrim(const QString& text) {
     qsizetype first = 0;
     qsizetype last = text.size();
-    while (first < last && text[first] == u' ')
+    const auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    while (first < last && blank(text[first]))
         ++first;
-    while (last > first && text[last - 1] == u' ')
+    while (last > first && blank(text[last - 1]))
         --last;
     return text.mid(first, last - first);
 }
@@ -83,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(decide(remote, remote, user) == Verdict::Latest, shown);
     FUZZ_CHECK(decide("  " + remote + " ", local, user) == verdict, shown);
     FUZZ_CHECK(decide(remote, " " + local + "  ", user) == verdict, shown);
-    // Line ends are part of the text: the server's version followed by one is no number.
-    FUZZ_CHECK(decide(remote + "\n", local, user) == Verdict::Latest, shown);
+    // A line break after either text changes nothing either.
+    FUZZ_CHECK(decide(remote + "\n", local, user) == verdict, shown);
+    FUZZ_CHECK(decide(remote, local + "\r\n", user) == verdict, shown);
     return 0;
 }

@@ -4,9 +4,13 @@
 #include <cstdio>
 #include <fstream>
 
-#ifndef _WIN32
 #include <cerrno>
+#include <cstdlib>
+
+#ifndef _WIN32
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -88,12 +92,16 @@ std::tm local_now() {
     return result;
 }
 
-void write_log(const std::filesystem::path& log_file, std::string_view text) noexcept {
+namespace {
+
+// Appends text and CR LF; the errno of a failed open, 0 once the file was opened (a failed
+// write after that is not retried elsewhere: part of the record may be in the file).
+int append_line(const std::filesystem::path& log_file, std::string_view text) noexcept {
     try {
 #ifdef _WIN32
         std::ofstream out(log_file, std::ios::out | std::ios::app | std::ios::binary);
         if (!out)
-            return;
+            return EIO;
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.write("\r\n", 2);
 #else
@@ -102,7 +110,7 @@ void write_log(const std::filesystem::path& log_file, std::string_view text) noe
         const int fd =
             ::open(log_file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
         if (fd < 0)
-            return;
+            return errno;
         std::string line;
         line.reserve(text.size() + 2);
         line.append(text);
@@ -118,9 +126,71 @@ void write_log(const std::filesystem::path& log_file, std::string_view text) noe
         }
         ::close(fd);
 #endif
+        return 0;
     } catch (...) {
-        // Dropped on purpose; see the header.
+        return EIO;
     }
+}
+
+#ifndef _WIN32
+// mkdir -p, each new folder readable by the user alone. False when the folder is not there after.
+bool make_private_dirs(const std::filesystem::path& dir) {
+    std::filesystem::path so_far;
+    for (const auto& part : dir) {
+        so_far /= part;
+        if (::mkdir(so_far.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat info {};
+    return ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+#endif
+
+} // namespace
+
+void write_log(const std::filesystem::path& log_file, std::string_view text) noexcept {
+    append_line(log_file, text);
+}
+
+void write_app_log(const std::filesystem::path& app_dir, std::string_view text) noexcept {
+    try {
+        const int refused = append_line(log_file_in(app_dir), text);
+#ifndef _WIN32
+        // Only a refusal to write moves the record; anything else would be lost there too.
+        if (refused != EACCES && refused != EPERM && refused != EROFS)
+            return;
+        const std::filesystem::path file = state_log_file();
+        if (file.empty() || !make_private_dirs(file.parent_path()))
+            return;
+        append_line(file, text);
+#else
+        (void)refused;
+#endif
+    } catch (...) {
+        // Dropped on purpose, as in write_log.
+    }
+}
+
+std::filesystem::path state_log_file() {
+#ifdef _WIN32
+    return {};
+#else
+    std::filesystem::path base;
+    // The base-directory rules: a relative value is to be ignored.
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
+        base = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || home[0] != '/') {
+            const passwd* user = ::getpwuid(::geteuid());
+            home = user ? user->pw_dir : nullptr;
+        }
+        if (!home || home[0] != '/')
+            return {};
+        base = std::filesystem::path(home) / ".local" / "state";
+    }
+    return base / "movarin" / "log.txt";
+#endif
 }
 
 std::filesystem::path log_file_in(const std::filesystem::path& app_dir) {

@@ -42,6 +42,16 @@ void write_log(const std::filesystem::path& log_file, std::string_view text) noe
 
 std::filesystem::path log_file_in(const std::filesystem::path& app_dir);
 
+// The log of a program whose own folder may not be written (installed, run by a normal user):
+// $XDG_STATE_HOME/movarin/log.txt, or ~/.local/state/movarin/log.txt where that variable is
+// unset or not an absolute path. Empty when there is no home to put it in.
+std::filesystem::path state_log_file();
+
+// write_log into log.txt beside the executable; where that file or folder refuses to be written,
+// into state_log_file() instead, its folders made for the user alone. Other failures (log.txt is
+// a directory or a pipe, the disk is full) drop the record as write_log does.
+void write_app_log(const std::filesystem::path& app_dir, std::string_view text) noexcept;
+
 using LogWriter = std::function<void(std::string_view)>;
 
 // Readable description of whatever was thrown; called only inside a catch block.

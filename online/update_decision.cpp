@@ -2,12 +2,20 @@
 
 namespace movarin::online {
 
+namespace {
+
+bool is_trimmed(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
+
+} // namespace
+
 QString trim_blanks(QStringView text) {
     qsizetype first = 0;
     qsizetype last = text.size();
-    while (first < last && text[first] == u' ')
+    while (first < last && is_trimmed(text[first]))
         ++first;
-    while (last > first && text[last - 1] == u' ')
+    while (last > first && is_trimmed(text[last - 1]))
         --last;
     return text.mid(first, last - first).toString();
 }

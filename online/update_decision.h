@@ -7,7 +7,8 @@
 // Comparing the installed version with the one the server offers.
 namespace movarin::online {
 
-// Leading and trailing blanks (U+0020) removed; tabs and line breaks stay part of the text.
+// Leading and trailing blanks, tabs, carriage returns and line feeds removed: a version file
+// written by an editor or by echo ends in a line break that is no part of the version.
 QString trim_blanks(QStringView text);
 
 // The characters a number is written with.

@@ -397,7 +397,8 @@ private slots:
 
     void trimBlanks() {
         QCOMPARE(trim_blanks(u"  1.3  "), QStringLiteral("1.3"));
-        QCOMPARE(trim_blanks(u" \t1.3\r\n "), QStringLiteral("\t1.3\r\n"));
+        QCOMPARE(trim_blanks(u" \t1.3\r\n "), QStringLiteral("1.3"));
+        QCOMPARE(trim_blanks(u"1 3\n"), QStringLiteral("1 3"));
         QCOMPARE(trim_blanks(u"   "), QString());
     }
 
@@ -461,9 +462,19 @@ private slots:
                                               << "1.3" << false;
         QTest::newRow("blanks around local") << "1.3"
                                              << " 1.3  " << false;
+        // Line breaks and tabs around either text are no part of the version.
         QTest::newRow("local line break") << "1.3"
                                           << "1.3\r\n"
-                                          << true;
+                                          << false;
+        QTest::newRow("remote LF, same") << "1.3\n"
+                                         << "1.3" << false;
+        QTest::newRow("remote LF, newer") << "1.5\n"
+                                          << "1.00" << true;
+        QTest::newRow("remote CR LF, newer") << "1.5\r\n"
+                                             << "1.00" << true;
+        QTest::newRow("tabs around") << "\t1.3\t"
+                                     << " 1.3\n"
+                                     << false;
         QTest::newRow("lower is offered too") << "1.2"
                                               << "1.3" << true;
         QTest::newRow("empty remote") << ""
@@ -561,7 +572,10 @@ private slots:
         QTest::newRow("remote line break") << 200 << QByteArray("1.3\n") << QByteArray("1.3")
                                            << true << true << M::Latest << false;
         QTest::newRow("local line break") << 200 << QByteArray("1.3") << QByteArray("1.3\r\n")
-                                          << true << true << M::UpdatePrompt << true;
+                                          << true << true << M::Latest << false;
+        QTest::newRow("remote line break, newer")
+            << 200 << QByteArray("1.5\n") << QByteArray("1.00\n") << true << true << M::UpdatePrompt
+            << true;
         QTest::newRow("empty body")
             << 200 << QByteArray("") << QByteArray("1.3") << true << true << M::Latest << false;
         QTest::newRow("404 page") << 404 << QByteArray("<html><body>404 Not Found</body></html>")

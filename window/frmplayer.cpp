@@ -137,7 +137,7 @@ log::LogWriter frmplayer::logWriter() const {
 }
 
 void frmplayer::write_log(std::string_view text) const {
-    log::write_log(log::log_file_in(std::filesystem::path(m_setup.appDir.toStdU16String())), text);
+    log::write_app_log(std::filesystem::path(m_setup.appDir.toStdU16String()), text);
 }
 
 QString frmplayer::addressFor(const std::string& videoPath) const {
