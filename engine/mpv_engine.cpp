@@ -183,12 +183,14 @@ void MpvEngine::togglePause() {
 // Seeks stay within the timeline the tags hold: past its last frame the engine would find the
 // end and, looping, start the file over.
 void MpvEngine::seekTo(double seconds) {
+    d->seekAsked = true;
     if (const double last = d->flvTimeline.lastFrame(); last > 0)
         seconds = std::clamp(seconds, 0.0, last);
     command({QStringLiteral("seek"), QString::number(seconds), QStringLiteral("absolute")});
 }
 
 void MpvEngine::seekBy(double seconds) {
+    d->seekAsked = true;
     if (const double last = d->flvTimeline.lastFrame();
         last > 0 && seconds > 0 && position() + seconds > last) {
         seekTo(last);
