@@ -267,13 +267,16 @@ std::int64_t SeekableStream::read(std::uint64_t offset, std::uint8_t* buffer, st
     return w.reader.read(kFirstTag + within, buffer, length);
 }
 
+// The file's own size, less the metadata we replace and plus ours. The repaired stream's exact
+// size is known only once every tag has been walked, which for a long recording costs more than
+// the whole start; repairs only ever take bytes out, so reads simply end a little early.
 std::uint64_t SeekableStream::size() {
     if (!valid())
         return 0;
-    const std::uint64_t repaired = m_reader.size();
-    if (m_metadata.empty())
-        return repaired;
-    return repaired - (m_oldEnd - m_oldAt) + m_metadata.size();
+    const std::uint64_t file = m_source.size();
+    if (m_metadata.empty() || file < m_oldEnd)
+        return file;
+    return file - (m_oldEnd - m_oldAt) + m_metadata.size();
 }
 
 SeekableStream::Facts SeekableStream::facts() const {

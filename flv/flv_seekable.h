@@ -32,7 +32,7 @@ public:
 
     bool valid() const { return m_reader.valid(); }
     std::int64_t read(std::uint64_t offset, std::uint8_t* buffer, std::size_t length);
-    // Of the stream from its start, windows left out.
+    // Of the stream from its start, windows left out; at least what reads will give.
     std::uint64_t size();
 
     // The length to show, in seconds; 0 while unknown. Any thread may ask.
