@@ -59,4 +59,10 @@ if [ "$only" != floors ]; then
     peer_args+=(--rounds 1 --seconds 5)
   fi
   python3 bench/peers.py "${peer_args[@]}"
+  # Seeks in 1 h and 4 h recordings without a keyframe index, beside mpv.
+  seek_args=(--bin build --media "$media" --out bench/results)
+  if [ $quick = yes ]; then
+    seek_args+=(--rounds 1)
+  fi
+  python3 bench/seeks.py "${seek_args[@]}"
 fi

@@ -2,6 +2,7 @@
 
 #include "engine/path_bytes.h"
 #include "flv/flv_repair.h"
+#include "flv/flv_seekable.h"
 
 #include <mpv/client.h>
 
@@ -47,12 +48,20 @@ private:
     const std::atomic<bool>* m_closing;
 };
 
+// Read through the seekable stream: the repaired file with the true length and a keyframe
+// index. The engine holds it by a shared pointer, so that the timeline can be asked about it
+// from other threads while it lives.
 struct FlvStream {
     FlvStream(int fd, const std::atomic<bool>* closing) : file(fd, closing), reader(file) {}
     FileSource file;
-    flv::RepairingReader reader;
+    flv::SeekableStream reader;
     std::uint64_t position = 0;
 };
+using Cookie = std::shared_ptr<FlvStream>;
+
+FlvStream& streamOf(void* cookie) {
+    return **static_cast<Cookie*>(cookie);
+}
 
 // Regular files only: opening a pipe or a device to look at it could block or consume it.
 int openRegularFile(const char* path) {
@@ -84,46 +93,70 @@ bool startsWithFlvSignature(const std::string& path) {
 }
 
 std::int64_t readStream(void* cookie, char* buffer, std::uint64_t length) {
-    auto* s = static_cast<FlvStream*>(cookie);
+    FlvStream& s = streamOf(cookie);
     const std::size_t n = std::size_t(std::min<std::uint64_t>(length, 1u << 30));
-    const std::int64_t r = s->reader.read(s->position, reinterpret_cast<std::uint8_t*>(buffer), n);
+    const std::int64_t r = s.reader.read(s.position, reinterpret_cast<std::uint8_t*>(buffer), n);
     if (r > 0)
-        s->position += std::uint64_t(r);
+        s.position += std::uint64_t(r);
     return r;
 }
 
 std::int64_t seekStream(void* cookie, std::int64_t offset) {
     if (offset < 0)
         return MPV_ERROR_GENERIC;
-    static_cast<FlvStream*>(cookie)->position = std::uint64_t(offset);
+    streamOf(cookie).position = std::uint64_t(offset);
     return offset;
 }
 
 std::int64_t streamSize(void* cookie) {
-    return std::int64_t(static_cast<FlvStream*>(cookie)->reader.size());
+    return std::int64_t(streamOf(cookie).reader.size());
 }
 
 void cancelStream(void* cookie) {
-    static_cast<FlvStream*>(cookie)->file.stop = true;
+    streamOf(cookie).file.stop = true;
 }
 
 void closeStream(void* cookie) {
-    delete static_cast<FlvStream*>(cookie);
+    delete static_cast<Cookie*>(cookie);
 }
 
 } // namespace
 
-int openFlvStream(void* closing, char* uri, mpv_stream_cb_info* info) {
+double FlvTimeline::duration() const {
+    const auto stream = current();
+    return stream ? stream->duration() : 0;
+}
+
+double FlvTimeline::lastFrame() const {
+    const auto stream = current();
+    return stream ? stream->lastFrame() : 0;
+}
+
+void FlvTimeline::setCurrent(std::weak_ptr<const flv::SeekableStream> stream) {
+    std::lock_guard lock(m_mutex);
+    m_current = std::move(stream);
+}
+
+std::shared_ptr<const flv::SeekableStream> FlvTimeline::current() const {
+    std::lock_guard lock(m_mutex);
+    return m_current.lock();
+}
+
+int openFlvStream(void* opening, char* uri, mpv_stream_cb_info* info) {
+    const auto* given = static_cast<const FlvOpening*>(opening);
     const std::string_view name(uri);
     if (!name.starts_with(kFlvPrefix))
         return MPV_ERROR_LOADING_FAILED;
     const int fd = openRegularFile(std::string(name.substr(sizeof kFlvPrefix - 1)).c_str());
     if (fd < 0)
         return MPV_ERROR_LOADING_FAILED;
-    auto stream = std::make_unique<FlvStream>(fd, static_cast<const std::atomic<bool>*>(closing));
+    auto stream = std::make_shared<FlvStream>(fd, given ? given->closing : nullptr);
     if (!stream->reader.valid())
         return MPV_ERROR_LOADING_FAILED;
-    info->cookie = stream.release();
+    if (given && given->timeline)
+        given->timeline->setCurrent(
+            std::shared_ptr<const flv::SeekableStream>(stream, &stream->reader));
+    info->cookie = new Cookie(std::move(stream));
     info->read_fn = &readStream;
     info->seek_fn = &seekStream;
     info->size_fn = &streamSize;

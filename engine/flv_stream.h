@@ -4,8 +4,15 @@
 
 #include <QString>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+
+namespace movarin::flv {
+class SeekableStream;
+}
 
 // The bridge between the engine and the repairing FLV reader: FLV files reach the engine under
 // a protocol of our own, and every read goes through the reader. Internal to the engine.
@@ -14,11 +21,32 @@ namespace movarin::detail {
 inline constexpr char kFlvProtocol[] = "movarin-flv";
 inline constexpr char kFlvPrefix[] = "movarin-flv://";
 
-// The engine's open callback for kFlvProtocol. It and the callbacks it hands out run on the
-// engine's demuxer thread and never call back into it. `closing` points to a std::atomic<bool>
-// that outlives every stream and turns true when the engine shuts down: a long scan of garbage,
-// even the one that opening makes, then stops. The engine's own cancel stops the rest.
-int openFlvStream(void* closing, char* uri, mpv_stream_cb_info* info);
+// The timeline of the FLV file the engine reads now, as its tags tell it; any thread may ask.
+class FlvTimeline {
+public:
+    // Seconds; 0 while no FLV file is open.
+    double duration() const;
+    // Where a seek to the end lands: the last frame's time.
+    double lastFrame() const;
+    void setCurrent(std::weak_ptr<const flv::SeekableStream> stream);
+
+private:
+    std::shared_ptr<const flv::SeekableStream> current() const;
+    mutable std::mutex m_mutex;
+    std::weak_ptr<const flv::SeekableStream> m_current;
+};
+
+// What the open callback is given. `closing` outlives every stream and turns true when the engine
+// shuts down: a long scan of garbage, even the one that opening makes, then stops (the engine's own
+// cancel stops the rest). `timeline` learns of each stream opened.
+struct FlvOpening {
+    const std::atomic<bool>* closing = nullptr;
+    FlvTimeline* timeline = nullptr;
+};
+
+// The engine's open callback for kFlvProtocol; `opening` is a FlvOpening. It and the callbacks it
+// hands out run on the engine's demuxer thread and never call back into it.
+int openFlvStream(void* opening, char* uri, mpv_stream_cb_info* info);
 
 // What the engine is asked to open for a path: FLV files through the repairing reader, anything
 // else as it is.

@@ -7,6 +7,7 @@
 
 #include <mpv/stream_cb.h>
 
+#include <algorithm>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -60,6 +61,9 @@ void MpvEngine::Impl::setOptions(const QStringList& extraOptions) {
         {"audio-fallback-to-null", "yes"},
         {"keep-open", "yes"},
         {"reset-on-next-file", "pause"},
+        // Every seek lands where it was asked, steps included: an FLV file's index points lie
+        // a little after the keyframes they lead to, and decoding on from there is exact.
+        {"hr-seek", "yes"},
         {"volume-max", volumeMax.constData()},
     };
     for (const auto& [name, value] : options)
@@ -78,7 +82,7 @@ void MpvEngine::Impl::start() {
     if (const int err = mpv_initialize(h); err < 0)
         fail("The playback engine could not start", err);
     if (const int err =
-            mpv_stream_cb_add_ro(h, detail::kFlvProtocol, &closing, &detail::openFlvStream);
+            mpv_stream_cb_add_ro(h, detail::kFlvProtocol, &flvOpening, &detail::openFlvStream);
         err < 0)
         fail("The FLV reader could not be registered", err);
     if (const int err = mpv_observe_property(h, kOwnObserver, "vid", MPV_FORMAT_NONE); err < 0)
@@ -125,6 +129,9 @@ void MpvEngine::load(const QString& path) {
 void MpvEngine::onProperty(int which, const QVariant& value) {
     PlayerState next = state();
     detail::kObserved[which].apply(next, value);
+    // An FLV file's length is its tags' timeline, which a growing recording extends.
+    if (const double tags = d->flvTimeline.duration(); tags > 0 && !next.path.isEmpty())
+        next.duration = tags;
     report(next);
 }
 
@@ -174,11 +181,22 @@ void MpvEngine::togglePause() {
         command({QStringLiteral("cycle"), QStringLiteral("pause")});
 }
 
+// Seeks stay within the timeline the tags hold: past its last frame the engine would find the
+// end and, looping, start the file over.
 void MpvEngine::seekTo(double seconds) {
+    d->seekAsked = true;
+    if (const double last = d->flvTimeline.lastFrame(); last > 0)
+        seconds = std::clamp(seconds, 0.0, last);
     command({QStringLiteral("seek"), QString::number(seconds), QStringLiteral("absolute")});
 }
 
 void MpvEngine::seekBy(double seconds) {
+    d->seekAsked = true;
+    if (const double last = d->flvTimeline.lastFrame();
+        last > 0 && seconds > 0 && position() + seconds > last) {
+        seekTo(last);
+        return;
+    }
     command({QStringLiteral("seek"), QString::number(seconds), QStringLiteral("relative")});
 }
 

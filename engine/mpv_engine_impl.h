@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/flv_stream.h"
 #include "engine/frame_pool.h"
 #include "engine/mpv_engine.h"
 #include "engine/playback_state.h"
@@ -10,6 +11,7 @@
 #include <QMetaObject>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -57,12 +59,26 @@ struct MpvEngine::Impl {
     std::atomic<bool> updatePosted{false};
     std::shared_ptr<detail::FramePool> frames = std::make_shared<detail::FramePool>();
 
+    // The FLV file being read, as its tags tell it; written on the demuxer thread.
+    detail::FlvTimeline flvTimeline;
+    detail::FlvOpening flvOpening{&closing, &flvTimeline};
+
     // Event-thread state.
     qint64 sentWidth = 0;
     qint64 sentHeight = 0;
     bool loaded = false;
     bool sentNoVideo = false;
     playback::EmptyLoopGuard emptyLoops;
+    playback::StillLoopGuard stillLoops;
+    // Pictures handed over so far (GUI thread), and what the last restart saw of them.
+    std::atomic<std::uint64_t> framesHanded{0};
+    std::uint64_t framesAtRestart = 0;
+    // Until the loaded file shows or plays something.
+    bool watchingForFrames = false;
+    std::chrono::steady_clock::time_point loadedAt;
+    std::uint64_t framesAtLoad = 0;
+    // A seek was asked for since the last restart, so the next one is no loop.
+    std::atomic<bool> seekAsked{false};
     // Replies to the engine's own property observers, kept apart from the controls' ones.
     static constexpr std::uint64_t kOwnObserver = 0x6d6f7661;
 
@@ -94,6 +110,7 @@ struct MpvEngine::Impl {
     void onPropertyChange(const mpv_event& event);
     void checkForVideo();
     void checkForEmptyLoop();
+    void checkForFrames();
 };
 
 } // namespace movarin

@@ -12,10 +12,13 @@ namespace movarin {
 void MpvEngine::Impl::eventLoop() {
     // On each wakeup the queue is drained: mpv_wait_event returns at once while events wait.
     while (!events.stop) {
-        mpv_event* event = mpv_wait_event(core.get(), -1);
+        mpv_event* event = mpv_wait_event(core.get(), watchingForFrames ? 0.25 : -1);
         if (event->event_id == MPV_EVENT_SHUTDOWN)
             return;
-        handle(*event);
+        if (event->event_id == MPV_EVENT_NONE)
+            checkForFrames();
+        else
+            handle(*event);
     }
 }
 
@@ -48,6 +51,8 @@ void MpvEngine::Impl::onStartFile() {
     sentWidth = sentHeight = 0;
     loaded = sentNoVideo = false;
     emptyLoops.reset();
+    stillLoops.reset();
+    framesAtRestart = framesHanded;
     post([this] {
         q->setHasVideo(false);
         emit q->fileStarted();
@@ -56,6 +61,9 @@ void MpvEngine::Impl::onStartFile() {
 
 void MpvEngine::Impl::onFileLoaded() {
     loaded = true;
+    watchingForFrames = true;
+    loadedAt = std::chrono::steady_clock::now();
+    framesAtLoad = framesHanded;
     // Read once the tracks are chosen: the selected video track's number, or false when the
     // file has none. Watching it instead could carry the last file's value over.
     mpv_node vid{};
@@ -87,6 +95,7 @@ void MpvEngine::Impl::onVideoReconfig() {
 void MpvEngine::Impl::onEndFile(const mpv_event_end_file* end) {
     // Its tracks go with it; that is no news about the next file.
     loaded = false;
+    watchingForFrames = false;
     if (end && end->reason == MPV_END_FILE_REASON_ERROR) {
         const QString reason = QString::fromUtf8(mpv_error_string(end->error));
         post([this, reason] { emit q->loadFailed(reason); });
@@ -135,16 +144,60 @@ void MpvEngine::Impl::checkForVideo() {
     post([this] { emit q->videoAbsent(); });
 }
 
-// A file emptied or cut short while it plays would be looped over in a tight loop, with nothing
-// to show; stop it and report it as unplayable instead.
-void MpvEngine::Impl::checkForEmptyLoop() {
+// A file with stream headers but not one frame in it plays nothing for ever, without a loop or
+// an error: once the demuxer has read it all and nothing was shown or heard, it cannot play.
+void MpvEngine::Impl::checkForFrames() {
     double time = 0;
-    const bool hasData =
-        mpv_get_property(core.get(), "demuxer-cache-time", MPV_FORMAT_DOUBLE, &time) >= 0 ||
-        mpv_get_property(core.get(), "audio-pts", MPV_FORMAT_DOUBLE, &time) >= 0;
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    if (!emptyLoops.restarted(hasData,
-                              std::chrono::duration_cast<std::chrono::milliseconds>(now).count()))
+    if (!loaded || framesHanded != framesAtLoad ||
+        mpv_get_property(core.get(), "audio-pts", MPV_FORMAT_DOUBLE, &time) >= 0) {
+        watchingForFrames = false;
+        return;
+    }
+    // Decoders get a moment with what they were given.
+    if (std::chrono::steady_clock::now() - loadedAt < std::chrono::milliseconds(750))
+        return;
+    mpv_node cache{};
+    if (mpv_get_property(core.get(), "demuxer-cache-state", MPV_FORMAT_NODE, &cache) < 0)
+        return;
+    bool eof = false;
+    std::int64_t ahead = 0;
+    if (cache.format == MPV_FORMAT_NODE_MAP)
+        for (int i = 0; i < cache.u.list->num; ++i) {
+            const std::string_view key = cache.u.list->keys[i];
+            const mpv_node& v = cache.u.list->values[i];
+            if (key == "eof" && v.format == MPV_FORMAT_FLAG)
+                eof = v.u.flag != 0;
+            else if (key == "fw-bytes" && v.format == MPV_FORMAT_INT64)
+                ahead = v.u.int64;
+        }
+    mpv_free_node_contents(&cache);
+    if (!eof || ahead > 0)
+        return;
+    watchingForFrames = false;
+    const char* stop[] = {"stop", nullptr};
+    mpv_command_async(core.get(), 0, stop);
+    const QString reason = QStringLiteral("the file holds no frame to play");
+    post([this, reason] { emit q->loadFailed(reason); });
+}
+
+// A file emptied or cut short while it plays would be looped over in a tight loop, with nothing
+// to show; stop it and report it as unplayable instead. A picture shown since the last restart,
+// or sound played, is what tells a file that plays: timestamps may run any way.
+void MpvEngine::Impl::checkForEmptyLoop() {
+    const std::uint64_t handed = framesHanded;
+    const std::uint64_t frames = handed - framesAtRestart;
+    framesAtRestart = handed;
+    double time = 0;
+    const bool sound = mpv_get_property(core.get(), "audio-pts", MPV_FORMAT_DOUBLE, &time) >= 0;
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    if (stillLoops.restarted(frames, seekAsked.exchange(false), now)) {
+        // One picture, looped over and over: hold it instead.
+        stillLoops.reset();
+        mpv_set_property_string(core.get(), "pause", "yes");
+    }
+    if (!emptyLoops.restarted(frames > 0 || sound, now))
         return;
     emptyLoops.reset();
     const char* stop[] = {"stop", nullptr};

@@ -35,8 +35,11 @@ void MpvEngine::Impl::onRenderUpdate(void* self) {
 
 void MpvEngine::Impl::takeUpdate() {
     updatePosted = false;
-    if (renderContext && (mpv_render_context_update(renderContext.get()) & MPV_RENDER_UPDATE_FRAME))
+    if (renderContext &&
+        (mpv_render_context_update(renderContext.get()) & MPV_RENDER_UPDATE_FRAME)) {
+        ++framesHanded;
         emit q->frameDue();
+    }
 }
 
 // Draws the current picture, or only takes it when bits is null. The engine hands a frame over

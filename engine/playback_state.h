@@ -16,9 +16,9 @@ inline double clamped_volume(double volume) {
 }
 
 // Tells a file that keeps looping over nothing from one that plays. A file cut short or emptied
-// while it plays leaves the engine restarting it in a tight loop, each pass finding no data at
-// all; a real file, however short, has data after a restart, and a person seeking through a
-// file whose data gives no times does not restart it several times within a moment.
+// while it plays leaves the engine restarting it in a tight loop, each pass showing no picture
+// and playing no sound; a real file, however short and whatever its timestamps, shows something
+// between restarts, and a person seeking does not restart it several times within a moment.
 class EmptyLoopGuard {
 public:
     static constexpr int kLimit = 5;
@@ -42,6 +42,34 @@ public:
 private:
     int m_empty = 0;
     std::int64_t m_firstEmptyMs = 0;
+};
+
+// Tells a still picture from a clip: a file of one picture that loops is started over as fast
+// as the engine can, showing the same picture each time. Looping it shows nothing new, so after
+// kLimit such passes within kWithinMs it is better held. Seeks are no passes.
+class StillLoopGuard {
+public:
+    static constexpr int kLimit = 5;
+    static constexpr std::int64_t kWithinMs = 2000;
+
+    // A restart after `frames` pictures; true once kLimit loops in a row each showed at most
+    // one, all within kWithinMs.
+    bool restarted(std::uint64_t frames, bool seek, std::int64_t nowMs) {
+        if (seek || frames > 1) {
+            m_still = 0;
+            return false;
+        }
+        if (m_still == 0 || nowMs - m_firstMs > kWithinMs) {
+            m_still = 0;
+            m_firstMs = nowMs;
+        }
+        return ++m_still >= kLimit;
+    }
+    void reset() { m_still = 0; }
+
+private:
+    int m_still = 0;
+    std::int64_t m_firstMs = 0;
 };
 
 } // namespace movarin::playback

@@ -382,6 +382,8 @@ std::int64_t RepairingReader::read(std::uint64_t offset, std::uint8_t* buffer, s
             const std::int64_t r = m_source.readAt(tag.in + within, buffer + done, n);
             if (r < 0)
                 return done > 0 ? std::int64_t(done) : -1;
+            if (m_patch && r > 0)
+                m_patch->patch(m_source, tag.in, within, buffer + done, std::size_t(r));
             done += std::size_t(r);
             if (std::size_t(r) < n)
                 break; // the file shrank under us

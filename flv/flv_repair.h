@@ -33,6 +33,15 @@ inline constexpr std::size_t kPreviousSizeSize = 4;
 inline constexpr std::uint8_t kFlagAudio = 0x04;
 inline constexpr std::uint8_t kFlagVideo = 0x01;
 
+// Sees each tag's bytes as they are copied out and may correct them in place. `within` is where
+// `data` starts inside the tag (0 is its type byte); `tagIn` is the tag's offset in `source`.
+class TagPatch {
+public:
+    virtual ~TagPatch() = default;
+    virtual void patch(ByteSource& source, std::uint64_t tagIn, std::uint64_t within,
+                       std::uint8_t* data, std::size_t length) = 0;
+};
+
 class RepairingReader {
 public:
     // The source must outlive the reader.
@@ -53,6 +62,9 @@ public:
         std::size_t checkpoints = 0;
     };
     Stats stats() const;
+
+    // Applied to every tag read from now on; the patch must outlive the reader.
+    void setPatch(TagPatch* patch) { m_patch = patch; }
 
     // Most checkpoints kept; past that, every other one goes and the spacing doubles.
     static constexpr std::size_t kMaxCheckpoints = 4096;
@@ -119,6 +131,7 @@ private:
     // The tag the last read was in, so reading on is cheap.
     Cursor m_current;
     Stats m_stats;
+    TagPatch* m_patch = nullptr;
 };
 
 // An independent check that bytes form a well-formed FLV: the header, a zero first

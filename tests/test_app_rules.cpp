@@ -16,6 +16,12 @@ using namespace movarin;
 namespace {
 // Playback restarts as (has data, milliseconds).
 using Restarts = QList<QPair<bool, int>>;
+struct StillRestart {
+    std::uint64_t frames;
+    bool seek;
+    std::int64_t ms;
+};
+using StillRestarts = QList<StillRestart>;
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -193,6 +199,41 @@ private slots:
             if (guard.restarted(restarts[i].first, restarts[i].second))
                 at = i;
         QCOMPARE(at, givenUpAt);
+    }
+
+    // Restarts as (pictures since the last, a seek, milliseconds); the one that holds it, or -1.
+    void stillLoops_data() {
+        QTest::addColumn<StillRestarts>("restarts");
+        QTest::addColumn<int>("heldAt");
+        using R = StillRestarts;
+        QTest::newRow("one picture looped") << R{{1, false, 0},  {1, false, 30},  {1, false, 60},
+                                                 {0, false, 90}, {1, false, 120}, {1, false, 150}}
+                                            << 4;
+        QTest::newRow("a short clip that loops fast")
+            << R{{3, false, 0}, {3, false, 80}, {3, false, 160}, {3, false, 240}, {3, false, 320}}
+            << -1;
+        QTest::newRow("seeks through a paused video")
+            << R{{1, true, 0},   {1, true, 100}, {1, true, 200},
+                 {1, true, 300}, {1, true, 400}, {1, true, 500}}
+            << -1;
+        QTest::newRow("a clip in between starts the count again")
+            << R{{1, false, 0}, {1, false, 1}, {1, false, 2}, {1, false, 3},
+                 {2, false, 4}, {1, false, 5}, {1, false, 6}}
+            << -1;
+        QTest::newRow("slow loops of a long still")
+            << R{{1, false, 0},    {1, false, 900},  {1, false, 1800},
+                 {1, false, 2700}, {1, false, 3600}, {1, false, 4500}}
+            << -1;
+    }
+    void stillLoops() {
+        QFETCH(StillRestarts, restarts);
+        QFETCH(int, heldAt);
+        playback::StillLoopGuard guard;
+        int at = -1;
+        for (int i = 0; i < restarts.size() && at < 0; ++i)
+            if (guard.restarted(restarts[i].frames, restarts[i].seek, restarts[i].ms))
+                at = i;
+        QCOMPARE(at, heldAt);
     }
 
     void twipsModel() {
