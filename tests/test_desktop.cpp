@@ -7,6 +7,7 @@
 #include "engine/mpv_engine.h"
 #include "engine/player.h"
 #include "test_media.h"
+#include "test_support.h"
 #include "window/frmplayer.h"
 #include "window/playback_controls.h"
 #include "window/playback_host.h"
@@ -124,7 +125,6 @@ QString callPlayer(const QString& method, const QStringList& args = {}) {
 
 // The bus the whole test runs on, started before anything could reach for another.
 QString g_busAddress;
-long g_busPid = 0;
 
 } // namespace
 
@@ -338,16 +338,8 @@ void TestDesktop::mprisAnswersDbusSend() {
 
 int main(int argc, char* argv[]) {
     // The test's own bus, before Qt could look for the desktop's.
-    if (FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r")) {
-        char line[512] = {};
-        if (std::fgets(line, sizeof line, daemon))
-            g_busAddress = QString::fromLocal8Bit(line).trimmed();
-        if (std::fgets(line, sizeof line, daemon))
-            g_busPid = std::atol(line);
-        pclose(daemon);
-    }
-    if (!g_busAddress.isEmpty())
-        qputenv("DBUS_SESSION_BUS_ADDRESS", g_busAddress.toLocal8Bit());
+    const testing::PrivateBus bus;
+    g_busAddress = bus.address;
     int result = 1;
     {
         QApplication app(argc, argv);
@@ -355,8 +347,6 @@ int main(int argc, char* argv[]) {
         TestDesktop test;
         result = QTest::qExec(&test, argc, argv);
     }
-    if (g_busPid > 0)
-        ::kill(pid_t(g_busPid), SIGTERM);
     return result;
 }
 

@@ -7,6 +7,10 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
 namespace movarin::testing {
 
 PlayerSetup playerSetupIn(const QString& appDir, double twipsPerPixel) {
@@ -44,6 +48,24 @@ void writeFile(const QString& path, const QByteArray& content, bool executable) 
     file.close();
     if (executable)
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
+PrivateBus::PrivateBus() {
+    if (FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r")) {
+        char line[512] = {};
+        if (std::fgets(line, sizeof line, daemon))
+            address = QString::fromLocal8Bit(line).trimmed();
+        if (std::fgets(line, sizeof line, daemon))
+            m_pid = std::atol(line);
+        pclose(daemon);
+    }
+    if (!address.isEmpty())
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toLocal8Bit());
+}
+
+PrivateBus::~PrivateBus() {
+    if (m_pid > 0)
+        ::kill(pid_t(m_pid), SIGTERM);
 }
 
 } // namespace movarin::testing

@@ -23,4 +23,19 @@ int countOf(const QByteArray& text, const QByteArray& what);
 // Writes a file for a test, making its folders; fails the test when it cannot.
 void writeFile(const QString& path, const QByteArray& content, bool executable = false);
 
+// A session bus of the test program's own: started before Qt could look for the desktop's (it
+// sets DBUS_SESSION_BUS_ADDRESS), ended with the object. `address` is empty where dbus-daemon
+// could not start.
+class PrivateBus {
+public:
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+    QString address;
+
+private:
+    long m_pid = 0;
+};
+
 } // namespace movarin::testing
