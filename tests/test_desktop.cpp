@@ -89,29 +89,8 @@ public slots:
     }
 };
 
-// Runs dbus-send on the test's bus with the event loop turning, so the player in this process
-// can answer; returns what it printed, or "failed: ..." .
-QString dbusSend(const QStringList& args) {
-    QProcess send;
-    send.setProcessChannelMode(QProcess::MergedChannels);
-    QEventLoop loop;
-    QObject::connect(&send, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kWait, &loop, &QEventLoop::quit);
-    send.start(QStringLiteral("dbus-send"),
-               QStringList{"--session", "--print-reply", "--reply-timeout=10000",
-                           "--dest=org.mpris.MediaPlayer2.movarin", "/org/mpris/MediaPlayer2"} +
-                   args);
-    if (!send.waitForStarted(5000))
-        return QStringLiteral("failed: dbus-send did not start");
-    loop.exec();
-    const QString out = QString::fromUtf8(send.readAll());
-    if (send.state() != QProcess::NotRunning || send.exitCode() != 0)
-        return "failed: " + out;
-    return out;
-}
-
 QString getProperty(const QString& interface, const QString& name) {
-    return dbusSend(
+    return testing::mprisSend(
         {"org.freedesktop.DBus.Properties.Get", "string:" + interface, "string:" + name});
 }
 
@@ -120,7 +99,7 @@ QString playerProperty(const QString& name) {
 }
 
 QString callPlayer(const QString& method, const QStringList& args = {}) {
-    return dbusSend(QStringList{"org.mpris.MediaPlayer2.Player." + method} + args);
+    return testing::mprisSend(QStringList{"org.mpris.MediaPlayer2.Player." + method} + args);
 }
 
 // The bus the whole test runs on, started before anything could reach for another.
@@ -244,7 +223,7 @@ void TestDesktop::programReleasesScreensaverWhenItQuits() {
     QTRY_COMPARE_WITH_TIMEOUT(playerProperty("PlaybackStatus").contains("\"Playing\""), true,
                               kWait);
 
-    QVERIFY(!dbusSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
+    QVERIFY(!testing::mprisSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
     QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, kWait);
     QFile said(errors);
     QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
@@ -320,9 +299,9 @@ void TestDesktop::mprisAnswersDbusSend() {
                  {"string:Playlist", true, true}, {"int32:0", false, true},
                  {"string:None ", false, true}};
     for (const auto& loop : loops) {
-        const QString answer =
-            dbusSend({"org.freedesktop.DBus.Properties.Set", "string:org.mpris.MediaPlayer2.Player",
-                      "string:LoopStatus", QStringLiteral("variant:") + loop.value});
+        const QString answer = testing::mprisSend(
+            {"org.freedesktop.DBus.Properties.Set", "string:org.mpris.MediaPlayer2.Player",
+             "string:LoopStatus", QStringLiteral("variant:") + loop.value});
         QVERIFY2(loop.accepted ? !answer.startsWith("failed")
                                : answer.contains("org.freedesktop.DBus.Error.InvalidArgs"),
                  qPrintable(loop.value + (": " + answer)));
@@ -331,7 +310,7 @@ void TestDesktop::mprisAnswersDbusSend() {
     }
 
     // Quit closes the window, as File > Exit does.
-    QVERIFY(!dbusSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
+    QVERIFY(!testing::mprisSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
     QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), kWait);
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("log.txt"))));
 }

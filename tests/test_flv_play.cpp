@@ -98,26 +98,9 @@ double cpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-QString dbusSend(const QStringList& args) {
-    QProcess send;
-    send.setProcessChannelMode(QProcess::MergedChannels);
-    QEventLoop loop;
-    QObject::connect(&send, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kWait, &loop, &QEventLoop::quit);
-    send.start(QStringLiteral("dbus-send"),
-               QStringList{"--session", "--print-reply", "--reply-timeout=10000",
-                           "--dest=org.mpris.MediaPlayer2.movarin", "/org/mpris/MediaPlayer2"} +
-                   args);
-    if (!send.waitForStarted(5000))
-        return QStringLiteral("failed: dbus-send did not start");
-    loop.exec();
-    const QString out = QString::fromUtf8(send.readAll());
-    return send.state() == QProcess::NotRunning && send.exitCode() == 0 ? out : "failed: " + out;
-}
-
 QString metadata() {
-    return dbusSend({"org.freedesktop.DBus.Properties.Get", "string:org.mpris.MediaPlayer2.Player",
-                     "string:Metadata"});
+    return testing::mprisSend({"org.freedesktop.DBus.Properties.Get",
+                               "string:org.mpris.MediaPlayer2.Player", "string:Metadata"});
 }
 
 QString field(const QString& text, const char* pattern) {
@@ -131,17 +114,19 @@ double mprisLength() {
 }
 
 double mprisPosition() {
-    const QString out = dbusSend({"org.freedesktop.DBus.Properties.Get",
-                                  "string:org.mpris.MediaPlayer2.Player", "string:Position"});
+    const QString out =
+        testing::mprisSend({"org.freedesktop.DBus.Properties.Get",
+                            "string:org.mpris.MediaPlayer2.Player", "string:Position"});
     const QString n = out.section("int64 ", 1).trimmed();
     return n.isEmpty() ? -1 : n.toLongLong() / 1e6;
 }
 
 bool setPosition(double seconds) {
     const QString id = field(metadata(), "mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
-    return !id.isEmpty() && !dbusSend({"org.mpris.MediaPlayer2.Player.SetPosition", "objpath:" + id,
-                                       "int64:" + QString::number(qint64(seconds * 1e6))})
-                                 .startsWith("failed");
+    return !id.isEmpty() &&
+           !testing::mprisSend({"org.mpris.MediaPlayer2.Player.SetPosition", "objpath:" + id,
+                                "int64:" + QString::number(qint64(seconds * 1e6))})
+                .startsWith("failed");
 }
 
 QString g_busAddress;

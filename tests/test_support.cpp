@@ -3,8 +3,11 @@
 #include "engine/mpv_engine.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
 #include <QtTest>
 
 #include <csignal>
@@ -48,6 +51,23 @@ void writeFile(const QString& path, const QByteArray& content, bool executable) 
     file.close();
     if (executable)
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
+QString mprisSend(const QStringList& args, int waitMs) {
+    QProcess send;
+    send.setProcessChannelMode(QProcess::MergedChannels);
+    QEventLoop loop;
+    QObject::connect(&send, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+    send.start(QStringLiteral("dbus-send"),
+               QStringList{"--session", "--print-reply", "--reply-timeout=10000",
+                           "--dest=org.mpris.MediaPlayer2.movarin", "/org/mpris/MediaPlayer2"} +
+                   args);
+    if (!send.waitForStarted(5000))
+        return QStringLiteral("failed: dbus-send did not start");
+    loop.exec();
+    const QString out = QString::fromUtf8(send.readAll());
+    return send.state() == QProcess::NotRunning && send.exitCode() == 0 ? out : "failed: " + out;
 }
 
 PrivateBus::PrivateBus() {

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // What the test programs share instead of each keeping a copy.
 namespace movarin::testing {
@@ -22,6 +23,10 @@ int countOf(const QByteArray& text, const QByteArray& what);
 
 // Writes a file for a test, making its folders; fails the test when it cannot.
 void writeFile(const QString& path, const QByteArray& content, bool executable = false);
+
+// Runs dbus-send against the player's MPRIS object on the session bus with the event loop
+// turning, so a player in this process can answer; returns what it printed, or "failed: ...".
+QString mprisSend(const QStringList& args, int waitMs = 20000);
 
 // A session bus of the test program's own: started before Qt could look for the desktop's (it
 // sets DBUS_SESSION_BUS_ADDRESS), ended with the object. `address` is empty where dbus-daemon
