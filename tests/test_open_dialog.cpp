@@ -33,28 +33,19 @@ struct Made {
 // Folders first, then the FLV files: letters without regard to case, numbers by value, a
 // byte that is not UTF-8 after the letters.
 const Made kMade[] = {
-    {"sub", Folder, 2},
-    {"Zebra", Folder, 3},
-    {"folder.flv", Folder, 0},
-    {"link-to-sub", LinkToFolder, 1},
-    {".hidden-folder", Folder, -1},
-    {"clip.flv", File, 6},
-    {"clip2.flv", File, 7},
-    {"clip10.flv", File, 8},
-    {"LOUD.FLV", File, 11},
-    {"Mixed.Flv", File, 12},
-    {"caf\xc3\xa9.flv", File, 4},
-    {"caf\xe9.flv", File, 5},
-    {"\xff\xfe.flv", File, 13},
-    {"link.flv", LinkToFile, 10},
-    {"dangling.flv", DanglingLink, 9},
-    {".hidden.flv", File, -1},
-    {"notes.txt", File, -1},
-    {"clip.flv.bak", File, -1},
-    {"flv", File, -1},
+    {"sub", Folder, 2},           {"Zebra", Folder, 3},
+    {"folder.flv", Folder, 0},    {"link-to-sub", LinkToFolder, 1},
+    {"\xff\xfe", Folder, 4},      {".hidden-folder", Folder, -1},
+    {"clip.flv", File, 7},        {"clip2.flv", File, 8},
+    {"clip10.flv", File, 9},      {"LOUD.FLV", File, 12},
+    {"Mixed.Flv", File, 13},      {"caf\xc3\xa9.flv", File, 5},
+    {"caf\xe9.flv", File, 6},     {"\xff\xfe.flv", File, 14},
+    {"link.flv", LinkToFile, 11}, {"dangling.flv", DanglingLink, 10},
+    {".hidden.flv", File, -1},    {"notes.txt", File, -1},
+    {"clip.flv.bak", File, -1},   {"flv", File, -1},
     {"a.flvx", File, -1},
 };
-constexpr int kListed = 14;
+constexpr int kListed = 15;
 
 std::string bytesOf(const QString& text) {
     return to_path_bytes(text);
@@ -191,12 +182,12 @@ private slots:
         QVERIFY(list);
         QCOMPARE(
             shownNames(list),
-            (QStringList{"folder.flv", "link-to-sub", "sub", "Zebra", "caf\u00e9.flv",
-                         "caf\ufffd.flv", "clip.flv", "clip2.flv", "clip10.flv", "dangling.flv",
-                         "link.flv", "LOUD.FLV", "Mixed.Flv", "\ufffd\ufffd.flv"}));
+            (QStringList{"folder.flv", "link-to-sub", "sub", "Zebra", "\ufffd\ufffd",
+                         "caf\u00e9.flv", "caf\ufffd.flv", "clip.flv", "clip2.flv", "clip10.flv",
+                         "dangling.flv", "link.flv", "LOUD.FLV", "Mixed.Flv", "\ufffd\ufffd.flv"}));
         QCOMPARE(list->topLevelItem(0)->text(2), QString("Folder"));
-        QCOMPARE(list->topLevelItem(6)->text(2), QString("FLV File"));
-        QVERIFY(!list->topLevelItem(6)->text(1).isEmpty());
+        QCOMPARE(list->topLevelItem(7)->text(2), QString("FLV File"));
+        QVERIFY(!list->topLevelItem(7)->text(1).isEmpty());
         QVERIFY(list->topLevelItem(0)->text(1).isEmpty());
         auto* lookIn = dialog.findChild<QComboBox*>("lookInCombo");
         QCOMPARE(lookIn->currentText(), QString::fromStdString(m_root.native()));
@@ -328,14 +319,23 @@ private slots:
                  QByteArray::fromStdString((m_root / expected.toStdString()).native()));
     }
 
-    // The dialog as the player asks for it: modal, starting in the current folder.
+    // The dialog as the player asks for it, modal: it starts in the current folder, and after
+    // a file was chosen, in that file's folder. Cancel gives nothing and moves nowhere.
     void chooseVideoFile_data() {
-        QTest::addColumn<bool>("cancel");
-        QTest::newRow("Cancel") << true;
-        QTest::newRow("Open") << false;
+        QTest::addColumn<QString>("pick");
+        QTest::addColumn<QByteArray>("startsIn");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("Cancel") << "" << QByteArray() << QByteArray();
+        QTest::newRow("open in the current folder")
+            << "caf\ufffd.flv" << QByteArray() << QByteArray("caf\xe9.flv");
+        QTest::newRow("open in a typed folder")
+            << "\ufffd\ufffd/x.flv" << QByteArray() << QByteArray("\xff\xfe/x.flv");
+        QTest::newRow("the next starts there") << "" << QByteArray("\xff\xfe") << QByteArray();
     }
     void chooseVideoFile() {
-        QFETCH(bool, cancel);
+        QFETCH(QString, pick);
+        QFETCH(QByteArray, startsIn);
+        QFETCH(QByteArray, expected);
         const fs::path before = fs::current_path();
         fs::current_path(m_root);
         QString seen;
@@ -345,16 +345,25 @@ private slots:
                 return;
             seen = dialog->directory();
             auto* list = dialog->findChild<QTreeWidget*>("fileList");
-            list->setCurrentItem(itemNamed(list, "caf\ufffd.flv"));
-            dialog->findChild<QPushButton*>(cancel ? "cancelButton" : "openButton")->click();
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            if (pick.isEmpty())
+                return dialog->findChild<QPushButton*>("cancelButton")->click();
+            // "folder/name": into the folder from the list, then the name typed.
+            const qsizetype slash = pick.indexOf('/');
+            if (slash >= 0) {
+                doubleClick(list, itemNamed(list, pick.left(slash)));
+                name->setText(pick.mid(slash + 1));
+            } else {
+                list->setCurrentItem(itemNamed(list, pick));
+            }
+            dialog->findChild<QPushButton*>("openButton")->click();
         });
         const QString chosen = choose_video_file(nullptr);
         fs::current_path(before);
-        QCOMPARE(bytesOf(seen), m_root.native());
-        if (cancel)
-            QVERIFY(chosen.isEmpty());
-        else
-            QCOMPARE(bytesOf(chosen), (m_root / "caf\xe9.flv").native());
+        QCOMPARE(bytesOf(seen),
+                 (startsIn.isEmpty() ? m_root : m_root / startsIn.toStdString()).native());
+        QCOMPARE(bytesOf(chosen),
+                 expected.isEmpty() ? std::string() : (m_root / expected.toStdString()).native());
     }
 };
 

@@ -70,14 +70,22 @@ QString modifiedText(fs::file_time_type modified) {
 
 QString choose_video_file(QWidget* parent) {
 #if MOVARIN_OWN_OPEN_DIALOG
+    // As the platform's dialog does, the next Open starts where the last chosen file is; the
+    // first starts in the current folder. Kept for this run only.
+    static fs::path lastFolder;
     OpenDialog dialog(parent);
     std::error_code error;
     const fs::path here = fs::current_path(error);
-    if (error || !dialog.setDirectory(textOf(here))) {
-        if (!dialog.setDirectory(QDir::homePath()))
-            dialog.setDirectory(QDir::rootPath());
+    if (lastFolder.empty() || !dialog.setDirectory(textOf(lastFolder))) {
+        if (error || !dialog.setDirectory(textOf(here))) {
+            if (!dialog.setDirectory(QDir::homePath()))
+                dialog.setDirectory(QDir::rootPath());
+        }
     }
-    return dialog.exec() == QDialog::Accepted ? dialog.selectedFile() : QString();
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    lastFolder = pathOf(dialog.selectedFile()).parent_path();
+    return dialog.selectedFile();
 #else
     QFileDialog dialog(parent);
     dialog.setNameFilter(QStringLiteral("FLV Files(*.flv)"));
