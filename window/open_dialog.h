@@ -19,7 +19,7 @@ class QTreeWidgetItem;
 // are bytes, and Qt's file dialog leaves out those that are not valid text, so ours lists them.
 #ifndef MOVARIN_OWN_OPEN_DIALOG
 #ifdef _WIN32
-#define MOVARIN_OWN_OPEN_DIALOG 1
+#define MOVARIN_OWN_OPEN_DIALOG 0
 #else
 #define MOVARIN_OWN_OPEN_DIALOG 1
 #endif
