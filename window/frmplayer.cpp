@@ -5,6 +5,7 @@
 #include "online/web_addresses.h"
 #include "window/full_view.h"
 #include "window/movie_address.h"
+#include "window/open_dialog.h"
 #include "window/playback_host.h"
 #include "window/size_fitting.h"
 
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QLayout>
 #include <QLocale>
 #include <QMenu>
@@ -31,14 +31,7 @@ namespace movarin {
 namespace {
 
 QString defaultChooseFile(QWidget* parent) {
-    QFileDialog dialog(parent);
-    dialog.setNameFilter(QStringLiteral("FLV Files(*.flv)"));
-    // A typed name that names no file is taken as it is; the player then says it cannot play it.
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    if (dialog.exec() != QDialog::Accepted)
-        return QString();
-    return dialog.selectedFiles().value(0);
+    return choose_video_file(parent);
 }
 
 fitting::NumberFormat userNumberFormat() {
@@ -222,7 +215,8 @@ void frmplayer::mnuopen_Click() {
         // Cancel keeps the video the user was watching where it is.
         if (txtfile.isEmpty())
             return;
-        const std::string path = clean_chosen_path(txtfile.toStdString());
+        // Byte for byte, as the dialog returned it: the name may not be valid UTF-8.
+        const std::string path = clean_chosen_path(to_path_bytes(txtfile));
         player->setMovie(addressFor(path));
         moveHome();
     });
