@@ -72,6 +72,12 @@ void MpvEngine::Impl::onFileLoaded() {
         hasVideo = vid.format == MPV_FORMAT_INT64 && vid.u.int64 > 0;
         mpv_free_node_contents(&vid);
     }
+    // A stream that cannot be sought (a pipe) is played once.
+    int seekable = 1;
+    if (mpv_get_property(core.get(), "seekable", MPV_FORMAT_FLAG, &seekable) >= 0 && !seekable) {
+        canSeek = false;
+        applyLoop(true);
+    }
     post([this, hasVideo] {
         q->setHasVideo(hasVideo);
         emit q->fileLoaded();

@@ -115,7 +115,7 @@ bool ForwardReader::plausibleAt(std::size_t at, bool strict, std::uint32_t& data
     return knownType(data()[next]) && be24(data() + next + 8) == 0;
 }
 
-void ForwardReader::emit(std::uint32_t dataSize) {
+void ForwardReader::giveOut(std::uint32_t dataSize) {
     m_direct = kTagHeaderSize + dataSize;
     putBe32(m_made, std::uint32_t(m_direct));
     m_madeAt = 0;
@@ -133,7 +133,7 @@ void ForwardReader::nextTag() {
     }
     std::uint32_t dataSize = 0;
     if (m_skip == 0 && plausibleAt(0, false, dataSize)) {
-        emit(dataSize);
+        giveOut(dataSize);
         return;
     }
     if (m_failed)
@@ -179,7 +179,7 @@ void ForwardReader::resync() {
             m_stats.droppedBytes += dropped;
             m_stats.resyncs += 1;
             drop(p);
-            emit(dataSize);
+            giveOut(dataSize);
             return;
         }
         if (m_failed)

@@ -46,7 +46,7 @@ private:
     void nextTag();
     void resync();
     bool plausibleAt(std::size_t at, bool strict, std::uint32_t& dataSize);
-    void emit(std::uint32_t dataSize);
+    void giveOut(std::uint32_t dataSize);
     // At least `count` bytes from m_head in m_buffer, reading more as needed; false at the end
     // or on an error (then m_failed is set).
     bool fill(std::size_t count);
