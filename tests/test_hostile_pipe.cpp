@@ -189,6 +189,9 @@ private slots:
         w.play_file(pipe);
         const Player* player = w.player->player();
         QTRY_VERIFY_WITH_TIMEOUT(w.player->size() == size && m_frames > 3, kWait);
+        // Seeks in a pipe find nothing to jump to, and playing goes on.
+        w.player->controls()->backAction()->trigger();
+        w.player->controls()->rewindAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(writer.done, kWait);
         QCOMPARE(writer.error.load(), 0);
         QCOMPARE(writer.written.load(), bytes.size());
@@ -221,6 +224,20 @@ private slots:
         QVERIFY(testing::colourful(w.player->currentPicture()));
         QVERIFY(player->looping()); // the setting stays for the files after it
         QVERIFY(!QFile::exists(m_appDir.filePath("log.txt")));
+    }
+
+    // A pipe nobody writes keeps the engine waiting, not the window: closing it is quick.
+    void closingWhileNobodyWrites() {
+        const QString pipe = makePipe(QStringLiteral("silent.flv"));
+        QVERIFY(!pipe.isEmpty());
+        window().play_file(pipe);
+        QTest::qWait(1000);
+        QVERIFY(m_window->player->failureText().isEmpty());
+        QElapsedTimer clock;
+        clock.start();
+        m_window.reset();
+        qInfo("window and engine gone %lld ms after closing", clock.elapsed());
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     }
 
     // An FLV header, then zeros for as long as anybody reads: a bounded amount is read, the
