@@ -210,9 +210,11 @@ std::int64_t ForwardReader::read(std::uint8_t* buffer, std::size_t length) {
             nextTag();
     }
     const std::size_t direct = std::min(m_direct, length);
-    std::memcpy(buffer, data(), direct);
-    drop(direct);
-    m_direct -= direct;
+    if (direct > 0) {
+        std::memcpy(buffer, data(), direct);
+        drop(direct);
+        m_direct -= direct;
+    }
     std::size_t done = direct;
     if (m_direct == 0) {
         const std::size_t made = std::min(m_madeLength - m_madeAt, length - done);
