@@ -223,6 +223,12 @@ private slots:
         QCOMPARE(player->position(), position);
         QVERIFY(testing::colourful(w.player->currentPicture()));
         QVERIFY(player->looping()); // the setting stays for the files after it
+
+        // The file after it loops again: past its middle, then back at its start.
+        w.play_file(file);
+        QTRY_VERIFY_WITH_TIMEOUT(player->path() == file && player->position() > 2.0, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(player->position() < 1.0, kWait);
+        QVERIFY(!player->atEnd());
         QVERIFY(!QFile::exists(m_appDir.filePath("log.txt")));
     }
 
