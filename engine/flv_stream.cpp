@@ -1,12 +1,14 @@
 #include "engine/flv_stream.h"
 
 #include "engine/path_bytes.h"
+#include "flv/flv_forward.h"
 #include "flv/flv_repair.h"
 #include "flv/flv_seekable.h"
 
 #include <mpv/client.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,6 +122,78 @@ void closeStream(void* cookie) {
     delete static_cast<Cookie*>(cookie);
 }
 
+// A named pipe, read as it comes. Its writer may take its time, or never come: the wait is
+// polled, so that a load that replaces it, or shutdown, ends it.
+class PipeSource : public flv::StreamSource {
+public:
+    PipeSource(int fd, const std::atomic<bool>* closing) : m_fd(fd), m_closing(closing) {}
+    ~PipeSource() override { ::close(m_fd); }
+    PipeSource(const PipeSource&) = delete;
+    PipeSource& operator=(const PipeSource&) = delete;
+
+    std::int64_t read(std::uint8_t* buffer, std::size_t length) override {
+        for (;;) {
+            if (stop || (m_closing && *m_closing))
+                return -1;
+            pollfd ready{m_fd, POLLIN, 0};
+            if (::poll(&ready, 1, 100) == 0)
+                continue; // no data, and no writer yet or one that is still there
+            const ssize_t r = ::read(m_fd, buffer, length);
+            if (r >= 0)
+                return r; // 0 once the writer has gone
+            if (errno != EAGAIN && errno != EINTR)
+                return -1;
+        }
+    }
+
+    std::atomic<bool> stop{false};
+
+private:
+    int m_fd;
+    const std::atomic<bool>* m_closing;
+};
+
+struct PipeStream {
+    PipeStream(int fd, const std::atomic<bool>* closing) : pipe(fd, closing), reader(pipe) {}
+    PipeSource pipe;
+    flv::ForwardReader reader;
+};
+
+PipeStream& pipeOf(void* cookie) {
+    return *static_cast<PipeStream*>(cookie);
+}
+
+bool isPipe(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// Opening a pipe to read it does not wait for its writer, and releases one that waits.
+int openPipe(const char* path) {
+    if (!isPipe(path))
+        return -1;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::int64_t readPipe(void* cookie, char* buffer, std::uint64_t length) {
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(length, 1u << 30));
+    return pipeOf(cookie).reader.read(reinterpret_cast<std::uint8_t*>(buffer), n);
+}
+
+void cancelPipe(void* cookie) {
+    pipeOf(cookie).pipe.stop = true;
+}
+
+void closePipe(void* cookie) {
+    delete static_cast<PipeStream*>(cookie);
+}
+
 } // namespace
 
 double FlvTimeline::duration() const {
@@ -165,13 +239,34 @@ int openFlvStream(void* opening, char* uri, mpv_stream_cb_info* info) {
     return 0;
 }
 
+// Read once, in order: no seeks, so the engine knows not to loop it or jump in it.
+int openPipeStream(void* opening, char* uri, mpv_stream_cb_info* info) {
+    const auto* given = static_cast<const FlvOpening*>(opening);
+    const std::string_view name(uri);
+    if (!name.starts_with(kPipePrefix))
+        return MPV_ERROR_LOADING_FAILED;
+    const int fd = openPipe(std::string(name.substr(sizeof kPipePrefix - 1)).c_str());
+    if (fd < 0)
+        return MPV_ERROR_LOADING_FAILED;
+    info->cookie = new PipeStream(fd, given ? given->closing : nullptr);
+    info->read_fn = &readPipe;
+    info->close_fn = &closePipe;
+    info->cancel_fn = &cancelPipe;
+    return 0;
+}
+
 QString callerPath(std::string_view engineName) {
-    if (engineName.starts_with(kFlvPrefix))
-        engineName.remove_prefix(sizeof kFlvPrefix - 1);
+    for (const std::string_view prefix : {kFlvPrefix, kPipePrefix})
+        if (engineName.starts_with(prefix)) {
+            engineName.remove_prefix(prefix.size());
+            break;
+        }
     return from_path_bytes(engineName);
 }
 
 std::string engineAddress(const std::string& path) {
+    if (isPipe(path.c_str()))
+        return kPipePrefix + path;
     return startsWithFlvSignature(path) ? kFlvPrefix + path : path;
 }
 

@@ -20,6 +20,9 @@ namespace movarin::detail {
 
 inline constexpr char kFlvProtocol[] = "movarin-flv";
 inline constexpr char kFlvPrefix[] = "movarin-flv://";
+// Named pipes, whatever they carry: FLV through the reader for pipes, the rest as it comes.
+inline constexpr char kPipeProtocol[] = "movarin-pipe";
+inline constexpr char kPipePrefix[] = "movarin-pipe://";
 
 // The timeline of the FLV file the engine reads now, as its tags tell it; any thread may ask.
 class FlvTimeline {
@@ -47,9 +50,11 @@ struct FlvOpening {
 // The engine's open callback for kFlvProtocol; `opening` is a FlvOpening. It and the callbacks it
 // hands out run on the engine's demuxer thread and never call back into it.
 int openFlvStream(void* opening, char* uri, mpv_stream_cb_info* info);
+// The same for kPipeProtocol: opens without waiting for the writer, and never seeks.
+int openPipeStream(void* opening, char* uri, mpv_stream_cb_info* info);
 
-// What the engine is asked to open for a path: FLV files through the repairing reader, anything
-// else as it is.
+// What the engine is asked to open for a path: FLV files through the repairing reader, named
+// pipes through the reader for pipes, anything else as it is.
 std::string engineAddress(const std::string& path);
 // The file as the caller named it, byte for byte, however the engine reads it.
 QString callerPath(std::string_view engineName);

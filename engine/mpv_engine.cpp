@@ -85,12 +85,28 @@ void MpvEngine::Impl::start() {
             mpv_stream_cb_add_ro(h, detail::kFlvProtocol, &flvOpening, &detail::openFlvStream);
         err < 0)
         fail("The FLV reader could not be registered", err);
+    if (const int err =
+            mpv_stream_cb_add_ro(h, detail::kPipeProtocol, &flvOpening, &detail::openPipeStream);
+        err < 0)
+        fail("The pipe reader could not be registered", err);
+    char* loop = mpv_get_property_string(h, "loop-file");
+    loopWanted = loop && loop_enabled(loop);
+    mpv_free(loop);
     if (const int err = mpv_observe_property(h, kOwnObserver, "vid", MPV_FORMAT_NONE); err < 0)
         fail("Watching the video track failed", err);
     for (std::size_t i = 0; i < std::size(detail::kObserved); ++i)
         if (const int err = mpv_observe_property(h, i, detail::kObserved[i].name, MPV_FORMAT_NODE);
             err < 0)
             fail(std::string("Watching ") + detail::kObserved[i].name + " failed", err);
+}
+
+void MpvEngine::Impl::applyLoop(bool wait) {
+    std::lock_guard lock(loopLock);
+    const char* value = loopWanted && canSeek ? "inf" : "no";
+    if (wait)
+        mpv_set_property_string(core.get(), "loop-file", value);
+    else
+        mpv_set_property_async(core.get(), 0, "loop-file", MPV_FORMAT_STRING, &value);
 }
 
 MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
@@ -121,6 +137,9 @@ void MpvEngine::load(const QString& path) {
     const bool flv = file.starts_with(detail::kFlvPrefix);
     mpv_set_property_string(d->core.get(), "demuxer", flv ? "lavf" : "");
     mpv_set_property_string(d->core.get(), "demuxer-lavf-format", flv ? "flv" : "");
+    // Until it turns out to be a pipe, the new file loops as asked.
+    d->canSeek = true;
+    d->applyLoop(true);
     const char* args[] = {"loadfile", file.c_str(), "replace", nullptr};
     if (const int err = mpv_command(d->core.get(), args); err < 0)
         fail("The video could not be loaded", err);
@@ -129,6 +148,7 @@ void MpvEngine::load(const QString& path) {
 void MpvEngine::onProperty(int which, const QVariant& value) {
     PlayerState next = state();
     detail::kObserved[which].apply(next, value);
+    next.looping = d->loopWanted; // what the engine does with a pipe is no change of setting
     // An FLV file's length is its tags' timeline, which a growing recording extends.
     if (const double tags = d->flvTimeline.duration(); tags > 0 && !next.path.isEmpty())
         next.duration = tags;
@@ -165,8 +185,11 @@ void MpvEngine::setPropertyAsync(const char* name, const QVariant& value) {
 // add up correctly.
 
 void MpvEngine::play() {
-    if (atEnd())
-        seekTo(0); // stopped on the last picture: start again from the beginning
+    if (atEnd()) {
+        if (!d->canSeek)
+            return; // a pipe that has ended has nothing more to play
+        seekTo(0);  // stopped on the last picture: start again from the beginning
+    }
     setPropertyAsync("pause", false);
 }
 
@@ -217,7 +240,12 @@ void MpvEngine::toggleMute() {
 }
 
 void MpvEngine::setLooping(bool looping) {
-    setPropertyAsync("loop-file", looping ? QStringLiteral("inf") : QStringLiteral("no"));
+    d->loopWanted = looping;
+    d->applyLoop(false);
+    // Reported at once: while a pipe plays, the engine's own setting does not change with it.
+    PlayerState next = state();
+    next.looping = looping;
+    report(next);
 }
 
 QStringList noSoundOptions() {

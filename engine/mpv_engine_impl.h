@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -79,6 +80,13 @@ struct MpvEngine::Impl {
     std::uint64_t framesAtLoad = 0;
     // A seek was asked for since the last restart, so the next one is no loop.
     std::atomic<bool> seekAsked{false};
+    // Looping as asked for, and whether the file can be sought: a pipe plays once, since at its
+    // end a loop would only seek in vain, over and over. The engine's loop setting is always
+    // the two together, set under the lock so that the last one set wins.
+    std::atomic<bool> loopWanted{true};
+    std::atomic<bool> canSeek{true};
+    std::mutex loopLock;
+    void applyLoop(bool wait);
     // Replies to the engine's own property observers, kept apart from the controls' ones.
     static constexpr std::uint64_t kOwnObserver = 0x6d6f7661;
 

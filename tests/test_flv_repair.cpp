@@ -1,5 +1,6 @@
 // The repairing FLV reader on small files written here: each damage a recorder or a disk can do,
 // read back sequentially and at random offsets, against the file as it should have been.
+#include "flv/flv_forward.h"
 #include "flv/flv_repair.h"
 
 #include <QElapsedTimer>
@@ -159,6 +160,72 @@ qsizetype afterFirstVideoTag(const Bytes& b) {
         at = next;
     }
     return -1;
+}
+
+// A stream read once, in pieces of random size as a pipe gives them: `bytes`, then, when
+// `repeat` is set, `tag` and `gap` zeros (or noise) over and over for ever.
+class PipeLike : public StreamSource {
+public:
+    explicit PipeLike(Bytes head, std::uint32_t seed = 1)
+        : bytes(std::move(head)), m_random(seed) {}
+    std::int64_t read(std::uint8_t* buffer, std::size_t length) override {
+        if (calls++ == failAt)
+            return -1;
+        const std::size_t n = std::min<std::size_t>(length, 1 + m_random() % 70000);
+        std::size_t done = 0;
+        while (done < n) {
+            std::size_t k = n - done;
+            if (offset < std::uint64_t(bytes.size())) {
+                k = std::min<std::size_t>(k, std::size_t(bytes.size() - qsizetype(offset)));
+                std::memcpy(buffer + done, bytes.constData() + offset, k);
+            } else if (!repeat) {
+                break;
+            } else {
+                const std::uint64_t cycle = std::uint64_t(tag.size()) + gap;
+                const std::uint64_t at = (offset - std::uint64_t(bytes.size())) % cycle;
+                if (at < std::uint64_t(tag.size())) {
+                    k = std::min<std::size_t>(k, std::size_t(std::uint64_t(tag.size()) - at));
+                    std::memcpy(buffer + done, tag.constData() + at, k);
+                } else {
+                    k = std::min<std::size_t>(k, std::size_t(cycle - at));
+                    for (std::size_t i = 0; i < k; ++i)
+                        buffer[done + i] = noise ? std::uint8_t(m_random()) : 0;
+                }
+            }
+            done += k;
+            offset += k;
+        }
+        return std::int64_t(done);
+    }
+    Bytes bytes;
+    bool repeat = false;
+    Bytes tag;
+    std::uint64_t gap = 0;
+    bool noise = false;
+    int failAt = -1;
+    int calls = 0;
+    std::uint64_t offset = 0;
+
+private:
+    std::minstd_rand m_random;
+};
+
+// All of a forward reader's stream, in reads of random length; `failures` counts the reads that
+// failed on the way.
+Bytes readAll(ForwardReader& reader, int* failures = nullptr) {
+    Bytes out;
+    std::mt19937 random(5);
+    std::vector<std::uint8_t> buffer(20000);
+    for (;;) {
+        const std::int64_t r = reader.read(buffer.data(), 1 + random() % buffer.size());
+        if (r < 0 && failures) {
+            ++*failures;
+            continue;
+        }
+        if (r <= 0)
+            return out;
+        out.append(reinterpret_cast<const char*>(buffer.data()), qsizetype(r));
+    }
 }
 
 } // namespace
@@ -413,6 +480,85 @@ private slots:
         QVERIFY(source.bytesRead < 1024 * 1024);
     }
 
+    // A pipe read once, in order, comes out as the file reader makes the same bytes, but for
+    // the header's flags, which stay as they came.
+    void forwardReaderRepairsAsFilesAre_data() { repairs_data(); }
+    void forwardReaderRepairsAsFilesAre() {
+        QFETCH(Bytes, damaged);
+        QFETCH(Bytes, expected);
+        QFETCH(bool, resynced);
+        Bytes want = expected;
+        want[4] = damaged[4];
+        for (const std::uint32_t seed : {1u, 2u, 3u}) {
+            PipeLike source(damaged, seed);
+            ForwardReader reader(source);
+            const Bytes out = readAll(reader);
+            QCOMPARE(out.size(), want.size());
+            QVERIFY(out == want);
+            QCOMPARE(reader.stats().resyncs > 0, resynced);
+            QVERIFY(!reader.stats().gaveUp);
+        }
+    }
+
+    // Whatever keeps coming down a pipe, garbage is read only so far before the stream ends.
+    void forwardReaderBoundsEndlessGarbage_data() {
+        QTest::addColumn<bool>("noise");
+        QTest::addColumn<std::uint64_t>("gap");
+        QTest::addColumn<bool>("tagBetween");
+        QTest::newRow("the header, then zeros for ever") << false << std::uint64_t(1) << false;
+        QTest::newRow("the header, then noise for ever") << true << std::uint64_t(1) << false;
+        QTest::newRow("a tag, 60 MiB of zeros, for ever")
+            << false << (std::uint64_t(60) << 20) << true;
+    }
+    void forwardReaderBoundsEndlessGarbage() {
+        QFETCH(bool, noise);
+        QFETCH(std::uint64_t, gap);
+        QFETCH(bool, tagBetween);
+        const std::vector<Tag> tags = clipTags(3);
+        PipeLike source(header(kFlagVideo));
+        source.repeat = true;
+        source.noise = noise;
+        source.gap = gap;
+        if (tagBetween)
+            source.tag = tagBytes(tags[1]);
+        QElapsedTimer clock;
+        clock.start();
+        ForwardReader reader(source);
+        const Bytes out = readAll(reader);
+        qInfo("%llu bytes read, %llu tags kept, in %lld ms", qulonglong(source.offset),
+              qulonglong(reader.stats().tags), clock.elapsed());
+        QVERIFY(reader.stats().gaveUp);
+        QVERIFY(out.startsWith(header(kFlagVideo)));
+        QVERIFY(is_well_formed(reinterpret_cast<const std::uint8_t*>(out.constData()),
+                               std::size_t(out.size())));
+        QVERIFY(source.offset <= 2 * RepairingReader::kMaxResyncScan + (1u << 20));
+        std::uint8_t more[16];
+        QCOMPARE(reader.read(more, sizeof more), std::int64_t(0));
+    }
+
+    // A read that fails (the engine gave up waiting) loses nothing: read again, the stream goes on.
+    void forwardReaderOutlivesAFailedRead() {
+        const std::vector<Tag> tags = clipTags(800);
+        const Bytes good = wellFormed(tags);
+        for (const int failAt : {0, 1, 3, 10}) {
+            PipeLike source(file(tags, flagsOf(tags), 4));
+            source.failAt = failAt;
+            ForwardReader reader(source);
+            int failures = 0;
+            QVERIFY(readAll(reader, &failures) == good);
+            QCOMPARE(failures, 1);
+        }
+    }
+
+    void forwardReaderPassesOtherStreams() {
+        for (const Bytes& bytes : {Bytes("This is a shopping list, not a video.\n"), Bytes("FL"),
+                                   Bytes(), Bytes(300000, 'x')}) {
+            PipeLike source(bytes);
+            ForwardReader reader(source);
+            QVERIFY(readAll(reader) == bytes);
+        }
+    }
+
     // A file written by ffmpeg, the kind every good file is, goes through untouched.
     void sampleFilePassesThrough() {
         QFile sample(QStringLiteral(MOVARIN_SOURCE_DIR "/samples/sample.flv"));
@@ -422,6 +568,10 @@ private slots:
         RepairingReader reader(source);
         QVERIFY(readAll(reader, 65536) == bytes);
         QCOMPARE(reader.stats().resyncs, std::uint64_t(0));
+        PipeLike pipe(bytes);
+        ForwardReader forward(pipe);
+        QVERIFY(readAll(forward) == bytes);
+        QCOMPARE(forward.stats().resyncs, std::uint64_t(0));
     }
 };
 
