@@ -165,8 +165,9 @@ twips::WindowTwips frmplayer::placed() const {
     if (!m_settled || !isVisible() || windowState() != Qt::WindowNoState ||
         QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return m_twips;
-    const QPoint frame = geometry().topLeft() - QPoint(windowFrame().left(), windowFrame().top());
-    return twips::follow_frame(m_twips, {frame.x(), frame.y()}, m_tppX, m_tppY);
+    const QMargins frame = windowFrame();
+    const QPoint at = geometry().topLeft() - QPoint(frame.left(), frame.top());
+    return twips::follow_frame(m_twips, {at.x(), at.y()}, m_tppX, m_tppY);
 }
 
 // Each setter starts from where the frame stands now, so that a new size or one coordinate does
