@@ -247,6 +247,46 @@ private slots:
         QCOMPARE(twips::video_area({0, 0, 0, 100}, 15, 15), (twips::PixelSize{0, 0}));
     }
 
+    // What Left and Top read once the window is shown: the stored twips while the frame stands on
+    // their pixel, the frame's own pixels once it stands elsewhere.
+    void followFrame_data() {
+        QTest::addColumn<double>("tpp");
+        QTest::addColumn<float>("left");
+        QTest::addColumn<float>("top");
+        QTest::addColumn<QPoint>("frame");
+        QTest::addColumn<float>("readLeft");
+        QTest::addColumn<float>("readTop");
+        QTest::newRow("home, unmoved")
+            << 15.0 << 2900.f << 2000.f << QPoint(193, 133) << 2900.f << 2000.f;
+        QTest::newRow("moved by the user")
+            << 15.0 << 2900.f << 2000.f << QPoint(699, 480) << 10485.f << 7200.f;
+        QTest::newRow("moved down only")
+            << 15.0 << 2900.f << 2000.f << QPoint(193, 480) << 2900.f << 7200.f;
+        QTest::newRow("half a pixel rounds away from zero")
+            << 15.0 << 2902.5f << -22.5f << QPoint(194, -2) << 2902.5f << -22.5f;
+        QTest::newRow("one pixel off the rounded place")
+            << 15.0 << 2902.5f << 2000.f << QPoint(193, 133) << 2895.f << 2000.f;
+        QTest::newRow("120 dpi, moved")
+            << 12.0 << 2900.f << 2000.f << QPoint(500, 167) << 6000.f << 2000.f;
+        QTest::newRow("a place no window takes")
+            << 15.0 << 1e30f << std::numeric_limits<float>::infinity() << QPoint(10, 20) << 150.f
+            << 300.f;
+    }
+    void followFrame() {
+        QFETCH(double, tpp);
+        QFETCH(float, left);
+        QFETCH(float, top);
+        QFETCH(QPoint, frame);
+        QFETCH(float, readLeft);
+        QFETCH(float, readTop);
+        const twips::WindowTwips read =
+            twips::follow_frame({left, top, 4800, 4250}, {frame.x(), frame.y()}, tpp, tpp);
+        QCOMPARE(read.left, readLeft);
+        QCOMPARE(read.top, readTop);
+        QCOMPARE(read.width, 4800.f);
+        QCOMPARE(read.height, 4250.f);
+    }
+
     // Too large for a window: refused before narrowing to int, which once turned 1e11 twips
     // into a 0-pixel area.
     void twipsOutOfRange_data() {

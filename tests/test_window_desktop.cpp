@@ -1,6 +1,7 @@
 // The player window on a real X server under a window manager, driven with xdotool as a user
 // drives it: a drop from another program, moving the window, and the first show.
 #include "about/frmabout.h"
+#include "about/placement.h"
 #include "about_driver.h"
 #include "app/start_up.h"
 #include "engine/player.h"
@@ -15,7 +16,9 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <QtTest>
 
 #include <cstdio>
@@ -70,9 +73,59 @@ QString point(QPoint p) {
     return QString::number(p.x()) + u' ' + QString::number(p.y());
 }
 
-// The window manager has framed the window.
+// The window manager has framed the window. Asked of the window system each time: a widget's
+// own copy of its frame can lag behind.
 bool framed(const QWidget& w) {
-    return w.frameGeometry().size() != w.geometry().size();
+    return w.windowHandle() && !w.windowHandle()->frameMargins().isNull();
+}
+
+// Where the frame stands on the screen as the window system last reported it: its top-left
+// corner, border and title bar included.
+QPoint frameAt(const QWidget& w) {
+    return w.windowHandle()->framePosition();
+}
+
+const QPoint kHome(193, 133); // 2900, 2000 twips at 15 twips to the pixel
+
+// Where the About window must come for a player window at `left`, `top` twips.
+QPoint aboutPlaceFor(float left, float top, const frmplayer& w) {
+    const about::TwipsPoint at = about::form_load_position({left, top, w.Width(), w.Height()});
+    return {twips::to_pixels(at.left, 15), twips::to_pixels(at.top, 15)};
+}
+
+// Opens About from the menu and returns where its window stood on the screen; closes it again.
+QPoint aboutOpensAt(frmplayer& w) {
+    QPoint at(-1, -1);
+    const bool closed = testing::driveModalAbout(
+        &w, [&] { w.mnuabout->trigger(); },
+        [&](about::frmabout* about) {
+            at = about->windowHandle()->framePosition();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        });
+    return closed ? at : QPoint(-1, -1);
+}
+
+// Moves the window as a user does: `how` 0 asks the window manager from another program, 1
+// drags the title bar with the mouse. Returns once the window stands somewhere else.
+bool userMoves(QWidget& w, int how, QPoint to) {
+    const QPoint before = frameAt(w);
+    if (how == 0) {
+        if (!xdotool({"windowmove", QString::number(w.winId()), QString::number(to.x()),
+                      QString::number(to.y())}))
+            return false;
+    } else {
+        const QPoint grip = before + QPoint(60, 8); // on the title bar, clear of its buttons
+        const QPoint by = to - before;
+        const QString steps = "mousemove " + point(grip) + " mousedown 1 sleep 0.2 mousemove " +
+                              point(grip + by / 2) + " sleep 0.2 mousemove " + point(grip + by) +
+                              " sleep 0.2 mouseup 1";
+        if (!xdotool(steps.split(u' ')))
+            return false;
+    }
+    if (!QTest::qWaitFor([&] { return frameAt(w) != before; }, kWait))
+        return false;
+    QTest::qWait(300); // the window manager's last word on the move
+    return true;
 }
 
 } // namespace
@@ -107,6 +160,76 @@ private slots:
                  "no window manager frames windows on this display");
     }
     void init() { m_appDir = std::make_unique<QTemporaryDir>(); }
+
+    // Started without a file, the frame (not the area inside it) stands at home from the first
+    // show, and the first load leaves it there instead of making it jump.
+    void firstShowPutsTheFrameAtHome() {
+        auto w = shownWindow();
+        QVERIFY(w);
+        QCOMPARE(frameAt(*w), kHome);
+        QCOMPARE(w->Left(), 2900.0f);
+        QCOMPARE(w->Top(), 2000.0f);
+        QPoint movedTo = kHome;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            if (frameAt(*w) != kHome)
+                movedTo = frameAt(*w);
+        });
+        watch.start(5);
+        w->play_file(m_spark);
+        QTRY_COMPARE_WITH_TIMEOUT(w->centralWidget()->size(), QSize(320, 240), kWait);
+        QTest::qWait(300);
+        QCOMPARE(movedTo, kHome);
+        QCOMPARE(frameAt(*w), kHome);
+        QCOMPARE(w->Left(), 2900.0f);
+        QCOMPARE(w->Top(), 2000.0f);
+    }
+
+    // The user moves the window: Left and Top follow it, so About opens centred on where the
+    // window is now, and placed anew on each opening; a late size report refits the window
+    // where it stands; the next load brings it home again, exactly.
+    void aboutFollowsTheMovedWindow_data() {
+        QTest::addColumn<int>("how");
+        QTest::newRow("moved by another program") << 0;
+        QTest::newRow("title bar dragged") << 1;
+    }
+    void aboutFollowsTheMovedWindow() {
+        QFETCH(int, how);
+        auto w = shownWindow();
+        QVERIFY(w);
+        // 2952.5 and 3482.5 twips: the home place, before anything moved.
+        QCOMPARE(aboutOpensAt(*w), QPoint(197, 232));
+
+        QVERIFY(userMoves(*w, how, QPoint(700, 500)));
+        const QPoint moved = frameAt(*w);
+        QVERIFY2(
+            qAbs(moved.x() - 700) < 30 && qAbs(moved.y() - 500) < 30,
+            qPrintable(QStringLiteral("the window went to %1,%2").arg(moved.x()).arg(moved.y())));
+        QCOMPARE(w->Left(), float(moved.x() * 15));
+        QCOMPARE(w->Top(), float(moved.y() * 15));
+        const QPoint about = aboutOpensAt(*w);
+        qInfo("frame moved to %d,%d; About opened at %d,%d", moved.x(), moved.y(), about.x(),
+              about.y());
+        QCOMPARE(about, aboutPlaceFor(moved.x() * 15, moved.y() * 15, *w));
+
+        QVERIFY(userMoves(*w, how, QPoint(300, 250)));
+        const QPoint again = frameAt(*w);
+        QCOMPARE(aboutOpensAt(*w), aboutPlaceFor(again.x() * 15, again.y() * 15, *w));
+
+        // The movie reports its size late: the window takes it where the user put it.
+        w->player_FSCommand("actualsizewidth", "320");
+        w->player_FSCommand("actualsizeheight", "240");
+        QCOMPARE(w->centralWidget()->size(), QSize(320, 240));
+        QTest::qWait(300);
+        QCOMPARE(frameAt(*w), again);
+        QCOMPARE(w->Left(), float(again.x() * 15));
+
+        w->play_file(m_spark);
+        QTRY_COMPARE_WITH_TIMEOUT(frameAt(*w), kHome, kWait);
+        QCOMPARE(w->Left(), 2900.0f);
+        QCOMPARE(w->Top(), 2000.0f);
+        QCOMPARE(aboutOpensAt(*w), aboutPlaceFor(2900, 2000, *w));
+    }
 
     // Another program drags a file onto the window: it plays, and the source is told nothing was
     // copied or moved (the X drop protocol may only carry that as Copy). A source that offers only

@@ -20,10 +20,13 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QShowEvent>
 #include <QUrl>
+#include <QWindow>
 
 #include <cmath>
 #include <filesystem>
+#include <stdexcept>
 #include <vector>
 
 namespace movarin {
@@ -149,22 +152,39 @@ QString frmplayer::addressFor(const std::string& videoPath) const {
         movie_address(to_path_bytes(m_setup.appDir), QDir::separator().toLatin1(), videoPath));
 }
 
+twips::WindowTwips frmplayer::placed() const {
+    // A compositor keeps the place to itself, and a full or minimised window is not where the
+    // twips put it: the stored place stands then.
+    if (!m_settled || !isVisible() || windowState() != Qt::WindowNoState ||
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return m_twips;
+    const QMargins frame = windowFrame();
+    const QPoint at = geometry().topLeft() - QPoint(frame.left(), frame.top());
+    return twips::follow_frame(m_twips, {at.x(), at.y()}, m_tppX, m_tppY);
+}
+
+// Each setter starts from where the frame stands now, so that a new size or one coordinate does
+// not put the window back where the user moved it from.
 void frmplayer::setLeft(float value) {
+    m_twips = placed();
     m_twips.left = value;
     applyGeometry();
 }
 
 void frmplayer::setTop(float value) {
+    m_twips = placed();
     m_twips.top = value;
     applyGeometry();
 }
 
 void frmplayer::setWidth(float value) {
+    m_twips = placed();
     m_twips.width = value;
     applyGeometry();
 }
 
 void frmplayer::setHeight(float value) {
+    m_twips = placed();
     m_twips.height = value;
     applyGeometry();
 }
@@ -174,13 +194,56 @@ void frmplayer::applyGeometry() {
         return;
     const auto position = twips::frame_position(m_twips, m_tppX, m_tppY);
     const auto area = twips::video_area(m_twips, m_tppX, m_tppY);
-    move(position.x, position.y);
+    // move() adds the frame as the widget last saw it, which can still be none when the window
+    // manager framed the window after Qt looked: place the inner area from the frame known now.
+    const QMargins frame = windowFrame();
+    if (isVisible() && !frame.isNull())
+        setGeometry(QRect(QPoint(position.x + frame.left(), position.y + frame.top()), size()));
+    else
+        move(position.x, position.y);
     m_videoArea->setFixedSize(area.width, area.height);
 }
 
+QMargins frmplayer::windowFrame() const {
+    const QWindow* handle = windowHandle();
+    return handle ? handle->frameMargins() : QMargins();
+}
+
 void frmplayer::moveHome() {
-    setLeft(twips::kHomeLeft);
-    setTop(twips::kHomeTop);
+    // Both at once: one move, so no half-way place comes back from the window manager later.
+    m_twips = placed();
+    m_twips.left = twips::kHomeLeft;
+    m_twips.top = twips::kHomeTop;
+    applyGeometry();
+}
+
+void frmplayer::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (QWindow* handle = windowHandle(); handle && !m_settled)
+        handle->installEventFilter(this);
+}
+
+bool frmplayer::eventFilter(QObject* watched, QEvent* event) {
+    if (!m_settled && event->type() == QEvent::Expose && watched == windowHandle() &&
+        windowHandle()->isExposed())
+        settleFrame();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmplayer::settleFrame() {
+    m_settled = true;
+    windowHandle()->removeEventFilter(this);
+    // Placed before the window manager framed it, the window stands with its inner area, not its
+    // frame, at the place asked. The frame is known by the first expose: put it there then,
+    // before a first load could make it jump.
+    const twips::WindowTwips now = placed();
+    if (windowFrame().isNull() || (now.left == m_twips.left && now.top == m_twips.top))
+        return;
+    try {
+        applyGeometry();
+    } catch (const std::overflow_error&) {
+        // A place no window can take was refused when it was set; the window stays.
+    }
 }
 
 void frmplayer::Form_Load(const QString& commandTail) {
@@ -239,7 +302,7 @@ void frmplayer::player_FSCommand(const QString& command, const QString& args) {
         }
         const auto fit =
             fitting::refit(Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY, format,
-                           m_fullView->roomAt(twips::frame_position(m_twips, m_tppX, m_tppY)));
+                           m_fullView->roomAt(twips::frame_position(placed(), m_tppX, m_tppY)));
         if (fit) {
             setWidth(fit->window_width);
             setHeight(fit->window_height);

@@ -5,6 +5,7 @@
 #include "window/twips.h"
 
 #include <QMainWindow>
+#include <QMargins>
 #include <QString>
 #include <QStringList>
 
@@ -49,9 +50,10 @@ public:
     void play_file(const QString& filename);
     void write_log(std::string_view text) const;
 
-    // Position and size in twips, frame and menu bar included.
-    float Left() const { return m_twips.left; }
-    float Top() const { return m_twips.top; }
+    // Position and size in twips, frame and menu bar included. The position is where the frame
+    // stands now: the user may have moved it since the program last placed it.
+    float Left() const { return placed().left; }
+    float Top() const { return placed().top; }
     float Width() const { return m_twips.width; }
     float Height() const { return m_twips.height; }
     void setLeft(float twips);
@@ -85,6 +87,8 @@ public slots:
     void player_FSCommand(const QString& command, const QString& args);
 
 protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -93,6 +97,10 @@ private:
     void buildMenu();
     void applyGeometry();
     void moveHome();
+    twips::WindowTwips placed() const;
+    // The frame around the window as the window system reports it now.
+    QMargins windowFrame() const;
+    void settleFrame();
     log::LogWriter logWriter() const;
     QString addressFor(const std::string& videoPath) const;
 
@@ -100,6 +108,9 @@ private:
     double m_tppX = 15;
     double m_tppY = 15;
     twips::WindowTwips m_twips;
+    // The frame has been put where the twips say once the window manager framed it; from then on
+    // a frame standing elsewhere was moved by the user.
+    bool m_settled = false;
     QWidget* m_videoArea = nullptr;
     FullView* m_fullView = nullptr;
     online::OnlineSeams m_online;

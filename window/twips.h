@@ -41,4 +41,9 @@ PixelPoint frame_position(const WindowTwips& window, double tpp_x, double tpp_y)
 // Width / tpp by (Height - 650) / tpp, never negative.
 PixelSize video_area(const WindowTwips& window, double tpp_x, double tpp_y);
 
+// The stored twips with the frame's real place taken in. A coordinate the frame still holds in
+// whole pixels keeps its stored twips, so what the program set reads back exactly; one the user
+// or the window manager changed becomes the frame's pixels in twips. Never throws.
+WindowTwips follow_frame(const WindowTwips& stored, PixelPoint frame, double tpp_x, double tpp_y);
+
 } // namespace movarin::twips
