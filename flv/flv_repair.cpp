@@ -69,6 +69,25 @@ bool has_signature(const std::uint8_t* data, std::size_t size) {
     return size >= 3 && data[0] == 'F' && data[1] == 'L' && data[2] == 'V';
 }
 
+TagStartScan::TagStartScan(const std::uint8_t* data, std::size_t length)
+    : m_data(data), m_length(length) {
+    for (int i = 0; i < 3; ++i)
+        m_next[i] = static_cast<const std::uint8_t*>(std::memchr(data, kTypes[i], length));
+}
+
+bool TagStartScan::next(std::size_t& offset) {
+    int which = -1;
+    for (int i = 0; i < 3; ++i)
+        if (m_next[i] && (which < 0 || m_next[i] < m_next[which]))
+            which = i;
+    if (which < 0)
+        return false;
+    offset = std::size_t(m_next[which] - m_data);
+    m_next[which] = static_cast<const std::uint8_t*>(
+        std::memchr(m_next[which] + 1, kTypes[which], m_length - offset - 1));
+    return true;
+}
+
 std::uint32_t steady_timestamp(TagClock& clock, std::uint32_t raw) {
     if (!clock.started) {
         clock = TagClock{0, raw, raw, 0, true};
@@ -273,24 +292,8 @@ RepairingReader::Step RepairingReader::resync(const Cursor& at, Tag& tag, std::u
             return Step::Error;
         if (got == 0)
             break;
-        const std::uint8_t* const data = m_scan.data();
-        const std::size_t length = std::size_t(got);
-        // Runs of zeros and other bytes no tag starts with go by at memchr's pace.
-        const std::uint8_t* next[3];
-        const std::uint8_t types[3] = {kAudio, kVideo, kScript};
-        for (int i = 0; i < 3; ++i)
-            next[i] = static_cast<const std::uint8_t*>(std::memchr(data, types[i], length));
-        for (;;) {
-            int which = -1;
-            for (int i = 0; i < 3; ++i)
-                if (next[i] && (which < 0 || next[i] < next[which]))
-                    which = i;
-            if (which < 0)
-                break;
-            const std::size_t offset = std::size_t(next[which] - data);
-            const std::uint8_t* rest = next[which] + 1;
-            next[which] = static_cast<const std::uint8_t*>(
-                std::memchr(rest, types[which], length - offset - 1));
+        TagStartScan starts(m_scan.data(), std::size_t(got));
+        for (std::size_t offset = 0; starts.next(offset);) {
             const std::uint64_t p = blockAt + offset;
             if (p + kTagHeaderSize > m_sourceSize)
                 break;
@@ -303,7 +306,7 @@ RepairingReader::Step RepairingReader::resync(const Cursor& at, Tag& tag, std::u
             if (readError)
                 return Step::Error;
         }
-        blockAt += length;
+        blockAt += std::uint64_t(got);
     }
     scannedTo(blockAt);
     if (!far)

@@ -27,6 +27,21 @@ public:
 // Whether the bytes begin with the FLV signature.
 bool has_signature(const std::uint8_t* data, std::size_t size);
 
+// The places in a block where a tag could start, a byte of a known tag type, in order. Runs of
+// zeros and other bytes no tag starts with go by at memchr's pace.
+class TagStartScan {
+public:
+    TagStartScan(const std::uint8_t* data, std::size_t length);
+    // The next such offset into the block; false when there is none.
+    bool next(std::size_t& offset);
+
+private:
+    static constexpr std::uint8_t kTypes[3] = {8, 9, 18};
+    const std::uint8_t* m_data;
+    std::size_t m_length;
+    const std::uint8_t* m_next[3];
+};
+
 inline constexpr std::size_t kFileHeaderSize = 9;
 inline constexpr std::size_t kTagHeaderSize = 11;
 inline constexpr std::size_t kPreviousSizeSize = 4;

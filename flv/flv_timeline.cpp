@@ -118,30 +118,15 @@ std::optional<TagHead> TagPeek::nextTag(std::uint64_t from, std::uint64_t limit)
         const std::int64_t got = m_source.readAt(blockAt, m_scan.data(), want);
         if (got <= 0)
             return std::nullopt;
-        const std::uint8_t* const data = m_scan.data();
-        const std::size_t length = std::size_t(got);
-        // Zeros and other bytes no tag starts with go by at memchr's pace.
-        const std::uint8_t types[3] = {kTagAudio, kTagVideo, kTagScript};
-        const std::uint8_t* next[3];
-        for (int i = 0; i < 3; ++i)
-            next[i] = static_cast<const std::uint8_t*>(std::memchr(data, types[i], length));
-        for (;;) {
-            int which = -1;
-            for (int i = 0; i < 3; ++i)
-                if (next[i] && (which < 0 || next[i] < next[which]))
-                    which = i;
-            if (which < 0)
-                break;
-            const std::size_t offset = std::size_t(next[which] - data);
-            next[which] = static_cast<const std::uint8_t*>(
-                std::memchr(next[which] + 1, types[which], length - offset - 1));
+        TagStartScan starts(m_scan.data(), std::size_t(got));
+        for (std::size_t offset = 0; starts.next(offset);) {
             const std::uint64_t p = blockAt + offset;
             if (p + kTagHeaderSize > limit)
                 return std::nullopt;
             if (plausible(p, tag))
                 return tag;
         }
-        blockAt += length;
+        blockAt += std::uint64_t(got);
     }
     return std::nullopt;
 }

@@ -44,35 +44,6 @@ struct Tag {
     Bytes data;
 };
 
-// `head`, then `gap` zero bytes that cost no memory, then `tail`; counts what is read from it.
-class GapSource : public ByteSource {
-public:
-    GapSource(Bytes head, std::uint64_t gap, Bytes tail)
-        : m_head(std::move(head)), m_gap(gap), m_tail(std::move(tail)) {}
-    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
-        const std::uint64_t end = std::min<std::uint64_t>(size(), offset + length);
-        for (std::uint64_t at = offset; at < end; ++at) {
-            const std::uint64_t tailAt = std::uint64_t(m_head.size()) + m_gap;
-            buffer[at - offset] = at < std::uint64_t(m_head.size())
-                                      ? std::uint8_t(m_head[qsizetype(at)])
-                                  : at < tailAt ? 0
-                                                : std::uint8_t(m_tail[qsizetype(at - tailAt)]);
-        }
-        const std::uint64_t n = end > offset ? end - offset : 0;
-        bytesRead += n;
-        return std::int64_t(n);
-    }
-    std::uint64_t size() override { return std::uint64_t(m_head.size() + m_tail.size()) + m_gap; }
-    bool cancelled() override { return cancel; }
-    std::uint64_t bytesRead = 0;
-    bool cancel = false;
-
-private:
-    Bytes m_head;
-    std::uint64_t m_gap;
-    Bytes m_tail;
-};
-
 // Pieces of bytes at given offsets, zeros everywhere else: gigabytes that cost no memory.
 class PiecesSource : public ByteSource {
 public:
@@ -96,6 +67,7 @@ public:
         return std::int64_t(n);
     }
     std::uint64_t size() override { return total; }
+    bool cancelled() override { return cancel; }
     // Bytes at the end, or after a gap of zeros.
     void add(const Bytes& bytes, std::uint64_t gap = 0) {
         total += gap;
@@ -109,6 +81,7 @@ public:
     std::vector<Piece> pieces;
     std::uint64_t total = 0;
     std::uint64_t bytesRead = 0;
+    bool cancel = false;
 };
 
 Bytes header(std::uint8_t flags) {
@@ -432,7 +405,9 @@ private slots:
                            : tailTags < 0
                                ? good.mid(13)
                                : good.mid(firstTagEnd, afterFirstVideoTag(good) - firstTagEnd);
-        GapSource source(good.left(at), gap, tail);
+        PiecesSource source;
+        source.add(good.left(at));
+        source.add(tail, gap);
         QElapsedTimer clock;
         clock.start();
         RepairingReader reader(source);
@@ -598,8 +573,9 @@ private slots:
 
     // A reader that gave up waiting stops a scan at once.
     void cancelledScanStops() {
-        GapSource source(header(kFlagVideo), std::uint64_t(2) << 30,
-                         wellFormed(clipTags(5)).mid(13));
+        PiecesSource source;
+        source.add(header(kFlagVideo));
+        source.add(wellFormed(clipTags(5)).mid(13), std::uint64_t(2) << 30);
         source.cancel = true;
         RepairingReader reader(source);
         std::uint8_t buffer[64];
