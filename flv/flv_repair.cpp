@@ -13,6 +13,9 @@ constexpr std::uint8_t kVideo = 9;
 constexpr std::uint8_t kScript = 18;
 constexpr std::uint64_t kTagOverhead = kTagHeaderSize + kPreviousSizeSize;
 constexpr std::uint64_t kFirstTag = kFileHeaderSize + kPreviousSizeSize;
+// Where a tag header holds its timestamp, the extended byte last.
+constexpr std::uint64_t kTimestampAt = 4;
+constexpr std::uint64_t kTimestampEnd = 8;
 // Tags read to learn which kinds of stream the file really holds.
 constexpr int kFlagScanTags = 1000;
 // Largest tag a resync believes in: far above any real frame, far below the field's limit, so
@@ -23,8 +26,19 @@ constexpr std::int64_t kResyncBackward = 10'000;
 constexpr std::int64_t kResyncForward = 30'000;
 constexpr std::size_t kBlockSize = 4096;
 constexpr std::size_t kScanSize = 64 * 1024;
-// Resync results kept; a file with more runs of garbage than this still reads, a little slower.
+// Resync results kept; past that the shortest scan is forgotten, so a file with more runs of
+// garbage than this still reads, a little slower, and the long runs are never scanned twice.
 constexpr std::size_t kMaxResyncs = 64;
+// A step between frames; larger ones are pauses, not the stream's pace.
+constexpr std::uint32_t kMaxFrameStep = 1000;
+constexpr std::uint32_t kDefaultFrameStep = 40;
+// Sound found before garbage is given up on that is too short to be worth playing alone.
+constexpr std::uint32_t kPlayableSoundMs = 1000;
+// Codec ids whose first data byte after the codec byte tells set-up from frames.
+constexpr int kAac = 10;
+constexpr int kAvc = 7;
+constexpr int kHevc = 12;
+constexpr int kVideoInfoFrame = 5;
 
 std::uint32_t be24(const std::uint8_t* p) {
     return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
@@ -53,6 +67,57 @@ std::uint32_t timestampOf(const std::uint8_t* header) {
 
 bool has_signature(const std::uint8_t* data, std::size_t size) {
     return size >= 3 && data[0] == 'F' && data[1] == 'L' && data[2] == 'V';
+}
+
+TagStartScan::TagStartScan(const std::uint8_t* data, std::size_t length)
+    : m_data(data), m_length(length) {
+    for (int i = 0; i < 3; ++i)
+        m_next[i] = static_cast<const std::uint8_t*>(std::memchr(data, kTypes[i], length));
+}
+
+bool TagStartScan::next(std::size_t& offset) {
+    int which = -1;
+    for (int i = 0; i < 3; ++i)
+        if (m_next[i] && (which < 0 || m_next[i] < m_next[which]))
+            which = i;
+    if (which < 0)
+        return false;
+    offset = std::size_t(m_next[which] - m_data);
+    m_next[which] = static_cast<const std::uint8_t*>(
+        std::memchr(m_next[which] + 1, kTypes[which], m_length - offset - 1));
+    return true;
+}
+
+std::uint32_t steady_timestamp(TagClock& clock, std::uint32_t raw) {
+    if (!clock.started) {
+        clock = TagClock{0, raw, raw, 0, true};
+        return raw;
+    }
+    const std::int64_t delta = std::int64_t(raw) - std::int64_t(clock.raw);
+    clock.raw = raw;
+    std::int64_t out = std::int64_t(raw) + clock.shift;
+    const std::int64_t back = std::int64_t(clock.last) - out;
+    if (back > 0) {
+        const std::int64_t step = clock.step > 0                         ? clock.step
+                                  : delta < 0 && -delta <= kMaxFrameStep ? -delta
+                                                                         : kDefaultFrameStep;
+        if (2 * back > step) {
+            out = std::int64_t(clock.last) + step;
+            clock.shift = out - std::int64_t(raw);
+        } else {
+            out = clock.last;
+        }
+    }
+    out = std::clamp<std::int64_t>(out, 0, 0xffffffff);
+    if (out > clock.last && out - clock.last <= kMaxFrameStep)
+        clock.step = std::uint32_t(out - clock.last);
+    clock.last = std::uint32_t(out);
+    return clock.last;
+}
+
+std::uint64_t RepairingReader::garbage_allowed(std::uint64_t good, std::uint64_t dropped) {
+    const std::uint64_t total = std::min(kMaxGarbage, kGarbageAllowance + good);
+    return dropped < total ? std::min(kMaxResyncScan, total - dropped) : 0;
 }
 
 RepairingReader::RepairingReader(ByteSource& source)
@@ -196,22 +261,27 @@ RepairingReader::Step RepairingReader::nextTag(const Cursor& at, Tag& tag) {
             return known.step;
         }
     }
-    const Step step = resync(at, tag);
+    std::uint64_t scanned = 0;
+    const Step step = resync(at, tag, scanned);
     if (step == Step::Error)
         return step; // a failed read may succeed next time
     if (m_resyncs.size() >= kMaxResyncs)
-        m_resyncs.erase(m_resyncs.begin());
-    m_resyncs.push_back({at.in, m_sourceSize, step, tag});
+        m_resyncs.erase(std::min_element(
+            m_resyncs.begin(), m_resyncs.end(),
+            [](const Resync& a, const Resync& b) { return a.scanned < b.scanned; }));
+    m_resyncs.push_back({at.in, m_sourceSize, scanned, step, tag});
     return step;
 }
 
 // Garbage: the first plausible tag near the last timestamp, else the first plausible tag at all;
-// nothing within kMaxResyncScan ends the stream there.
-RepairingReader::Step RepairingReader::resync(const Cursor& at, Tag& tag) {
+// nothing within what garbage_allowed leaves ends the stream there.
+RepairingReader::Step RepairingReader::resync(const Cursor& at, Tag& tag, std::uint64_t& scanned) {
     bool readError = false;
     std::optional<Tag> far;
-    const std::uint64_t limit = std::min(m_sourceSize, at.in + 1 + kMaxResyncScan);
+    const std::uint64_t limit =
+        std::min(m_sourceSize, at.in + 1 + garbage_allowed(at.out, at.dropped));
     std::uint64_t blockAt = at.in + 1;
+    const auto scannedTo = [&](std::uint64_t p) { scanned = p > at.in ? p - at.in : 0; };
     while (blockAt + kTagHeaderSize <= limit) {
         if (m_source.cancelled())
             return Step::Error;
@@ -222,36 +292,23 @@ RepairingReader::Step RepairingReader::resync(const Cursor& at, Tag& tag) {
             return Step::Error;
         if (got == 0)
             break;
-        const std::uint8_t* const data = m_scan.data();
-        const std::size_t length = std::size_t(got);
-        // Runs of zeros and other bytes no tag starts with go by at memchr's pace.
-        const std::uint8_t* next[3];
-        const std::uint8_t types[3] = {kAudio, kVideo, kScript};
-        for (int i = 0; i < 3; ++i)
-            next[i] = static_cast<const std::uint8_t*>(std::memchr(data, types[i], length));
-        for (;;) {
-            int which = -1;
-            for (int i = 0; i < 3; ++i)
-                if (next[i] && (which < 0 || next[i] < next[which]))
-                    which = i;
-            if (which < 0)
-                break;
-            const std::size_t offset = std::size_t(next[which] - data);
-            const std::uint8_t* rest = next[which] + 1;
-            next[which] = static_cast<const std::uint8_t*>(
-                std::memchr(rest, types[which], length - offset - 1));
+        TagStartScan starts(m_scan.data(), std::size_t(got));
+        for (std::size_t offset = 0; starts.next(offset);) {
             const std::uint64_t p = blockAt + offset;
             if (p + kTagHeaderSize > m_sourceSize)
                 break;
-            if (plausibleAt(p, tag, true, at, at.haveTimestamp, readError))
+            if (plausibleAt(p, tag, true, at, at.haveTimestamp, readError)) {
+                scannedTo(p);
                 return Step::Tag;
+            }
             if (!far && at.haveTimestamp && plausibleAt(p, tag, true, at, false, readError))
                 far = tag;
             if (readError)
                 return Step::Error;
         }
-        blockAt += length;
+        blockAt += std::uint64_t(got);
     }
+    scannedTo(blockAt);
     if (!far)
         return Step::End;
     tag = *far;
@@ -259,6 +316,9 @@ RepairingReader::Step RepairingReader::resync(const Cursor& at, Tag& tag) {
 }
 
 void RepairingReader::advance(Cursor& cursor, const Tag& tag) {
+    cursor.dropped += tag.in - cursor.in;
+    if (tag.type == kAudio || tag.type == kVideo)
+        steady_timestamp(cursor.clocks[tag.type == kVideo ? 1 : 0], tag.timestamp);
     cursor.in = tag.in + kTagHeaderSize + tag.dataSize + kPreviousSizeSize;
     cursor.out += kTagOverhead + tag.dataSize;
     cursor.index += 1;
@@ -285,10 +345,15 @@ void RepairingReader::remember(const Cursor& cursor, std::uint64_t dropped) {
 void RepairingReader::scanFlags() {
     Cursor cursor = m_frontier;
     std::uint8_t seen = 0;
+    bool picture = false;
+    std::uint32_t firstSound = 0;
+    std::uint32_t lastSound = 0;
+    bool sound = false;
+    Step step = Step::Tag;
     int tags = 0;
     for (; tags < kFlagScanTags; ++tags) {
         Tag tag;
-        const Step step = nextTag(cursor, tag);
+        step = nextTag(cursor, tag);
         if (step == Step::End) {
             m_endKnown = true;
             m_endSourceSize = m_sourceSize;
@@ -302,10 +367,61 @@ void RepairingReader::scanFlags() {
         const std::uint64_t dropped = tag.in - cursor.in;
         advance(cursor, tag);
         remember(cursor, dropped);
+        if ((tag.type == kVideo && !picture) || tag.type == kAudio) {
+            if (!holdsFrame(tag))
+                continue;
+            if (tag.type == kVideo) {
+                picture = true;
+                continue;
+            }
+            lastSound = cursor.clocks[0].last;
+            if (!sound)
+                firstSound = lastSound;
+            sound = true;
+        }
     }
     // The header's claims give way to what the tags hold, once there are tags to go by.
     if (tags > 0)
         m_header[4] = std::uint8_t((m_header[4] & ~(kFlagAudio | kFlagVideo)) | seen);
+    // Garbage given up on before a picture or a moment of sound: nothing here is worth playing,
+    // and saying so at once beats a stream of headers that the engine waits on.
+    const bool gaveUp =
+        step == Step::End &&
+        cursor.in + 1 + garbage_allowed(cursor.out, cursor.dropped) + kTagHeaderSize <=
+            m_sourceSize;
+    if (gaveUp && !picture && (!sound || lastSound - firstSound < kPlayableSoundMs))
+        m_valid = false;
+}
+
+// Whether a sound or picture tag holds a frame rather than the decoder's set-up or a note.
+bool RepairingReader::holdsFrame(const Tag& tag) {
+    std::uint8_t first[2] = {};
+    bool readError = false;
+    if (tag.dataSize < 1 ||
+        !fetch(tag.in + kTagHeaderSize, first, std::min<std::size_t>(tag.dataSize, 2), readError))
+        return false;
+    if (tag.type == kAudio)
+        return (first[0] >> 4) != kAac || (tag.dataSize >= 2 && first[1] == 1);
+    const int codec = first[0] & 0x0f;
+    if ((first[0] >> 4) == kVideoInfoFrame)
+        return false;
+    return (codec != kAvc && codec != kHevc) || (tag.dataSize >= 2 && first[1] == 1);
+}
+
+// The timestamp's bytes, where they fall in the copied part of a tag's header.
+void RepairingReader::putTimestamp(const Cursor& cursor, const Tag& tag, std::uint64_t within,
+                                   std::uint8_t* data, std::size_t length) {
+    if (tag.type != kAudio && tag.type != kVideo)
+        return;
+    TagClock clock = cursor.clocks[tag.type == kVideo ? 1 : 0];
+    const std::uint32_t timestamp = steady_timestamp(clock, tag.timestamp);
+    if (timestamp == tag.timestamp)
+        return;
+    const std::uint8_t bytes[4] = {std::uint8_t(timestamp >> 16), std::uint8_t(timestamp >> 8),
+                                   std::uint8_t(timestamp), std::uint8_t(timestamp >> 24)};
+    for (std::uint64_t i = std::max<std::uint64_t>(within, kTimestampAt);
+         i < std::min<std::uint64_t>(within + length, kTimestampEnd); ++i)
+        data[i - within] = bytes[i - kTimestampAt];
 }
 
 RepairingReader::Step RepairingReader::seekTag(std::uint64_t offset, Cursor& cursor, Tag& tag) {
@@ -384,6 +500,8 @@ std::int64_t RepairingReader::read(std::uint64_t offset, std::uint8_t* buffer, s
                 return done > 0 ? std::int64_t(done) : -1;
             if (m_patch && r > 0)
                 m_patch->patch(m_source, tag.in, within, buffer + done, std::size_t(r));
+            if (within < kTimestampEnd && r > 0)
+                putTimestamp(cursor, tag, within, buffer + done, std::size_t(r));
             done += std::size_t(r);
             if (std::size_t(r) < n)
                 break; // the file shrank under us

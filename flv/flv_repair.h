@@ -8,9 +8,9 @@
 // corrected byte stream, computed lazily as it is read, in constant memory, with seeks. Every
 // PreviousTagSize is rewritten from the real tag size, tags are walked by their DataSize, garbage
 // between tags (zero runs, bad tag types, sizes past the end) is dropped by resyncing on the next
-// plausible tag header, a tag cut off at the end is left out, and header flags that lie about
-// audio and video are corrected. A well-formed file comes out byte for byte as it went in.
-// Plain C++: no Qt, no engine.
+// plausible tag header, a tag cut off at the end is left out, header flags that lie about
+// audio and video are corrected, and timestamps that run backwards are carried on forwards. A
+// well-formed file comes out byte for byte as it went in. Plain C++: no Qt, no engine.
 namespace movarin::flv {
 
 // The damaged file, read at any offset. It may shrink or grow while it is read.
@@ -27,6 +27,21 @@ public:
 // Whether the bytes begin with the FLV signature.
 bool has_signature(const std::uint8_t* data, std::size_t size);
 
+// The places in a block where a tag could start, a byte of a known tag type, in order. Runs of
+// zeros and other bytes no tag starts with go by at memchr's pace.
+class TagStartScan {
+public:
+    TagStartScan(const std::uint8_t* data, std::size_t length);
+    // The next such offset into the block; false when there is none.
+    bool next(std::size_t& offset);
+
+private:
+    static constexpr std::uint8_t kTypes[3] = {8, 9, 18};
+    const std::uint8_t* m_data;
+    std::size_t m_length;
+    const std::uint8_t* m_next[3];
+};
+
 inline constexpr std::size_t kFileHeaderSize = 9;
 inline constexpr std::size_t kTagHeaderSize = 11;
 inline constexpr std::size_t kPreviousSizeSize = 4;
@@ -42,12 +57,29 @@ public:
                        std::uint8_t* data, std::size_t length) = 0;
 };
 
+// One kind of tag's place on the timeline handed on. Each sound or picture tag moves it; a tag
+// whose timestamp goes back by about a frame or more moves the rest of that kind on from one
+// step after the last, so that a stream whose timestamps run backwards or start again plays at
+// its own pace instead of as fast as the engine can decode it. A small jitter back is held at
+// the last time rather than moving everything after it.
+struct TagClock {
+    std::int64_t shift = 0; // added to this kind's timestamps from the file
+    std::uint32_t last = 0; // the last timestamp handed on
+    std::uint32_t raw = 0;  // and what the file said there
+    std::uint32_t step = 0; // the last forward step, once there was one
+    bool started = false;
+};
+// The timestamp to hand on for a tag of the clock's kind that says `raw`; moves the clock.
+std::uint32_t steady_timestamp(TagClock& clock, std::uint32_t raw);
+
 class RepairingReader {
 public:
     // The source must outlive the reader.
     explicit RepairingReader(ByteSource& source);
 
-    // False when the source does not start with a readable FLV header; read then gives nothing.
+    // False when the source does not start with a readable FLV header, or when its first tags
+    // run into more garbage than is allowed before a picture or a second of sound; read then
+    // gives nothing.
     bool valid() const { return m_valid; }
     // Corrected bytes at `offset`: the count copied, 0 at the end, -1 on a read error.
     std::int64_t read(std::uint64_t offset, std::uint8_t* buffer, std::size_t length);
@@ -70,6 +102,14 @@ public:
     static constexpr std::size_t kMaxCheckpoints = 4096;
     // Garbage scanned for one resync before the rest of the file is given up as unplayable.
     static constexpr std::uint64_t kMaxResyncScan = 64u << 20;
+    // Garbage dropped in all before the rest of the file is given up: a few damaged places of
+    // any size fit in kGarbageAllowance, a long recording may lose as much again as it held good
+    // tags up to there, and however a file is made, no more than kMaxGarbage is ever scanned.
+    static constexpr std::uint64_t kGarbageAllowance = 256u << 20;
+    static constexpr std::uint64_t kMaxGarbage = 1u << 30;
+    // What a resync from a tag start with `good` bytes of tags and `dropped` bytes of garbage
+    // before it may still scan.
+    static std::uint64_t garbage_allowed(std::uint64_t good, std::uint64_t dropped);
 
 private:
     // A tag start, in both streams, with all that the walk's decisions depend on.
@@ -79,6 +119,8 @@ private:
         std::uint64_t index = 0;
         std::uint32_t lastTimestamp = 0;
         bool haveTimestamp = false;
+        std::uint64_t dropped = 0; // garbage passed over on the way here
+        TagClock clocks[2];        // sound, pictures
     };
     struct Tag {
         std::uint64_t in = 0;
@@ -91,20 +133,24 @@ private:
     struct Resync {
         std::uint64_t from = 0;
         std::uint64_t sourceSize = 0;
+        std::uint64_t scanned = 0;
         Step step = Step::End;
         Tag tag;
     };
 
     Step nextTag(const Cursor& at, Tag& tag);
-    Step resync(const Cursor& at, Tag& tag);
+    Step resync(const Cursor& at, Tag& tag, std::uint64_t& scanned);
     bool plausibleAt(std::uint64_t in, Tag& tag, bool strict, const Cursor& at, bool checkTimestamp,
                      bool& readError);
     bool fetch(std::uint64_t offset, std::uint8_t* buffer, std::size_t length, bool& readError);
     // Walks from the closest known tag to the tag that holds output byte `offset`.
     Step seekTag(std::uint64_t offset, Cursor& cursor, Tag& tag);
     void advance(Cursor& cursor, const Tag& tag);
+    static void putTimestamp(const Cursor& cursor, const Tag& tag, std::uint64_t within,
+                             std::uint8_t* data, std::size_t length);
     void remember(const Cursor& cursor, std::uint64_t dropped);
     void scanFlags();
+    bool holdsFrame(const Tag& tag);
 
     ByteSource& m_source;
     bool m_valid = false;

@@ -30,7 +30,7 @@ bool TagHead::isKeyframe() const {
     return isVideo() && dataBytes > 0 && (data[0] >> 4) == 1;
 }
 
-TagPeek::TagPeek(ByteSource& source) : m_source(source), m_block(kPeekBlock) {
+TagPeek::TagPeek(ByteSource& source) : m_source(source), m_block(kPeekBlock), m_scan(kPeekBlock) {
     refreshSize();
 }
 
@@ -109,12 +109,24 @@ bool TagPeek::plausible(std::uint64_t at, TagHead& tag) {
 std::optional<TagHead> TagPeek::nextTag(std::uint64_t from, std::uint64_t limit) {
     limit = std::min(limit, m_size);
     TagHead tag;
-    for (std::uint64_t p = from; p + kTagHeaderSize <= limit; ++p) {
-        std::uint8_t type = 0;
-        if (!fetch(p, &type, 1))
+    for (std::uint64_t blockAt = from; blockAt + kTagHeaderSize <= limit;) {
+        if (m_source.cancelled())
             return std::nullopt;
-        if ((type == kTagAudio || type == kTagVideo || type == kTagScript) && plausible(p, tag))
-            return tag;
+        // A block of its own, so that checking a candidate does not evict what is scanned.
+        const std::size_t want =
+            std::size_t(std::min<std::uint64_t>(m_scan.size(), limit - blockAt));
+        const std::int64_t got = m_source.readAt(blockAt, m_scan.data(), want);
+        if (got <= 0)
+            return std::nullopt;
+        TagStartScan starts(m_scan.data(), std::size_t(got));
+        for (std::size_t offset = 0; starts.next(offset);) {
+            const std::uint64_t p = blockAt + offset;
+            if (p + kTagHeaderSize > limit)
+                return std::nullopt;
+            if (plausible(p, tag))
+                return tag;
+        }
+        blockAt += std::uint64_t(got);
     }
     return std::nullopt;
 }

@@ -44,7 +44,8 @@ public:
     // A header that looks like a real tag: a known type, stream id 0, a sane size that fits,
     // and followed by another such header (or the end).
     bool plausible(std::uint64_t at, TagHead& tag);
-    // The first plausible tag at or after `from`, looking no further than `limit`.
+    // The first plausible tag at or after `from`, looking no further than `limit`; none once
+    // the reader has given up waiting.
     std::optional<TagHead> nextTag(std::uint64_t from, std::uint64_t limit);
 
 private:
@@ -56,6 +57,7 @@ private:
     std::vector<std::uint8_t> m_block;
     std::uint64_t m_blockAt = 0;
     std::size_t m_blockLength = 0;
+    std::vector<std::uint8_t> m_scan;
 };
 
 // The span the audio and video tags cover, in milliseconds of their own timestamps.
