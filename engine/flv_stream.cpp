@@ -22,25 +22,16 @@ namespace movarin::detail {
 
 namespace {
 
-class FileSource : public flv::ByteSource {
+// An open descriptor that the engine may give up on from another thread, or shutdown ends.
+class Descriptor {
 public:
-    FileSource(int fd, const std::atomic<bool>* closing) : m_fd(fd), m_closing(closing) {}
-    ~FileSource() override { ::close(m_fd); }
-    FileSource(const FileSource&) = delete;
-    FileSource& operator=(const FileSource&) = delete;
+    Descriptor(int fd, const std::atomic<bool>* closing) : m_fd(fd), m_closing(closing) {}
+    ~Descriptor() { ::close(m_fd); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
 
-    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
-        for (;;) {
-            const ssize_t r = ::pread(m_fd, buffer, length, off_t(offset));
-            if (r >= 0 || errno != EINTR)
-                return r;
-        }
-    }
-    std::uint64_t size() override {
-        struct stat st {};
-        return ::fstat(m_fd, &st) == 0 && st.st_size > 0 ? std::uint64_t(st.st_size) : 0;
-    }
-    bool cancelled() override { return stop || (m_closing && *m_closing); }
+    int fd() const { return m_fd; }
+    bool stopped() const { return stop || (m_closing && *m_closing); }
 
     // Set by the engine from another thread when it stops waiting for this stream.
     std::atomic<bool> stop{false};
@@ -48,6 +39,26 @@ public:
 private:
     int m_fd;
     const std::atomic<bool>* m_closing;
+};
+
+class FileSource : public flv::ByteSource {
+public:
+    FileSource(int fd, const std::atomic<bool>* closing) : descriptor(fd, closing) {}
+
+    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+        for (;;) {
+            const ssize_t r = ::pread(descriptor.fd(), buffer, length, off_t(offset));
+            if (r >= 0 || errno != EINTR)
+                return r;
+        }
+    }
+    std::uint64_t size() override {
+        struct stat st {};
+        return ::fstat(descriptor.fd(), &st) == 0 && st.st_size > 0 ? std::uint64_t(st.st_size) : 0;
+    }
+    bool cancelled() override { return descriptor.stopped(); }
+
+    Descriptor descriptor;
 };
 
 // Read through the seekable stream: the repaired file with the true length and a keyframe
@@ -115,7 +126,7 @@ std::int64_t streamSize(void* cookie) {
 }
 
 void cancelStream(void* cookie) {
-    streamOf(cookie).file.stop = true;
+    streamOf(cookie).file.descriptor.stop = true;
 }
 
 void closeStream(void* cookie) {
@@ -126,19 +137,16 @@ void closeStream(void* cookie) {
 // polled, so that a load that replaces it, or shutdown, ends it.
 class PipeSource : public flv::StreamSource {
 public:
-    PipeSource(int fd, const std::atomic<bool>* closing) : m_fd(fd), m_closing(closing) {}
-    ~PipeSource() override { ::close(m_fd); }
-    PipeSource(const PipeSource&) = delete;
-    PipeSource& operator=(const PipeSource&) = delete;
+    PipeSource(int fd, const std::atomic<bool>* closing) : descriptor(fd, closing) {}
 
     std::int64_t read(std::uint8_t* buffer, std::size_t length) override {
         for (;;) {
-            if (stop || (m_closing && *m_closing))
+            if (descriptor.stopped())
                 return -1;
-            pollfd ready{m_fd, POLLIN, 0};
+            pollfd ready{descriptor.fd(), POLLIN, 0};
             if (::poll(&ready, 1, 100) == 0)
                 continue; // no data, and no writer yet or one that is still there
-            const ssize_t r = ::read(m_fd, buffer, length);
+            const ssize_t r = ::read(descriptor.fd(), buffer, length);
             if (r >= 0)
                 return r; // 0 once the writer has gone
             if (errno != EAGAIN && errno != EINTR)
@@ -146,11 +154,7 @@ public:
         }
     }
 
-    std::atomic<bool> stop{false};
-
-private:
-    int m_fd;
-    const std::atomic<bool>* m_closing;
+    Descriptor descriptor;
 };
 
 struct PipeStream {
@@ -187,7 +191,7 @@ std::int64_t readPipe(void* cookie, char* buffer, std::uint64_t length) {
 }
 
 void cancelPipe(void* cookie) {
-    pipeOf(cookie).pipe.stop = true;
+    pipeOf(cookie).pipe.descriptor.stop = true;
 }
 
 void closePipe(void* cookie) {
