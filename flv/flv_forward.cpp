@@ -116,6 +116,17 @@ bool ForwardReader::plausibleAt(std::size_t at, bool strict, std::uint32_t& data
 }
 
 void ForwardReader::giveOut(std::uint32_t dataSize) {
+    // Timestamps that run backwards are carried on forwards, as for files, or every picture
+    // would be a jump the engine shows at once.
+    std::uint8_t* const header = m_buffer.data() + m_head;
+    if (header[0] == 8 || header[0] == 9) {
+        const std::uint32_t raw = be24(header + 4) | (std::uint32_t(header[7]) << 24);
+        const std::uint32_t timestamp = steady_timestamp(m_clocks[header[0] == 9], raw);
+        header[4] = std::uint8_t(timestamp >> 16);
+        header[5] = std::uint8_t(timestamp >> 8);
+        header[6] = std::uint8_t(timestamp);
+        header[7] = std::uint8_t(timestamp >> 24);
+    }
     m_direct = kTagHeaderSize + dataSize;
     putBe32(m_made, std::uint32_t(m_direct));
     m_madeAt = 0;

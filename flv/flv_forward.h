@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flv/flv_repair.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -7,10 +9,11 @@
 // The repairing reader for a stream that can be read only once, in order: a named pipe. It
 // makes what the repairing reader makes of a file, as far as that can be known without looking
 // ahead: every PreviousTagSize rewritten, garbage between tags dropped by resyncing on the next
-// plausible tag, a tag cut off at the end left out. The header's flags stay as they came. A run
-// of garbage longer than the file reader's limit, or more garbage in all than that and than the
-// tags held, ends the stream there: garbage costs bounded work, whatever keeps coming. A stream
-// without the FLV signature passes as it is. Memory stays within about two of the largest tags.
+// plausible tag, a tag cut off at the end left out, timestamps that run backwards carried on
+// forwards. The header's flags stay as they came. A run of garbage longer than the file
+// reader's limit, or more garbage in all than that and than the tags held, ends the stream
+// there: garbage costs bounded work, whatever keeps coming. A stream without the FLV signature
+// passes as it is. Memory stays within about two of the largest tags.
 // Plain C++: no Qt, no engine.
 namespace movarin::flv {
 
@@ -70,6 +73,7 @@ private:
     std::size_t m_madeAt = 0;
     std::size_t m_madeLength = 0;
     Stats m_stats;
+    TagClock m_clocks[2]; // sound, picture
 };
 
 } // namespace movarin::flv

@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::vector<std::uint8_t> original(data, data + size);
     const int originalKinds = kindsIn(original);
-    if (originalKinds >= 0 &&
+    if (originalKinds >= 0 && movarin::fuzz::flv_timestamps_run_forward(data, size) &&
         (size == 13 || (data[4] & (kFlagAudio | kFlagVideo)) == originalKinds))
         FUZZ_CHECK(out == original, input);
     return 0;

@@ -54,6 +54,31 @@ inline std::string printable(std::string_view text) {
     std::abort();
 }
 
+// Whether the sound and the picture tags of an FLV each keep their timestamps from going back:
+// the readers hand such a file on unchanged, and carry one that goes back on forwards.
+inline bool flv_timestamps_run_forward(const std::uint8_t* data, std::size_t size) {
+    const auto be = [data](std::size_t at, int n) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i)
+            v = (v << 8) | data[at + std::size_t(i)];
+        return v;
+    };
+    if (size < 9)
+        return true;
+    std::int64_t last[2] = {-1, -1};
+    for (std::size_t at = std::size_t(be(5, 4)) + 4; at + 11 <= size;
+         at += 11 + std::size_t(be(at + 1, 3)) + 4) {
+        if (data[at] != 8 && data[at] != 9)
+            continue;
+        const std::int64_t ts = std::int64_t(be(at + 4, 3) | (std::uint32_t(data[at + 7]) << 24));
+        std::int64_t& before = last[data[at] == 9];
+        if (ts < before)
+            return false;
+        before = ts;
+    }
+    return true;
+}
+
 } // namespace movarin::fuzz
 
 #define FUZZ_CHECK(condition, detail)                                                              \
