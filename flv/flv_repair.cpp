@@ -95,6 +95,13 @@ std::uint32_t steady_timestamp(TagClock& clock, std::uint32_t raw) {
     }
     const std::int64_t delta = std::int64_t(raw) - std::int64_t(clock.raw);
     clock.raw = raw;
+    if (delta < -std::int64_t(kMaxFrameStep)) {
+        // A recording that starts again: handed on as it is, so that the time shown, the
+        // length and the seek index, which all go by the file's own numbers, agree.
+        clock.shift = 0;
+        clock.last = raw;
+        return raw;
+    }
     std::int64_t out = std::int64_t(raw) + clock.shift;
     const std::int64_t back = std::int64_t(clock.last) - out;
     if (back > 0) {

@@ -59,9 +59,10 @@ public:
 
 // One kind of tag's place on the timeline handed on. Each sound or picture tag moves it; a tag
 // whose timestamp goes back by about a frame or more moves the rest of that kind on from one
-// step after the last, so that a stream whose timestamps run backwards or start again plays at
-// its own pace instead of as fast as the engine can decode it. A small jitter back is held at
-// the last time rather than moving everything after it.
+// step after the last, so that a stream whose timestamps run backwards plays at its own pace
+// instead of as fast as the engine can decode it. A small jitter back is held at the last time
+// rather than moving everything after it. A jump back by more than a second is a recording
+// that starts again, and is handed on as it is.
 struct TagClock {
     std::int64_t shift = 0; // added to this kind's timestamps from the file
     std::uint32_t last = 0; // the last timestamp handed on

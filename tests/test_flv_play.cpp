@@ -401,6 +401,42 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_frames > frames + 10, kWait);
         QVERIFY(testing::colourful(w.player->currentPicture()));
     }
+
+    // A recording that starts again part way (two takes in one file): the second take plays
+    // at its own numbers, so the time shown goes back with it and never passes the length.
+    void restartedRecordingKeepsItsTime() {
+        const QList<Tag> tags = tagsOf(m_spark);
+        QByteArray bytes = m_spark.left(13);
+        for (const Tag& t : tags)
+            if (t.type == 18 || t.timestamp <= 2000)
+                bytes += m_spark.mid(t.at, t.end() - t.at);
+        for (const Tag& t : tags)
+            if (t.type != 18)
+                bytes += m_spark.mid(t.at, t.end() - t.at);
+        const QString path = put("two-takes.flv", bytes);
+        frmplayer& w = window();
+        w.play_file(path);
+        QVERIFY(fittedTo(320, 240));
+        QTRY_VERIFY_WITH_TIMEOUT(m_frames > 3, kWait);
+        Player* player = w.player->player();
+        QSignalSpy restarts(player, &Player::seeked);
+        double highest = 0;
+        bool wentBack = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            const double at = player->position();
+            QVERIFY2(at <= player->duration() + 0.1,
+                     qPrintable(QString("%1 of %2").arg(at).arg(player->duration())));
+            wentBack = wentBack || at < highest - 1;
+            highest = std::max(highest, at);
+        });
+        watch.start(50);
+        QTRY_VERIFY_WITH_TIMEOUT(wentBack, 8000);
+        QCOMPARE(restarts.count(), 0); // not the loop: the file is 12 s long
+        const int frames = m_frames;
+        QTRY_VERIFY_WITH_TIMEOUT(m_frames > frames + 10, kWait);
+        QVERIFY(w.player->failureText().isEmpty());
+    }
 };
 
 int main(int argc, char* argv[]) {

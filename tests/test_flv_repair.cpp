@@ -572,10 +572,12 @@ private slots:
             << QList<quint32>{9960, 9920, 9880, 9840} << QList<quint32>{9960, 10000, 10040, 10080};
         QTest::newRow("backwards, sound's uneven steps")
             << QList<quint32>{130, 104, 78, 52, 26} << QList<quint32>{130, 156, 182, 208, 234};
-        QTest::newRow("starts again") << QList<quint32>{5000, 5040, 5080, 0, 40}
-                                      << QList<quint32>{5000, 5040, 5080, 5120, 5160};
-        QTest::newRow("starts again before a step is known")
-            << QList<quint32>{5000, 0, 40} << QList<quint32>{5000, 5040, 5080};
+        QTest::newRow("starts again")
+            << QList<quint32>{5000, 5040, 5080, 0, 40} << QList<quint32>{5000, 5040, 5080, 0, 40};
+        QTest::newRow("starts again after running backwards")
+            << QList<quint32>{9960, 9920, 9880, 0, 40} << QList<quint32>{9960, 10000, 10040, 0, 40};
+        QTest::newRow("a second back is still a step")
+            << QList<quint32>{5000, 5040, 4040, 4080} << QList<quint32>{5000, 5040, 5080, 5120};
         QTest::newRow("a millisecond of jitter")
             << QList<quint32>{0, 40, 80, 79, 120} << QList<quint32>{0, 40, 80, 80, 120};
         QTest::newRow("repeats") << QList<quint32>{0, 0, 40, 40, 80}
