@@ -326,14 +326,20 @@ def run_one(player, path, size, x, warmup, seconds, start_only=False):
         cpu = (p1 - p0 + x1 - x0) / CLK_TCK / (t1 - t0)
         return first, cpu, rss, drops, (x1 - x0) / CLK_TCK / (t1 - t0)
     finally:
-        if proc.poll() is None:
-            proc.terminate()
-            try:
-                proc.wait(5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
+        end_process(proc)
         shutil.rmtree(workdir, ignore_errors=True)
+
+
+def end_process(proc):
+    """Asks a player to end, and kills it if it has not within 5 s."""
+    if proc.poll() is not None:
+        return
+    proc.terminate()
+    try:
+        proc.wait(5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 
 def med(values):

@@ -21,7 +21,6 @@ import os
 import re
 import shutil
 import socket
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -221,19 +220,9 @@ def run_player(player, path, length, rounds):
             player.stop()
         except OSError:
             pass
-        proc.terminate()
-        try:
-            proc.wait(5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+        peers.end_process(proc)
         x.close()
         shutil.rmtree(workdir, ignore_errors=True)
-
-
-def med(values):
-    values = [v for v in values if v is not None]
-    return statistics.median(values) if values else None
 
 
 def fmt(v):
@@ -263,7 +252,7 @@ def main():
             print(f"{label}: {player.name}", file=sys.stderr)
             results[player.name] = run_player(player, path, length, args.rounds)
         figures = [("first frame", lambda r: r[0])] + [
-            (f"seek to {t:.1f} s", lambda r, t=t: med(r[1].get(t, []))) for t in targets(length)]
+            (f"seek to {t:.1f} s", lambda r, t=t: peers.med(r[1].get(t, []))) for t in targets(length)]
         for title, pick in figures:
             row = {"file": label, "figure": title}
             for p in players:
