@@ -202,10 +202,12 @@ bool OpenDialog::showFolder(const fs::path& folder) {
     return true;
 }
 
-void OpenDialog::go(const fs::path& folder) {
-    if (!showFolder(folder))
-        QMessageBox::warning(this, windowTitle(),
-                             tr("Cannot open the folder %1.").arg(shown(tidy(folder))));
+bool OpenDialog::go(const fs::path& folder) {
+    if (showFolder(folder))
+        return true;
+    QMessageBox::warning(this, windowTitle(),
+                         tr("Cannot open the folder %1.").arg(shown(tidy(folder))));
+    return false;
 }
 
 void OpenDialog::fill() {
@@ -270,10 +272,8 @@ void OpenDialog::openClicked() {
     const fs::path target = resolve(typed);
     std::error_code error;
     if (fs::is_directory(target, error)) {
-        if (showFolder(target))
+        if (go(target))
             m_name->clear();
-        else
-            go(target);
         return;
     }
     // No check that it exists: the player says so when it cannot play it.

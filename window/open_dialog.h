@@ -49,8 +49,8 @@ protected:
 
 private:
     bool showFolder(const std::filesystem::path& folder);
-    // The user's way in: says so when the folder cannot be read.
-    void go(const std::filesystem::path& folder);
+    // The user's way in: says so, and false, when the folder cannot be read.
+    bool go(const std::filesystem::path& folder);
     void fill();
     const DirectoryEntry* entryOf(const QTreeWidgetItem* item) const;
     void choose(const DirectoryEntry& entry);
