@@ -2,6 +2,7 @@
 // and what the bar shows of what the player reports. No engine, so it runs in a moment.
 
 #include "engine/player.h"
+#include "fake_player.h"
 #include "window/playback_controls.h"
 
 #include <QAction>
@@ -15,35 +16,9 @@
 #include <functional>
 
 using namespace movarin;
+using movarin::testing::FakePlayer;
 
 namespace {
-
-// Notes each verb it is asked for, "seekBy(-5)", and changes nothing until told to report.
-class FakePlayer : public Player {
-public:
-    QStringList calls;
-    void set(const PlayerState& state) { report(state); }
-
-    void load(const QString&) override { note(__func__); }
-    void play() override { note(__func__); }
-    void pause() override { note(__func__); }
-    void togglePause() override { note(__func__); }
-    void seekTo(double s) override { note(__func__, s); }
-    void seekBy(double s) override { note(__func__, s); }
-    void setVolume(double v) override { note(__func__, v); }
-    void changeVolume(double by) override { note(__func__, by); }
-    void setMuted(bool m) override { note(__func__, m); }
-    void toggleMute() override { note(__func__); }
-    void setLooping(bool l) override { note(__func__, l); }
-
-private:
-    // Pointer positions are whole pixels; the tracks are wide enough that rounding finds the
-    // value meant.
-    void note(const char* verb, double value) {
-        calls << QStringLiteral("%1(%2)").arg(verb).arg(std::lround(value));
-    }
-    void note(const char* verb) { calls << QStringLiteral("%1()").arg(verb); }
-};
 
 PlayerState stateNamed(const QString& name) {
     PlayerState s;
@@ -87,6 +62,7 @@ const Row kRows[] = {
     {"playing", "click seek 0.5", "seekTo(50)"},
     {"playing", "drag seek 0.1 0.25", "seekTo(10) seekTo(25)"},
     {"playing", "drag volume 0 1", "setVolume(0) setVolume(100) setVolume(100)"},
+    {"playing", "click volume 0.25", "setVolume(25) setVolume(25) setVolume(25)"},
 };
 
 } // namespace
@@ -100,6 +76,8 @@ private slots:
     void inputAsksForVerb();
     void barShowsWhatThePlayerReports();
     void barRepaintsOnlyWhenItsPictureChanges();
+    void barShowsOnMoveAndHidesAfterTimeOut();
+    void rightClickShowsTheMenu();
 
 private:
     void perform(const QStringList& words);
@@ -271,6 +249,73 @@ void TestPlayerBar::barRepaintsOnlyWhenItsPictureChanges() {
     }
     QVERIFY2(counter.paints > 0 && counter.paints < 10,
              qPrintable(QString::number(counter.paints)));
+}
+
+void TestPlayerBar::barShowsOnMoveAndHidesAfterTimeOut() {
+    const auto moveTo = [this](QPoint at) {
+        QMouseEvent move(QEvent::MouseMove, at, m_host->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(m_host, &move);
+    };
+    qint64 now = 10'000;
+    m_bar->setClock([&now] { return now; });
+    // Nothing to control yet: the pointer shows nothing.
+    moveTo({100, 100});
+    QVERIFY(!m_bar->isVisible());
+
+    m_player->set(stateNamed("playing"));
+    m_bar->attach(m_player);
+    moveTo({120, 110});
+    QVERIFY(m_bar->isVisible());
+    QCOMPARE(m_bar->geometry(),
+             QRect(0, 300 - PlaybackControls::kBarHeight, 400, PlaybackControls::kBarHeight));
+    // Two seconds of the clock after the last movement, not of the event loop.
+    now += 1999;
+    m_bar->updateVisibility();
+    QVERIFY(m_bar->isVisible());
+    moveTo({130, 110});
+    now += 1999;
+    m_bar->updateVisibility();
+    QVERIFY(m_bar->isVisible());
+    now += 1;
+    m_bar->updateVisibility();
+    QVERIFY(!m_bar->isVisible());
+
+    // The bar follows the host's size, and leaving hides it at once.
+    m_host->resize(300, 200);
+    moveTo({150, 190});
+    QVERIFY(m_bar->isVisible());
+    QCOMPARE(m_bar->geometry(),
+             QRect(0, 200 - PlaybackControls::kBarHeight, 300, PlaybackControls::kBarHeight));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(m_host, &leave);
+    QVERIFY(!m_bar->isVisible());
+
+    // With the real clock, the timer hides it without any further event.
+    m_bar->setClock({});
+    m_bar->setHideDelay(300);
+    moveTo({160, 120});
+    QVERIFY(m_bar->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_bar->isVisible(), 5000);
+}
+
+void TestPlayerBar::rightClickShowsTheMenu() {
+    m_player->set(stateNamed("not looping"));
+    m_bar->attach(m_player);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(60, 60),
+                            m_host->mapToGlobal(QPoint(60, 60)));
+    QApplication::sendEvent(m_host, &click);
+    QMenu* menu = m_bar->contextMenu();
+    QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 5000);
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        if (!action->isSeparator())
+            texts << action->text();
+    QCOMPARE(texts, QStringList({"Play", "Loop", "Rewind", "Forward", "Back", "Full Screen"}));
+    // Its marks are what plays when it opens.
+    QVERIFY(m_bar->playAction()->isChecked());
+    QVERIFY(!m_bar->loopAction()->isChecked());
+    menu->hide();
 }
 
 int main(int argc, char* argv[]) {
