@@ -1,5 +1,6 @@
 #include "engine/mpv_engine.h"
 
+#include "engine/engine_log.h"
 #include "engine/flv_stream.h"
 #include "engine/mpv_engine_impl.h"
 #include "engine/mpv_properties.h"
@@ -89,6 +90,7 @@ void MpvEngine::Impl::start() {
             mpv_stream_cb_add_ro(h, detail::kPipeProtocol, &flvOpening, &detail::openPipeStream);
         err < 0)
         fail("The pipe reader could not be registered", err);
+    mpv_request_log_messages(h, detail::engine_log_level());
     char* loop = mpv_get_property_string(h, "loop-file");
     loopWanted = loop && loop_enabled(loop);
     mpv_free(loop);

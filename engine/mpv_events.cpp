@@ -1,3 +1,4 @@
+#include "engine/engine_log.h"
 #include "engine/flv_stream.h"
 #include "engine/mpv_engine_impl.h"
 #include "engine/mpv_properties.h"
@@ -41,6 +42,10 @@ void MpvEngine::Impl::handle(const mpv_event& event) {
         break;
     case MPV_EVENT_PROPERTY_CHANGE:
         onPropertyChange(event);
+        break;
+    case MPV_EVENT_LOG_MESSAGE:
+        if (const auto* log = static_cast<const mpv_event_log_message*>(event.data))
+            detail::engine_log_message(log->level, log->prefix, log->text);
         break;
     default:
         break;
