@@ -92,7 +92,7 @@ void MpvEngine::Impl::start() {
         fail("The pipe reader could not be registered", err);
     mpv_request_log_messages(h, detail::engine_log_level());
     char* loop = mpv_get_property_string(h, "loop-file");
-    loopWanted = loop && loop_enabled(loop);
+    loopWanted = loop && playback::loop_enabled(loop);
     mpv_free(loop);
     if (const int err = mpv_observe_property(h, kOwnObserver, "vid", MPV_FORMAT_NONE); err < 0)
         fail("Watching the video track failed", err);

@@ -19,10 +19,6 @@ namespace movarin {
 QStringList noSoundOptions();
 QString noVideoOutputOption();
 
-// Whether the engine's loop setting means "loop": it reads "inf", a count, or "no"/false.
-bool loop_enabled(const std::string& text);
-bool loop_enabled(std::int64_t count);
-
 // The one owner of libmpv, and the player that plays through it: nothing else includes an mpv
 // header or uses mpv's names for its commands, properties and options. Events are read on a
 // thread of their own and reach the GUI thread as queued signals.

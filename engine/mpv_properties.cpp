@@ -1,10 +1,10 @@
 #include "engine/mpv_properties.h"
 
 #include "engine/mpv_engine.h"
+#include "engine/playback_state.h"
 
 #include <QString>
 
-#include <charconv>
 #include <cmath>
 #include <stdexcept>
 
@@ -71,9 +71,9 @@ bool loopFrom(const QVariant& value) {
         return value.toBool();
     case QMetaType::LongLong:
     case QMetaType::Int:
-        return loop_enabled(std::int64_t(value.toLongLong()));
+        return playback::loop_enabled(std::int64_t(value.toLongLong()));
     default:
-        return loop_enabled(value.toString().toStdString());
+        return playback::loop_enabled(value.toString().toStdString());
     }
 }
 
@@ -93,17 +93,5 @@ const Observed kObserved[9] = {
 };
 
 } // namespace detail
-
-bool loop_enabled(const std::string& text) {
-    if (text == "inf" || text == "yes" || text == "force")
-        return true;
-    long long count = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-    return error == std::errc() && end == text.data() + text.size() && count > 0;
-}
-
-bool loop_enabled(std::int64_t count) {
-    return count > 0;
-}
 
 } // namespace movarin

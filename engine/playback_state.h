@@ -1,14 +1,28 @@
 #pragma once
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <string_view>
 
 // Decisions about what a playing file has turned into, as plain values.
 namespace movarin::playback {
 
 // Volume is the player's scale, 0 to 100.
 inline constexpr double kVolumeMax = 100;
+
+// Whether the engine's loop setting means "loop": it reads "inf", a count, or "no"/false.
+inline bool loop_enabled(std::string_view text) {
+    if (text == "inf" || text == "yes" || text == "force")
+        return true;
+    long long count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    return error == std::errc() && end == text.data() + text.size() && count > 0;
+}
+inline bool loop_enabled(std::int64_t count) {
+    return count > 0;
+}
 
 // A volume within 0 and kVolumeMax; NaN is silence.
 inline double clamped_volume(double volume) {

@@ -1,4 +1,5 @@
-#include "engine/mpv_engine.h"
+#include "engine/playback_state.h"
+#include "engine/player.h"
 #include "window/control_bar_state.h"
 #include "window/player_actions.h"
 
@@ -9,9 +10,9 @@
 
 using namespace movarin::controls;
 using movarin::key_action;
-using movarin::loop_enabled;
 using movarin::player_action_table;
 using movarin::PlayerAction;
+using movarin::playback::loop_enabled;
 
 Q_DECLARE_METATYPE(PlayerAction)
 
