@@ -36,6 +36,10 @@ struct MpvEngine::Impl {
     };
     std::unique_ptr<mpv_handle, CoreDeleter> core;
 
+    // Events are read on a thread of their own because their handlers ask the core for
+    // properties, and each such call waits while the core is busy (opening a file, a demuxer
+    // scanning a damaged FLV): on the GUI thread that wait would stop painting and input. The
+    // handlers hand their results to the GUI thread as queued calls.
     struct EventThread {
         mpv_handle* core = nullptr;
         std::atomic<bool> stop{false};
