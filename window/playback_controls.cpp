@@ -295,6 +295,71 @@ void PlaybackControls::dragTo(int x) {
     }
 }
 
+namespace {
+
+const QColor kInk(235, 235, 235);
+const QColor kDim(255, 255, 255, 70);
+const QColor kAccent(90, 170, 255);
+
+// Play shows a triangle while paused, two bars while playing.
+void drawPlayButton(QPainter& p, const QRectF& r, bool playing) {
+    const QPointF c = r.center();
+    p.setBrush(kInk);
+    if (!playing) {
+        QPainterPath tri;
+        tri.moveTo(c.x() - 4, c.y() - 6);
+        tri.lineTo(c.x() + 6, c.y());
+        tri.lineTo(c.x() - 4, c.y() + 6);
+        tri.closeSubpath();
+        p.drawPath(tri);
+    } else {
+        p.drawRect(QRectF(c.x() - 5, c.y() - 6, 3.5, 12));
+        p.drawRect(QRectF(c.x() + 1.5, c.y() - 6, 3.5, 12));
+    }
+}
+
+// fillPixels are device pixels, so that the fill ends on the pixel the face was compared by.
+void drawTrack(QPainter& p, const QRectF& r, double fillPixels, double ratio, const QColor& fill,
+               bool knob) {
+    const double cy = r.center().y();
+    const double filled = fillPixels / ratio;
+    p.setBrush(kDim);
+    p.drawRoundedRect(QRectF(r.left(), cy - 2, r.width(), 4), 2, 2);
+    p.setBrush(fill);
+    p.drawRoundedRect(QRectF(r.left(), cy - 2, filled, 4), 2, 2);
+    if (knob) {
+        p.setBrush(kInk);
+        p.drawEllipse(QPointF(r.left() + filled, cy), 5, 5);
+    }
+}
+
+// A speaker, with waves, or crossed out while muted.
+void drawSpeaker(QPainter& p, const QRectF& r, bool muted) {
+    const QPointF c = r.center();
+    QPainterPath speaker;
+    speaker.moveTo(c.x() - 7, c.y() - 3);
+    speaker.lineTo(c.x() - 4, c.y() - 3);
+    speaker.lineTo(c.x(), c.y() - 7);
+    speaker.lineTo(c.x(), c.y() + 7);
+    speaker.lineTo(c.x() - 4, c.y() + 3);
+    speaker.lineTo(c.x() - 7, c.y() + 3);
+    speaker.closeSubpath();
+    p.setBrush(kInk);
+    p.drawPath(speaker);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(kInk, 1.5));
+    if (muted) {
+        p.drawLine(QPointF(c.x() + 3, c.y() - 3), QPointF(c.x() + 8, c.y() + 3));
+        p.drawLine(QPointF(c.x() + 3, c.y() + 3), QPointF(c.x() + 8, c.y() - 3));
+    } else {
+        p.drawArc(QRectF(c.x() - 3, c.y() - 4, 8, 8), -50 * 16, 100 * 16);
+        p.drawArc(QRectF(c.x() - 3, c.y() - 7, 14, 14), -50 * 16, 100 * 16);
+    }
+    p.setPen(Qt::NoPen);
+}
+
+} // namespace
+
 void PlaybackControls::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
@@ -303,79 +368,21 @@ void PlaybackControls::paintEvent(QPaintEvent*) {
     m_painted = face(l);
     const Face& f = m_painted;
     const double ratio = devicePixelRatioF();
-    const QColor ink(235, 235, 235);
-    const QColor dim(255, 255, 255, 70);
-    const QColor accent(90, 170, 255);
     p.setPen(Qt::NoPen);
-    p.setBrush(ink);
-
-    // Play shows a triangle while paused, two bars while playing.
-    if (!l.play.empty()) {
-        const QRectF r = toQt(l.play);
-        const QPointF c = r.center();
-        if (!f.playing) {
-            QPainterPath tri;
-            tri.moveTo(c.x() - 4, c.y() - 6);
-            tri.lineTo(c.x() + 6, c.y());
-            tri.lineTo(c.x() - 4, c.y() + 6);
-            tri.closeSubpath();
-            p.drawPath(tri);
-        } else {
-            p.drawRect(QRectF(c.x() - 5, c.y() - 6, 3.5, 12));
-            p.drawRect(QRectF(c.x() + 1.5, c.y() - 6, 3.5, 12));
-        }
-    }
-
+    if (!l.play.empty())
+        drawPlayButton(p, toQt(l.play), f.playing);
     if (!l.time.empty()) {
-        p.setPen(ink);
+        p.setPen(kInk);
         p.setFont(barFont(font()));
         p.drawText(toQt(l.time), Qt::AlignVCenter | Qt::AlignLeft, f.time);
         p.setPen(Qt::NoPen);
     }
-
-    const auto drawTrack = [&](const controls::Rect& track, int fillPixels, const QColor& fill,
-                               bool knob) {
-        if (track.empty())
-            return;
-        const QRectF r = toQt(track);
-        const double cy = r.center().y();
-        const double filled = fillPixels / ratio;
-        p.setBrush(dim);
-        p.drawRoundedRect(QRectF(r.left(), cy - 2, r.width(), 4), 2, 2);
-        p.setBrush(fill);
-        p.drawRoundedRect(QRectF(r.left(), cy - 2, filled, 4), 2, 2);
-        if (knob) {
-            p.setBrush(ink);
-            p.drawEllipse(QPointF(r.left() + filled, cy), 5, 5);
-        }
-    };
-    drawTrack(l.seek, f.seekFill, accent, f.knob);
-
-    if (!l.mute.empty()) {
-        const QPointF c = toQt(l.mute).center();
-        QPainterPath speaker;
-        speaker.moveTo(c.x() - 7, c.y() - 3);
-        speaker.lineTo(c.x() - 4, c.y() - 3);
-        speaker.lineTo(c.x(), c.y() - 7);
-        speaker.lineTo(c.x(), c.y() + 7);
-        speaker.lineTo(c.x() - 4, c.y() + 3);
-        speaker.lineTo(c.x() - 7, c.y() + 3);
-        speaker.closeSubpath();
-        p.setBrush(ink);
-        p.drawPath(speaker);
-        p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(ink, 1.5));
-        if (f.muted) {
-            p.drawLine(QPointF(c.x() + 3, c.y() - 3), QPointF(c.x() + 8, c.y() + 3));
-            p.drawLine(QPointF(c.x() + 3, c.y() + 3), QPointF(c.x() + 8, c.y() - 3));
-        } else {
-            p.drawArc(QRectF(c.x() - 3, c.y() - 4, 8, 8), -50 * 16, 100 * 16);
-            p.drawArc(QRectF(c.x() - 3, c.y() - 7, 14, 14), -50 * 16, 100 * 16);
-        }
-        p.setPen(Qt::NoPen);
-    }
-
-    drawTrack(l.volume, f.volumeFill, f.muted ? dim : ink, false);
+    if (!l.seek.empty())
+        drawTrack(p, toQt(l.seek), f.seekFill, ratio, kAccent, f.knob);
+    if (!l.mute.empty())
+        drawSpeaker(p, toQt(l.mute), f.muted);
+    if (!l.volume.empty())
+        drawTrack(p, toQt(l.volume), f.volumeFill, ratio, f.muted ? kDim : kInk, false);
 }
 
 } // namespace movarin
