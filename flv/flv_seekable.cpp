@@ -7,16 +7,11 @@ namespace movarin::flv {
 
 namespace {
 
-constexpr std::uint64_t kFirstTag = kFileHeaderSize + kPreviousSizeSize;
 // Tags looked at from the start for the metadata and the first sound and picture.
 constexpr int kHeadTags = 64;
 constexpr std::uint32_t kMaxMetadataSize = 4u << 20;
 // A growing file's end is looked at again no more often than this.
 constexpr auto kTailInterval = std::chrono::seconds(1);
-
-std::uint32_t be24(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
-}
 
 struct HeadTag {
     std::uint64_t at = 0;
@@ -89,8 +84,7 @@ void SeekableStream::setUp() {
         std::uint8_t h[kTagHeaderSize];
         if (m_reader.read(at, h, sizeof h) != std::int64_t(sizeof h))
             break;
-        HeadTag tag{at, std::uint8_t(h[0] & 0x1f), be24(h + 1),
-                    be24(h + 4) | (std::uint32_t(h[7]) << 24)};
+        HeadTag tag{at, std::uint8_t(h[0] & 0x1f), be24(h + 1), tag_timestamp(h)};
         head.push_back(tag);
         if (tag.type == kTagScript && !haveMeta && !seenAudio && !seenVideo &&
             tag.dataSize <= kMaxMetadataSize) {
