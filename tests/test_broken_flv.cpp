@@ -4,6 +4,7 @@
 // idle; and a name that is not UTF-8 still plays from the command line.
 #include "app/start_up.h"
 #include "engine/mpv_engine.h"
+#include "flv_bytes.h"
 #include "test_media.h"
 #include "test_support.h"
 #include "window/frmplayer.h"
@@ -21,7 +22,6 @@
 #include <cstring>
 #include <memory>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,20 +33,10 @@ namespace {
 
 constexpr int kWait = 20000;
 
-quint32 be(const QByteArray& b, qsizetype at, int bytes) {
-    quint32 v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = (v << 8) | std::uint8_t(b[at + i]);
-    return v;
-}
-
 // Calls `visit(tag start, data size, type)` for each tag of a well-formed FLV.
 template <typename F> void forEachTag(const QByteArray& flv, F visit) {
-    for (qsizetype at = 13; at + 11 <= flv.size();) {
-        const qsizetype size = be(flv, at + 1, 3);
-        visit(at, size, std::uint8_t(flv[at]));
-        at += 11 + size + 4;
-    }
+    for (const testing::FlvTag& t : testing::tagsOf(flv))
+        visit(t.at, t.size, std::uint8_t(t.type));
 }
 
 QByteArray everyPreviousSizePlus4(QByteArray flv) {
@@ -81,13 +71,6 @@ QByteArray truncatedMidTag(const QByteArray& flv) {
 bool write(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 bool allBlack(const QImage& image, QRect area) {
@@ -358,11 +341,11 @@ private slots:
             QCOMPARE(w.player->failureText(), QStringLiteral("Cannot play zeros.flv"));
         // However it ended, nothing goes on scanning.
         QTest::qWait(500);
-        const double before = cpuSeconds();
+        const double before = testing::cpuSeconds();
         QElapsedTimer idle;
         idle.start();
         QTest::qWait(2000);
-        const double share = (cpuSeconds() - before) / (double(idle.elapsed()) / 1000);
+        const double share = (testing::cpuSeconds() - before) / (double(idle.elapsed()) / 1000);
         qInfo("CPU afterwards: %.1f %% of one core", share * 100);
         QVERIFY2(share < 0.30, qPrintable(QString::number(share * 100) + " %"));
         QFile::remove(name);
@@ -407,9 +390,9 @@ private slots:
         QTest::qWait(300);
         QElapsedTimer clock;
         clock.start();
-        const double before = cpuSeconds();
+        const double before = testing::cpuSeconds();
         QTest::qWait(2000);
-        const double share = (cpuSeconds() - before) / (double(clock.elapsed()) / 1000);
+        const double share = (testing::cpuSeconds() - before) / (double(clock.elapsed()) / 1000);
         qInfo("CPU after the file was emptied: %.1f %% of one core", share * 100);
         // Generous for a loaded 2-core machine; the loop it guards against took well over 100 %.
         QVERIFY2(share < 0.20, qPrintable(QString::number(share * 100) + " %"));

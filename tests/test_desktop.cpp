@@ -316,17 +316,7 @@ void TestDesktop::mprisAnswersDbusSend() {
 }
 
 int main(int argc, char* argv[]) {
-    // The test's own bus, before Qt could look for the desktop's.
-    const testing::PrivateBus bus;
-    g_busAddress = bus.address;
-    int result = 1;
-    {
-        QApplication app(argc, argv);
-        use_c_numeric_locale();
-        TestDesktop test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return testing::execOnPrivateBus<TestDesktop>(argc, argv, g_busAddress);
 }
 
 #include "test_desktop.moc"

@@ -5,6 +5,7 @@
 #include "app/start_up.h"
 #include "desktop/desktop_integration.h"
 #include "engine/player.h"
+#include "flv_bytes.h"
 #include "test_media.h"
 #include "test_support.h"
 #include "window/frmplayer.h"
@@ -26,7 +27,6 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <sys/resource.h>
 
 using namespace movarin;
 
@@ -34,38 +34,10 @@ namespace {
 
 constexpr int kWait = 20000;
 
-struct Tag {
-    qsizetype at = 0;
-    int type = 0;
-    qsizetype size = 0;
-    quint32 timestamp = 0;
-    qsizetype end() const { return at + 11 + size + 4; }
-};
-
-quint32 be(const QByteArray& b, qsizetype at, int bytes) {
-    quint32 v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = (v << 8) | std::uint8_t(b[at + i]);
-    return v;
-}
-
-void putBe(QByteArray& b, qsizetype at, int bytes, quint32 v) {
-    for (int i = 0; i < bytes; ++i)
-        b[at + i] = char(v >> (8 * (bytes - 1 - i)));
-}
-
-QList<Tag> tagsOf(const QByteArray& flv) {
-    QList<Tag> tags;
-    for (qsizetype at = 13; at + 11 <= flv.size();) {
-        Tag t{at, std::uint8_t(flv[at]) & 0x1f, be(flv, at + 1, 3),
-              be(flv, at + 4, 3) | (quint32(std::uint8_t(flv[at + 7])) << 24)};
-        if (t.end() > flv.size())
-            break;
-        tags << t;
-        at = t.end();
-    }
-    return tags;
-}
+using Tag = testing::FlvTag;
+using testing::be;
+using testing::putBe;
+using testing::tagsOf;
 
 void setTimestamp(QByteArray& flv, const Tag& t, quint32 ms) {
     putBe(flv, t.at + 4, 3, ms & 0xffffff);
@@ -90,13 +62,6 @@ double timelineOf(const QByteArray& flv) {
             last = std::max<qint64>(last, t.timestamp);
         }
     return (last - first) / 1000.0 + 0.04;
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 QString metadata() {
@@ -312,9 +277,9 @@ private slots:
         QVERIFY2(w.player->failureText().isEmpty(), qPrintable(w.player->failureText()));
         QElapsedTimer clock;
         clock.start();
-        const double before = cpuSeconds();
+        const double before = testing::cpuSeconds();
         QTest::qWait(2000);
-        const double share = (cpuSeconds() - before) / (double(clock.elapsed()) / 1000);
+        const double share = (testing::cpuSeconds() - before) / (double(clock.elapsed()) / 1000);
         qInfo("CPU while one picture is shown: %.1f %% of one core", share * 100);
         QVERIFY2(share < 0.20, qPrintable(QString::number(share * 100) + " %"));
         QVERIFY(w.player->failureText().isEmpty());
@@ -440,17 +405,7 @@ private slots:
 };
 
 int main(int argc, char* argv[]) {
-    // The test's own bus, before Qt could look for the desktop's.
-    const testing::PrivateBus bus;
-    g_busAddress = bus.address;
-    int result = 1;
-    {
-        QApplication app(argc, argv);
-        use_c_numeric_locale();
-        TestFlvPlay test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return testing::execOnPrivateBus<TestFlvPlay>(argc, argv, g_busAddress);
 }
 
 #include "test_flv_play.moc"

@@ -277,16 +277,7 @@ private slots:
 };
 
 int main(int argc, char* argv[]) {
-    // The test's own bus, before Qt could look for the desktop's.
-    const testing::PrivateBus bus;
-    g_busAddress = bus.address;
-    int result = 1;
-    {
-        QApplication app(argc, argv);
-        TestHostilePipe test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return testing::execOnPrivateBus<TestHostilePipe>(argc, argv, g_busAddress);
 }
 
 #include "test_hostile_pipe.moc"

@@ -1,7 +1,9 @@
 #include "test_support.h"
 
+#include "app/start_up.h"
 #include "engine/mpv_engine.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -9,6 +11,8 @@
 #include <QProcess>
 #include <QTimer>
 #include <QtTest>
+
+#include <sys/resource.h>
 
 #include <csignal>
 #include <cstdio>
@@ -53,6 +57,13 @@ void writeFile(const QString& path, const QByteArray& content, bool executable) 
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }
 
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 QString mprisSend(const QStringList& args, int waitMs) {
     QProcess send;
     send.setProcessChannelMode(QProcess::MergedChannels);
@@ -86,6 +97,15 @@ PrivateBus::PrivateBus() {
 PrivateBus::~PrivateBus() {
     if (m_pid > 0)
         ::kill(pid_t(m_pid), SIGTERM);
+}
+
+int runOnPrivateBus(int argc, char* argv[], QString& busAddress, const std::function<int()>& run) {
+    // Before Qt could look for the desktop's bus.
+    const PrivateBus bus;
+    busAddress = bus.address;
+    QApplication app(argc, argv);
+    use_c_numeric_locale();
+    return run();
 }
 
 } // namespace movarin::testing

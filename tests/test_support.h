@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QTest>
+
+#include <functional>
 
 // What the test programs share instead of each keeping a copy.
 namespace movarin::testing {
@@ -24,6 +27,9 @@ int countOf(const QByteArray& text, const QByteArray& what);
 // Writes a file for a test, making its folders; fails the test when it cannot.
 void writeFile(const QString& path, const QByteArray& content, bool executable = false);
 
+// Seconds of CPU this process has used, user and system.
+double cpuSeconds();
+
 // Runs dbus-send against the player's MPRIS object on the session bus with the event loop
 // turning, so a player in this process can answer; returns what it printed, or "failed: ...".
 QString mprisSend(const QStringList& args, int waitMs = 20000);
@@ -42,5 +48,16 @@ public:
 private:
     long m_pid = 0;
 };
+
+// A test program's main on a session bus of its own (see PrivateBus), whose address goes to
+// `busAddress` before `run` runs in an application with C numbers; what `run` gives is returned.
+int runOnPrivateBus(int argc, char* argv[], QString& busAddress, const std::function<int()>& run);
+
+template <typename Test> int execOnPrivateBus(int argc, char* argv[], QString& busAddress) {
+    return runOnPrivateBus(argc, argv, busAddress, [&] {
+        Test test;
+        return QTest::qExec(&test, argc, argv);
+    });
+}
 
 } // namespace movarin::testing
