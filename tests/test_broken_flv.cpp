@@ -11,7 +11,6 @@
 #include "window/playback_controls.h"
 #include "window/playback_host.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -33,39 +32,24 @@ namespace {
 
 constexpr int kWait = 20000;
 
-// Calls `visit(tag start, data size, type)` for each tag of a well-formed FLV.
-template <typename F> void forEachTag(const QByteArray& flv, F visit) {
-    for (const testing::FlvTag& t : testing::tagsOf(flv))
-        visit(t.at, t.size, std::uint8_t(t.type));
-}
-
 QByteArray everyPreviousSizePlus4(QByteArray flv) {
-    forEachTag(flv, [&](qsizetype at, qsizetype size, std::uint8_t) {
-        const quint32 wrong = quint32(size + 15);
-        const qsizetype p = at + 11 + size;
-        if (p + 4 <= flv.size())
-            for (int i = 0; i < 4; ++i)
-                flv[p + i] = char(wrong >> (24 - 8 * i));
-    });
+    for (const testing::FlvTag& t : testing::tagsOf(flv))
+        testing::putBe(flv, t.at + 11 + t.size, 4, quint32(t.size + 15));
     return flv;
 }
 
 QByteArray zerosAfterFirstVideoTag(QByteArray flv) {
-    qsizetype after = -1;
-    forEachTag(flv, [&](qsizetype at, qsizetype size, std::uint8_t type) {
-        if (type == 9 && after < 0)
-            after = at + 11 + size + 4;
-    });
-    return after < 0 ? QByteArray() : flv.insert(after, QByteArray(200 * 1024, '\0'));
+    for (const testing::FlvTag& t : testing::tagsOf(flv))
+        if (t.type == 9)
+            return flv.insert(t.end(), QByteArray(200 * 1024, '\0'));
+    return QByteArray();
 }
 
 QByteArray truncatedMidTag(const QByteArray& flv) {
-    qsizetype cut = -1;
-    forEachTag(flv, [&](qsizetype at, qsizetype size, std::uint8_t) {
-        if (cut < 0 && at > flv.size() * 2 / 3)
-            cut = at + 11 + size / 2;
-    });
-    return flv.left(cut);
+    for (const testing::FlvTag& t : testing::tagsOf(flv))
+        if (t.at > flv.size() * 2 / 3)
+            return flv.left(t.at + 11 + t.size / 2);
+    return QByteArray();
 }
 
 bool write(const QString& path, const QByteArray& bytes) {
@@ -89,9 +73,8 @@ bool writeWithHoles(const QString& path, const QByteArray& flv, int runs, qint64
     if (!f.open(QIODevice::WriteOnly) || f.write(flv.left(13)) != 13 || !f.seek(13 + gap))
         return false;
     QList<QByteArray> tags;
-    forEachTag(flv, [&](qsizetype at, qsizetype size, std::uint8_t) {
-        tags << flv.mid(at, 11 + size + 4);
-    });
+    for (const testing::FlvTag& t : testing::tagsOf(flv))
+        tags << flv.mid(t.at, t.end() - t.at);
     for (int i = 0; i < runs; ++i) {
         const QByteArray& tag = tags[i % tags.size()];
         if (f.write(tag) != tag.size() || !f.seek(f.pos() + gap))
@@ -323,7 +306,8 @@ private slots:
         QVERIFY(small.open(QIODevice::ReadOnly));
         const QByteArray clip = small.readAll();
         qsizetype last = 0;
-        forEachTag(clip, [&](qsizetype at, qsizetype, std::uint8_t) { last = at; });
+        for (const testing::FlvTag& t : testing::tagsOf(clip))
+            last = t.at;
         const QString name = m_dir.filePath("zeros.flv");
         QVERIFY(writeWithHoles(name, clip, runs, gap, tailFrom < 0 ? last : tailFrom));
         frmplayer& w = window();

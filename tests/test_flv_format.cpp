@@ -7,7 +7,6 @@
 #include <QtTest>
 
 #include <cstring>
-#include <random>
 
 using namespace movarin::flv;
 using namespace movarin::testing;
@@ -22,16 +21,13 @@ struct RuleBytes {
     Bytes data;
     bool file = true;
     qsizetype failAt = -1;
-    bool read(std::uint64_t at, std::uint8_t* out, std::size_t n) {
-        if (reach(at + n) != Reach::Yes)
-            return false;
-        std::memcpy(out, data.constData() + at, n);
-        return true;
-    }
     Reach reach(std::uint64_t end) const {
-        if (failAt >= 0 && end > std::uint64_t(failAt))
-            return Reach::Error;
-        return end <= std::uint64_t(data.size()) ? Reach::Yes : Reach::End;
+        return failAt >= 0 && end > std::uint64_t(failAt) ? Reach::Error
+               : end <= std::uint64_t(data.size())        ? Reach::Yes
+                                                          : Reach::End;
+    }
+    bool read(std::uint64_t at, std::uint8_t* out, std::size_t n) {
+        return reach(at + n) == Reach::Yes && std::memcpy(out, data.constData() + at, n);
     }
     bool mayHold(std::uint64_t end) const { return !file || end <= std::uint64_t(data.size()); }
 };
@@ -51,14 +47,13 @@ private slots:
         QTest::addColumn<bool>("strict");
         const Bytes picture = flvTag(9, 40, Bytes("\x12\x00\x01", 3));
         const Bytes next = flvTag(8, 40, Bytes("\x2f\x00", 2));
-        Bytes streamOne = picture;
-        streamOne[10] = 1;
-        Bytes badTrailer = picture;
-        badTrailer[badTrailer.size() - 1] = 0;
-        Bytes bothBad = streamOne;
-        bothBad[bothBad.size() - 1] = 0;
-        Bytes bigNext = next;
-        bigNext[3] = char(0x7f);
+        const auto with = [](Bytes b, qsizetype at, char value) {
+            return b.replace(at, 1, &value, 1);
+        };
+        const Bytes streamOne = with(picture, 10, 1);
+        const Bytes badTrailer = with(picture, picture.size() - 1, 0);
+        const Bytes bothBad = with(streamOne, streamOne.size() - 1, 0);
+        const Bytes bigNext = with(next, 3, char(0x7f));
         const auto row = [](const char* name, const Bytes& b, bool file, bool loose, bool strict,
                             int failAt = -1) {
             QTest::newRow(name) << b << file << failAt << loose << strict;

@@ -11,21 +11,14 @@
 #include "window/frmplayer.h"
 #include "window/playback_host.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 
 using namespace movarin;
@@ -34,10 +27,8 @@ namespace {
 
 constexpr int kWait = 20000;
 
-using Tag = testing::FlvTag;
-using testing::be;
-using testing::putBe;
-using testing::tagsOf;
+using namespace testing;
+using Tag = FlvTag;
 
 void setTimestamp(QByteArray& flv, const Tag& t, quint32 ms) {
     putBe(flv, t.at + 4, 3, ms & 0xffffff);
@@ -64,34 +55,28 @@ double timelineOf(const QByteArray& flv) {
     return (last - first) / 1000.0 + 0.04;
 }
 
-QString metadata() {
-    return testing::mprisSend({"org.freedesktop.DBus.Properties.Get",
-                               "string:org.mpris.MediaPlayer2.Player", "string:Metadata"});
-}
-
 QString field(const QString& text, const char* pattern) {
     return QRegularExpression(pattern).match(text).captured(1);
 }
 
 // mpris:length in seconds, or -1.
 double mprisLength() {
-    const QString n = field(metadata(), "mpris:length\"\\s+variant\\s+int64 (\\d+)");
+    const QString n =
+        field(testing::mprisProperty("Metadata"), "mpris:length\"\\s+variant\\s+int64 (\\d+)");
     return n.isEmpty() ? -1 : n.toLongLong() / 1e6;
 }
 
 double mprisPosition() {
-    const QString out =
-        testing::mprisSend({"org.freedesktop.DBus.Properties.Get",
-                            "string:org.mpris.MediaPlayer2.Player", "string:Position"});
-    const QString n = out.section("int64 ", 1).trimmed();
+    const QString n = testing::mprisProperty("Position").section("int64 ", 1).trimmed();
     return n.isEmpty() ? -1 : n.toLongLong() / 1e6;
 }
 
 bool setPosition(double seconds) {
-    const QString id = field(metadata(), "mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
+    const QString id = field(testing::mprisProperty("Metadata"),
+                             "mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
     return !id.isEmpty() &&
-           !testing::mprisSend({"org.mpris.MediaPlayer2.Player.SetPosition", "objpath:" + id,
-                                "int64:" + QString::number(qint64(seconds * 1e6))})
+           !testing::mprisPlayerCall(
+                "SetPosition", {"objpath:" + id, "int64:" + QString::number(qint64(seconds * 1e6))})
                 .startsWith("failed");
 }
 

@@ -1,9 +1,7 @@
 #include "test_support.h"
 
-#include "app/start_up.h"
 #include "engine/mpv_engine.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -11,8 +9,6 @@
 #include <QProcess>
 #include <QTimer>
 #include <QtTest>
-
-#include <sys/resource.h>
 
 #include <csignal>
 #include <cstdio>
@@ -57,9 +53,9 @@ void writeFile(const QString& path, const QByteArray& content, bool executable) 
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }
 
-double cpuSeconds() {
+double cpuSeconds(int who) {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
@@ -81,6 +77,15 @@ QString mprisSend(const QStringList& args, int waitMs) {
     return send.state() == QProcess::NotRunning && send.exitCode() == 0 ? out : "failed: " + out;
 }
 
+QString mprisProperty(const QString& name, const QString& interface) {
+    return mprisSend(
+        {"org.freedesktop.DBus.Properties.Get", "string:" + interface, "string:" + name});
+}
+
+QString mprisPlayerCall(const QString& method, const QStringList& args) {
+    return mprisSend(QStringList{"org.mpris.MediaPlayer2.Player." + method} + args);
+}
+
 PrivateBus::PrivateBus() {
     if (FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r")) {
         char line[512] = {};
@@ -97,15 +102,6 @@ PrivateBus::PrivateBus() {
 PrivateBus::~PrivateBus() {
     if (m_pid > 0)
         ::kill(pid_t(m_pid), SIGTERM);
-}
-
-int runOnPrivateBus(int argc, char* argv[], QString& busAddress, const std::function<int()>& run) {
-    // Before Qt could look for the desktop's bus.
-    const PrivateBus bus;
-    busAddress = bus.address;
-    QApplication app(argc, argv);
-    use_c_numeric_locale();
-    return run();
 }
 
 } // namespace movarin::testing

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "app/start_up.h"
 #include "window/frmplayer.h"
 
+#include <QApplication>
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTest>
 
-#include <functional>
+#include <sys/resource.h>
 
 // What the test programs share instead of each keeping a copy.
 namespace movarin::testing {
@@ -27,12 +29,16 @@ int countOf(const QByteArray& text, const QByteArray& what);
 // Writes a file for a test, making its folders; fails the test when it cannot.
 void writeFile(const QString& path, const QByteArray& content, bool executable = false);
 
-// Seconds of CPU this process has used, user and system.
-double cpuSeconds();
+// Seconds of CPU used, user and system: by this process, or as getrusage's `who` says.
+double cpuSeconds(int who = RUSAGE_SELF);
 
 // Runs dbus-send against the player's MPRIS object on the session bus with the event loop
 // turning, so a player in this process can answer; returns what it printed, or "failed: ...".
 QString mprisSend(const QStringList& args, int waitMs = 20000);
+// A property of the player's MPRIS object, and a call of its player interface, the same way.
+QString mprisProperty(const QString& name,
+                      const QString& interface = QStringLiteral("org.mpris.MediaPlayer2.Player"));
+QString mprisPlayerCall(const QString& method, const QStringList& args = {});
 
 // A session bus of the test program's own: started before Qt could look for the desktop's (it
 // sets DBUS_SESSION_BUS_ADDRESS), ended with the object. `address` is empty where dbus-daemon
@@ -50,14 +56,14 @@ private:
 };
 
 // A test program's main on a session bus of its own (see PrivateBus), whose address goes to
-// `busAddress` before `run` runs in an application with C numbers; what `run` gives is returned.
-int runOnPrivateBus(int argc, char* argv[], QString& busAddress, const std::function<int()>& run);
-
+// `busAddress` before the test runs in an application with C numbers.
 template <typename Test> int execOnPrivateBus(int argc, char* argv[], QString& busAddress) {
-    return runOnPrivateBus(argc, argv, busAddress, [&] {
-        Test test;
-        return QTest::qExec(&test, argc, argv);
-    });
+    const PrivateBus bus;
+    busAddress = bus.address;
+    QApplication app(argc, argv);
+    use_c_numeric_locale();
+    Test test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 } // namespace movarin::testing
