@@ -1,35 +1,17 @@
 #pragma once
 
+#include "desktop/session_bus.h"
 #include "engine/player.h"
 
 #include <QObject>
-
-class QDBusConnection;
-#include <QPointer>
 #include <QString>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 
+class QDBusConnection;
+
 namespace movarin {
-
-// The screensaver is held off only while a picture moves: not for sound alone, not while paused
-// or stopped.
-bool should_inhibit_screensaver(PlaybackStatus status, bool hasVideo);
-
-// The name MPRIS gives a playback status.
-QString mpris_playback_status(PlaybackStatus status);
-
-// Microseconds, as MPRIS counts time; out-of-range and unknown values read 0.
-std::int64_t to_microseconds(double seconds);
-
-// Whether the environment names a session bus, or the user's runtime folder holds one.
-bool session_bus_configured();
-
-// Whether a session bus is set up and greets a client within `timeoutMs`; safe on any thread.
-// libdbus, and Qt through it, would wait for ever on a bus that accepts and never answers.
-bool session_bus_answers(int timeoutMs);
 
 // What the desktop sees of the player, over the session bus: the MPRIS2 interfaces
 // (org.mpris.MediaPlayer2.movarin) for media keys and desktop widgets, and the screensaver held

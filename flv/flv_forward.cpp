@@ -10,23 +10,8 @@ namespace movarin::flv {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-// Largest tag a resync believes in, as for files.
-constexpr std::uint32_t kMaxResyncDataSize = 8u << 20;
 // A header that puts its first tag further on than this is not believed.
 constexpr std::uint32_t kMaxHeaderGap = 64 * 1024;
-
-std::uint32_t be24(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
-}
-
-void putBe32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = std::uint8_t(v >> (24 - 8 * i));
-}
-
-bool knownType(std::uint8_t type) {
-    return type == 8 || type == 9 || type == 18;
-}
 
 } // namespace
 
@@ -66,7 +51,7 @@ void ForwardReader::begin() {
         m_direct = buffered();
         return;
     }
-    const std::uint32_t offset = (std::uint32_t(data()[5]) << 24) | be24(data() + 6);
+    const std::uint32_t offset = be32(data() + 5);
     std::memcpy(m_made, data(), 5);
     putBe32(m_made + 5, kFileHeaderSize);
     putBe32(m_made + kFileHeaderSize, 0);
@@ -79,53 +64,40 @@ void ForwardReader::begin() {
     m_state = State::Tags;
 }
 
-bool ForwardReader::plausibleAt(std::size_t at, bool strict, std::uint32_t& dataSize) {
-    if (!fill(at + kTagHeaderSize) || !knownType(data()[at]))
-        return false;
-    dataSize = be24(data() + at + 1);
-    const std::uint32_t streamId = be24(data() + at + 8);
-    if (strict && (streamId != 0 || dataSize == 0 || dataSize > kMaxResyncDataSize))
-        return false;
-    const std::size_t end = at + kTagHeaderSize + dataSize;
-    if (!fill(end))
-        return false; // cut off by the end, or no tag at all
-    // The previous-size field after it, as a sound writer or the known faulty recorder (4 too
-    // large) leaves it.
-    bool trailerFits = false;
-    if (fill(end + kPreviousSizeSize)) {
-        const std::uint32_t previous = (std::uint32_t(data()[end]) << 24) | be24(data() + end + 1);
-        trailerFits = previous == dataSize + kTagHeaderSize ||
-                      previous == dataSize + kTagHeaderSize + kPreviousSizeSize;
-    }
-    if (!strict)
-        return streamId == 0 || trailerFits; // where a tag must start, its type and size decide
-    const std::uint8_t type = data()[at];
-    const std::uint8_t first = data()[at + kTagHeaderSize];
-    if (type == 9 &&
-        ((first >> 4) < 1 || (first >> 4) > 5 || (first & 0x0f) < 1 || (first & 0x0f) > 13))
-        return false;
-    if (type == 18 && first != 2)
-        return false; // script data starts with the name string
-    if (trailerFits)
+// The stream as the plausible-tag rule reads it: its look-ahead, from m_head on, filled as the
+// rule asks; its size is not known until the end is reached.
+struct ForwardReader::StreamBytes {
+    ForwardReader& r;
+    bool read(std::uint64_t at, std::uint8_t* out, std::size_t n) {
+        if (!r.fill(std::size_t(at) + n))
+            return false;
+        std::memcpy(out, r.data() + at, n);
         return true;
-    // Else confirmed by a tag header right after it, or by the end of the stream.
-    const std::size_t next = end + kPreviousSizeSize;
-    if (!fill(next + kTagHeaderSize))
-        return !m_failed;
-    return knownType(data()[next]) && be24(data() + next + 8) == 0;
+    }
+    Reach reach(std::uint64_t end) {
+        return r.fill(std::size_t(end)) ? Reach::Yes : r.m_failed ? Reach::Error : Reach::End;
+    }
+    bool mayHold(std::uint64_t) const { return true; }
+};
+
+bool ForwardReader::plausibleAt(std::size_t at, bool strict, std::uint32_t& dataSize) {
+    StreamBytes bytes{*this};
+    TagFields tag;
+    if (!plausible_tag(
+            bytes, at, strict, [](std::uint32_t) { return true; }, tag))
+        return false;
+    dataSize = tag.dataSize;
+    return true;
 }
 
 void ForwardReader::giveOut(std::uint32_t dataSize) {
     // Timestamps that run backwards are carried on forwards, as for files, or every picture
     // would be a jump the engine shows at once.
     std::uint8_t* const header = m_buffer.data() + m_head;
-    if (header[0] == 8 || header[0] == 9) {
-        const std::uint32_t raw = be24(header + 4) | (std::uint32_t(header[7]) << 24);
-        const std::uint32_t timestamp = steady_timestamp(m_clocks[header[0] == 9], raw);
-        header[4] = std::uint8_t(timestamp >> 16);
-        header[5] = std::uint8_t(timestamp >> 8);
-        header[6] = std::uint8_t(timestamp);
-        header[7] = std::uint8_t(timestamp >> 24);
+    if (header[0] == kTagAudio || header[0] == kTagVideo) {
+        const std::uint32_t timestamp =
+            steady_timestamp(m_clocks[header[0] == kTagVideo], tag_timestamp(header));
+        std::memcpy(header + kTimestampAt, timestamp_bytes(timestamp).b, 4);
     }
     m_direct = kTagHeaderSize + dataSize;
     putBe32(m_made, std::uint32_t(m_direct));
@@ -177,7 +149,7 @@ void ForwardReader::resync() {
         const std::size_t last = buffered() - kTagHeaderSize;
         const std::uint8_t* const d = data();
         std::size_t p = at;
-        while (p <= last && !knownType(d[p]))
+        while (p <= last && !known_type(d[p]))
             ++p;
         std::uint32_t dataSize = 0;
         if (p <= last && plausibleAt(p, true, dataSize)) {

@@ -48,6 +48,7 @@ private:
     void begin();
     void nextTag();
     void resync();
+    struct StreamBytes;
     bool plausibleAt(std::size_t at, bool strict, std::uint32_t& dataSize);
     void giveOut(std::uint32_t dataSize);
     // At least `count` bytes from m_head in m_buffer, reading more as needed; false at the end

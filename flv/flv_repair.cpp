@@ -8,19 +8,9 @@ namespace movarin::flv {
 
 namespace {
 
-constexpr std::uint8_t kAudio = 8;
-constexpr std::uint8_t kVideo = 9;
-constexpr std::uint8_t kScript = 18;
 constexpr std::uint64_t kTagOverhead = kTagHeaderSize + kPreviousSizeSize;
-constexpr std::uint64_t kFirstTag = kFileHeaderSize + kPreviousSizeSize;
-// Where a tag header holds its timestamp, the extended byte last.
-constexpr std::uint64_t kTimestampAt = 4;
-constexpr std::uint64_t kTimestampEnd = 8;
 // Tags read to learn which kinds of stream the file really holds.
 constexpr int kFlagScanTags = 1000;
-// Largest tag a resync believes in: far above any real frame, far below the field's limit, so
-// that a random size in garbage rarely passes.
-constexpr std::uint32_t kMaxResyncDataSize = 8u << 20;
 // "Near the last timestamp" while resyncing, in milliseconds.
 constexpr std::int64_t kResyncBackward = 10'000;
 constexpr std::int64_t kResyncForward = 30'000;
@@ -29,98 +19,10 @@ constexpr std::size_t kScanSize = 64 * 1024;
 // Resync results kept; past that the shortest scan is forgotten, so a file with more runs of
 // garbage than this still reads, a little slower, and the long runs are never scanned twice.
 constexpr std::size_t kMaxResyncs = 64;
-// A step between frames; larger ones are pauses, not the stream's pace.
-constexpr std::uint32_t kMaxFrameStep = 1000;
-constexpr std::uint32_t kDefaultFrameStep = 40;
 // Sound found before garbage is given up on that is too short to be worth playing alone.
 constexpr std::uint32_t kPlayableSoundMs = 1000;
-// Codec ids whose first data byte after the codec byte tells set-up from frames.
-constexpr int kAac = 10;
-constexpr int kAvc = 7;
-constexpr int kHevc = 12;
-constexpr int kVideoInfoFrame = 5;
-
-std::uint32_t be24(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
-}
-
-std::uint32_t be32(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 24) | be24(p + 1);
-}
-
-void putBe32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = std::uint8_t(v >> 24);
-    p[1] = std::uint8_t(v >> 16);
-    p[2] = std::uint8_t(v >> 8);
-    p[3] = std::uint8_t(v);
-}
-
-bool knownType(std::uint8_t type) {
-    return type == kAudio || type == kVideo || type == kScript;
-}
-
-std::uint32_t timestampOf(const std::uint8_t* header) {
-    return be24(header + 4) | (std::uint32_t(header[7]) << 24);
-}
 
 } // namespace
-
-bool has_signature(const std::uint8_t* data, std::size_t size) {
-    return size >= 3 && data[0] == 'F' && data[1] == 'L' && data[2] == 'V';
-}
-
-TagStartScan::TagStartScan(const std::uint8_t* data, std::size_t length)
-    : m_data(data), m_length(length) {
-    for (int i = 0; i < 3; ++i)
-        m_next[i] = static_cast<const std::uint8_t*>(std::memchr(data, kTypes[i], length));
-}
-
-bool TagStartScan::next(std::size_t& offset) {
-    int which = -1;
-    for (int i = 0; i < 3; ++i)
-        if (m_next[i] && (which < 0 || m_next[i] < m_next[which]))
-            which = i;
-    if (which < 0)
-        return false;
-    offset = std::size_t(m_next[which] - m_data);
-    m_next[which] = static_cast<const std::uint8_t*>(
-        std::memchr(m_next[which] + 1, kTypes[which], m_length - offset - 1));
-    return true;
-}
-
-std::uint32_t steady_timestamp(TagClock& clock, std::uint32_t raw) {
-    if (!clock.started) {
-        clock = TagClock{0, raw, raw, 0, true};
-        return raw;
-    }
-    const std::int64_t delta = std::int64_t(raw) - std::int64_t(clock.raw);
-    clock.raw = raw;
-    if (delta < -std::int64_t(kMaxFrameStep)) {
-        // A recording that starts again: handed on as it is, so that the time shown, the
-        // length and the seek index, which all go by the file's own numbers, agree.
-        clock.shift = 0;
-        clock.last = raw;
-        return raw;
-    }
-    std::int64_t out = std::int64_t(raw) + clock.shift;
-    const std::int64_t back = std::int64_t(clock.last) - out;
-    if (back > 0) {
-        const std::int64_t step = clock.step > 0                         ? clock.step
-                                  : delta < 0 && -delta <= kMaxFrameStep ? -delta
-                                                                         : kDefaultFrameStep;
-        if (2 * back > step) {
-            out = std::int64_t(clock.last) + step;
-            clock.shift = out - std::int64_t(raw);
-        } else {
-            out = clock.last;
-        }
-    }
-    out = std::clamp<std::int64_t>(out, 0, 0xffffffff);
-    if (out > clock.last && out - clock.last <= kMaxFrameStep)
-        clock.step = std::uint32_t(out - clock.last);
-    clock.last = std::uint32_t(out);
-    return clock.last;
-}
 
 std::uint64_t RepairingReader::garbage_allowed(std::uint64_t good, std::uint64_t dropped) {
     const std::uint64_t total = std::min(kMaxGarbage, kGarbageAllowance + good);
@@ -188,71 +90,29 @@ bool RepairingReader::fetch(std::uint64_t offset, std::uint8_t* buffer, std::siz
     return true;
 }
 
+// The file as the plausible-tag rule reads it: its size is known, up to the last change seen.
+struct RepairingReader::FileBytes {
+    RepairingReader& r;
+    bool& readError;
+    bool read(std::uint64_t at, std::uint8_t* out, std::size_t n) {
+        return at + n <= r.m_sourceSize && r.fetch(at, out, n, readError);
+    }
+    Reach reach(std::uint64_t end) const { return end <= r.m_sourceSize ? Reach::Yes : Reach::End; }
+    bool mayHold(std::uint64_t end) const { return end <= r.m_sourceSize; }
+};
+
 bool RepairingReader::plausibleAt(std::uint64_t in, Tag& tag, bool strict, const Cursor& at,
                                   bool checkTimestamp, bool& readError) {
-    std::uint8_t h[kTagHeaderSize];
-    if (in + kTagHeaderSize > m_sourceSize || !fetch(in, h, sizeof h, readError))
-        return false;
-    if (!knownType(h[0]))
-        return false;
-    const std::uint32_t dataSize = be24(h + 1);
-    const std::uint32_t timestamp = timestampOf(h);
-    const std::uint32_t streamId = be24(h + 8);
-    const std::uint64_t end = in + kTagHeaderSize + dataSize;
-    if (end > m_sourceSize)
-        return false; // a size past the end: cut off, or not a tag at all
-
-    // The previous-size field after the tag, as a sound writer or the known faulty recorder
-    // (4 too large) leaves it.
-    const auto trailerFits = [&] {
-        std::uint8_t p[kPreviousSizeSize];
-        if (end + kPreviousSizeSize > m_sourceSize || !fetch(end, p, sizeof p, readError))
-            return false;
-        const std::uint32_t previous = be32(p);
-        return previous == dataSize + kTagHeaderSize || previous == dataSize + kTagOverhead;
+    FileBytes bytes{*this, readError};
+    const auto near = [&](std::uint32_t timestamp) {
+        const std::int64_t jump = std::int64_t(timestamp) - std::int64_t(at.lastTimestamp);
+        return !checkTimestamp || !at.haveTimestamp ||
+               (jump >= -kResyncBackward && jump <= kResyncForward);
     };
-
-    if (!strict) {
-        // Where a tag must start, its type and size decide; every real tag has stream id 0.
-        if (streamId != 0 && !trailerFits())
-            return false;
-    } else {
-        if (streamId != 0 || dataSize == 0 || dataSize > kMaxResyncDataSize)
-            return false;
-        if (checkTimestamp && at.haveTimestamp) {
-            const std::int64_t jump = std::int64_t(timestamp) - std::int64_t(at.lastTimestamp);
-            if (jump < -kResyncBackward || jump > kResyncForward)
-                return false;
-        }
-        std::uint8_t first = 0;
-        if (!fetch(in + kTagHeaderSize, &first, 1, readError))
-            return false;
-        if (h[0] == kVideo) {
-            const int frame = first >> 4;
-            const int codec = first & 0x0f;
-            if (frame < 1 || frame > 5 || codec < 1 || codec > 13)
-                return false;
-        } else if (h[0] == kScript && first != 2) {
-            return false; // script data starts with the name string
-        }
-        // Confirmed by its own trailer, by a tag header right after it, or by the end.
-        bool confirmed = trailerFits();
-        if (!confirmed) {
-            const std::uint64_t next = end + kPreviousSizeSize;
-            std::uint8_t n[kTagHeaderSize];
-            if (next + kTagHeaderSize > m_sourceSize)
-                confirmed = true;
-            else if (fetch(next, n, sizeof n, readError))
-                confirmed = knownType(n[0]) && be24(n + 8) == 0 &&
-                            next + kTagHeaderSize + be24(n + 1) <= m_sourceSize;
-        }
-        if (!confirmed)
-            return false;
-    }
-    tag.in = in;
-    tag.dataSize = dataSize;
-    tag.timestamp = timestamp;
-    tag.type = h[0];
+    TagFields fields;
+    if (!plausible_tag(bytes, in, strict, near, fields))
+        return false;
+    tag = {in, fields.dataSize, fields.timestamp, fields.type};
     return true;
 }
 
@@ -324,8 +184,8 @@ RepairingReader::Step RepairingReader::resync(const Cursor& at, Tag& tag, std::u
 
 void RepairingReader::advance(Cursor& cursor, const Tag& tag) {
     cursor.dropped += tag.in - cursor.in;
-    if (tag.type == kAudio || tag.type == kVideo)
-        steady_timestamp(cursor.clocks[tag.type == kVideo ? 1 : 0], tag.timestamp);
+    if (tag.type == kTagAudio || tag.type == kTagVideo)
+        steady_timestamp(cursor.clocks[tag.type == kTagVideo ? 1 : 0], tag.timestamp);
     cursor.in = tag.in + kTagHeaderSize + tag.dataSize + kPreviousSizeSize;
     cursor.out += kTagOverhead + tag.dataSize;
     cursor.index += 1;
@@ -367,17 +227,17 @@ void RepairingReader::scanFlags() {
         }
         if (step != Step::Tag)
             break;
-        if (tag.type == kVideo)
+        if (tag.type == kTagVideo)
             seen |= kFlagVideo;
-        else if (tag.type == kAudio)
+        else if (tag.type == kTagAudio)
             seen |= kFlagAudio;
         const std::uint64_t dropped = tag.in - cursor.in;
         advance(cursor, tag);
         remember(cursor, dropped);
-        if ((tag.type == kVideo && !picture) || tag.type == kAudio) {
+        if ((tag.type == kTagVideo && !picture) || tag.type == kTagAudio) {
             if (!holdsFrame(tag))
                 continue;
-            if (tag.type == kVideo) {
+            if (tag.type == kTagVideo) {
                 picture = true;
                 continue;
             }
@@ -404,31 +264,25 @@ void RepairingReader::scanFlags() {
 bool RepairingReader::holdsFrame(const Tag& tag) {
     std::uint8_t first[2] = {};
     bool readError = false;
-    if (tag.dataSize < 1 ||
-        !fetch(tag.in + kTagHeaderSize, first, std::min<std::size_t>(tag.dataSize, 2), readError))
-        return false;
-    if (tag.type == kAudio)
-        return (first[0] >> 4) != kAac || (tag.dataSize >= 2 && first[1] == 1);
-    const int codec = first[0] & 0x0f;
-    if ((first[0] >> 4) == kVideoInfoFrame)
-        return false;
-    return (codec != kAvc && codec != kHevc) || (tag.dataSize >= 2 && first[1] == 1);
+    return tag.dataSize >= 1 &&
+           fetch(tag.in + kTagHeaderSize, first, std::min<std::size_t>(tag.dataSize, 2),
+                 readError) &&
+           holds_frame(tag.type, first, tag.dataSize);
 }
 
 // The timestamp's bytes, where they fall in the copied part of a tag's header.
 void RepairingReader::putTimestamp(const Cursor& cursor, const Tag& tag, std::uint64_t within,
                                    std::uint8_t* data, std::size_t length) {
-    if (tag.type != kAudio && tag.type != kVideo)
+    if (tag.type != kTagAudio && tag.type != kTagVideo)
         return;
-    TagClock clock = cursor.clocks[tag.type == kVideo ? 1 : 0];
+    TagClock clock = cursor.clocks[tag.type == kTagVideo ? 1 : 0];
     const std::uint32_t timestamp = steady_timestamp(clock, tag.timestamp);
     if (timestamp == tag.timestamp)
         return;
-    const std::uint8_t bytes[4] = {std::uint8_t(timestamp >> 16), std::uint8_t(timestamp >> 8),
-                                   std::uint8_t(timestamp), std::uint8_t(timestamp >> 24)};
+    const TimestampBytes bytes = timestamp_bytes(timestamp);
     for (std::uint64_t i = std::max<std::uint64_t>(within, kTimestampAt);
          i < std::min<std::uint64_t>(within + length, kTimestampEnd); ++i)
-        data[i - within] = bytes[i - kTimestampAt];
+        data[i - within] = bytes.b[i - kTimestampAt];
 }
 
 RepairingReader::Step RepairingReader::seekTag(std::uint64_t offset, Cursor& cursor, Tag& tag) {
@@ -539,37 +393,6 @@ RepairingReader::Stats RepairingReader::stats() const {
     s.tags = m_frontier.index;
     s.checkpoints = m_checkpoints.size();
     return s;
-}
-
-bool is_well_formed(const std::uint8_t* data, std::size_t size, const char** why) {
-    const auto fault = [why](const char* text) {
-        if (why)
-            *why = text;
-        return false;
-    };
-    if (size < kFileHeaderSize + kPreviousSizeSize)
-        return fault("shorter than a header");
-    if (data[0] != 'F' || data[1] != 'L' || data[2] != 'V')
-        return fault("no signature");
-    if (be32(data + 5) != kFileHeaderSize)
-        return fault("data offset is not 9");
-    if (be32(data + kFileHeaderSize) != 0)
-        return fault("first previous size is not 0");
-    std::size_t at = kFileHeaderSize + kPreviousSizeSize;
-    while (at < size) {
-        if (size - at < kTagHeaderSize)
-            return fault("bytes after the last tag");
-        const std::uint8_t type = data[at];
-        if (type != 8 && type != 9 && type != 18)
-            return fault("unknown tag type");
-        const std::size_t length = kTagHeaderSize + be24(data + at + 1);
-        if (size - at < length + kPreviousSizeSize)
-            return fault("tag runs past the end");
-        if (be32(data + at + length) != length)
-            return fault("previous size does not match the tag");
-        at += length + kPreviousSizeSize;
-    }
-    return true;
 }
 
 } // namespace movarin::flv

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "flv/flv_clock.h"
+#include "flv/flv_format.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -24,30 +27,6 @@ public:
     virtual bool cancelled() { return false; }
 };
 
-// Whether the bytes begin with the FLV signature.
-bool has_signature(const std::uint8_t* data, std::size_t size);
-
-// The places in a block where a tag could start, a byte of a known tag type, in order. Runs of
-// zeros and other bytes no tag starts with go by at memchr's pace.
-class TagStartScan {
-public:
-    TagStartScan(const std::uint8_t* data, std::size_t length);
-    // The next such offset into the block; false when there is none.
-    bool next(std::size_t& offset);
-
-private:
-    static constexpr std::uint8_t kTypes[3] = {8, 9, 18};
-    const std::uint8_t* m_data;
-    std::size_t m_length;
-    const std::uint8_t* m_next[3];
-};
-
-inline constexpr std::size_t kFileHeaderSize = 9;
-inline constexpr std::size_t kTagHeaderSize = 11;
-inline constexpr std::size_t kPreviousSizeSize = 4;
-inline constexpr std::uint8_t kFlagAudio = 0x04;
-inline constexpr std::uint8_t kFlagVideo = 0x01;
-
 // Sees each tag's bytes as they are copied out and may correct them in place. `within` is where
 // `data` starts inside the tag (0 is its type byte); `tagIn` is the tag's offset in `source`.
 class TagPatch {
@@ -56,22 +35,6 @@ public:
     virtual void patch(ByteSource& source, std::uint64_t tagIn, std::uint64_t within,
                        std::uint8_t* data, std::size_t length) = 0;
 };
-
-// One kind of tag's place on the timeline handed on. Each sound or picture tag moves it; a tag
-// whose timestamp goes back by about a frame or more moves the rest of that kind on from one
-// step after the last, so that a stream whose timestamps run backwards plays at its own pace
-// instead of as fast as the engine can decode it. A small jitter back is held at the last time
-// rather than moving everything after it. A jump back by more than a second is a recording
-// that starts again, and is handed on as it is.
-struct TagClock {
-    std::int64_t shift = 0; // added to this kind's timestamps from the file
-    std::uint32_t last = 0; // the last timestamp handed on
-    std::uint32_t raw = 0;  // and what the file said there
-    std::uint32_t step = 0; // the last forward step, once there was one
-    bool started = false;
-};
-// The timestamp to hand on for a tag of the clock's kind that says `raw`; moves the clock.
-std::uint32_t steady_timestamp(TagClock& clock, std::uint32_t raw);
 
 class RepairingReader {
 public:
@@ -141,6 +104,7 @@ private:
 
     Step nextTag(const Cursor& at, Tag& tag);
     Step resync(const Cursor& at, Tag& tag, std::uint64_t& scanned);
+    struct FileBytes;
     bool plausibleAt(std::uint64_t in, Tag& tag, bool strict, const Cursor& at, bool checkTimestamp,
                      bool& readError);
     bool fetch(std::uint64_t offset, std::uint8_t* buffer, std::size_t length, bool& readError);
@@ -180,10 +144,5 @@ private:
     Stats m_stats;
     TagPatch* m_patch = nullptr;
 };
-
-// An independent check that bytes form a well-formed FLV: the header, a zero first
-// PreviousTagSize, then whole tags of type 8, 9 or 18, each followed by its true size, and
-// nothing after the last. Sets `why` to the first fault.
-bool is_well_formed(const std::uint8_t* data, std::size_t size, const char** why = nullptr);
 
 } // namespace movarin::flv

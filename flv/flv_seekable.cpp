@@ -7,16 +7,11 @@ namespace movarin::flv {
 
 namespace {
 
-constexpr std::uint64_t kFirstTag = kFileHeaderSize + kPreviousSizeSize;
 // Tags looked at from the start for the metadata and the first sound and picture.
 constexpr int kHeadTags = 64;
 constexpr std::uint32_t kMaxMetadataSize = 4u << 20;
 // A growing file's end is looked at again no more often than this.
 constexpr auto kTailInterval = std::chrono::seconds(1);
-
-std::uint32_t be24(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
-}
 
 struct HeadTag {
     std::uint64_t at = 0;
@@ -74,62 +69,85 @@ SeekableStream::SeekableStream(ByteSource& source)
 
 SeekableStream::~SeekableStream() = default;
 
+namespace {
+
+// What the first tags of the repaired stream say.
+struct Head {
+    std::vector<HeadTag> tags;
+    bool haveMeta = false;
+    std::uint64_t metaAt = kFirstTag;
+    std::uint64_t metaEnd = kFirstTag;
+    MetaData meta;
+    bool seenAudio = false;
+    bool seenVideo = false;
+    std::uint32_t firstAudio = 0;
+    std::uint32_t firstVideo = 0;
+    // Where the sound and picture tags start, in their own times.
+    std::uint32_t first() const {
+        return seenAudio && seenVideo ? std::min(firstAudio, firstVideo)
+               : seenVideo            ? firstVideo
+                                      : firstAudio;
+    }
+};
+
+// The metadata, if any, comes before the first sound or picture; the header's flags say which
+// of those to look for.
+Head read_head(RepairingReader& reader, std::uint8_t flags) {
+    Head head;
+    for (std::uint64_t at = kFirstTag; int(head.tags.size()) < kHeadTags;) {
+        std::uint8_t h[kTagHeaderSize];
+        if (reader.read(at, h, sizeof h) != std::int64_t(sizeof h))
+            break;
+        HeadTag tag{at, std::uint8_t(h[0] & 0x1f), be24(h + 1), tag_timestamp(h)};
+        head.tags.push_back(tag);
+        if (tag.type == kTagScript && !head.haveMeta && !head.seenAudio && !head.seenVideo &&
+            tag.dataSize <= kMaxMetadataSize) {
+            std::vector<std::uint8_t> body(tag.dataSize);
+            if (reader.read(at + kTagHeaderSize, body.data(), body.size()) ==
+                    std::int64_t(body.size()) &&
+                is_onmetadata(body.data(), body.size())) {
+                head.haveMeta = true;
+                head.metaAt = at;
+                head.metaEnd = tag.end();
+                head.meta = parse_metadata(body.data(), body.size());
+            }
+        } else if (tag.type == kTagVideo && !head.seenVideo) {
+            head.seenVideo = true;
+            head.firstVideo = tag.timestamp;
+        } else if (tag.type == kTagAudio && !head.seenAudio) {
+            head.seenAudio = true;
+            head.firstAudio = tag.timestamp;
+        }
+        if (head.seenAudio == bool(flags & kFlagAudio) &&
+            head.seenVideo == bool(flags & kFlagVideo) && (head.seenAudio || head.seenVideo) &&
+            head.tags.size() >= 4)
+            break;
+        at = tag.end();
+    }
+    return head;
+}
+
+} // namespace
+
 void SeekableStream::setUp() {
     m_reader.setPatch(&m_composition);
     std::uint8_t header[kFirstTag];
     if (m_reader.read(0, header, sizeof header) != std::int64_t(sizeof header))
         return;
     m_flags = header[4];
+    const Head head = read_head(m_reader, m_flags);
+    m_oldAt = head.metaAt;
+    m_oldEnd = head.metaEnd;
+    m_fileMeta = head.meta;
+    m_video = head.seenVideo;
 
-    // The first tags: the metadata, if any, comes before the first sound or picture.
-    std::vector<HeadTag> head;
-    bool haveMeta = false, seenAudio = false, seenVideo = false;
-    std::uint32_t firstAudio = 0, firstVideo = 0;
-    for (std::uint64_t at = kFirstTag; int(head.size()) < kHeadTags;) {
-        std::uint8_t h[kTagHeaderSize];
-        if (m_reader.read(at, h, sizeof h) != std::int64_t(sizeof h))
-            break;
-        HeadTag tag{at, std::uint8_t(h[0] & 0x1f), be24(h + 1),
-                    be24(h + 4) | (std::uint32_t(h[7]) << 24)};
-        head.push_back(tag);
-        if (tag.type == kTagScript && !haveMeta && !seenAudio && !seenVideo &&
-            tag.dataSize <= kMaxMetadataSize) {
-            std::vector<std::uint8_t> body(tag.dataSize);
-            if (m_reader.read(at + kTagHeaderSize, body.data(), body.size()) ==
-                    std::int64_t(body.size()) &&
-                is_onmetadata(body.data(), body.size())) {
-                haveMeta = true;
-                m_oldAt = at;
-                m_oldEnd = tag.end();
-                m_fileMeta = parse_metadata(body.data(), body.size());
-            }
-        } else if (tag.type == kTagVideo && !seenVideo) {
-            seenVideo = true;
-            firstVideo = tag.timestamp;
-        } else if (tag.type == kTagAudio && !seenAudio) {
-            seenAudio = true;
-            firstAudio = tag.timestamp;
-        }
-        if (seenAudio == bool(m_flags & kFlagAudio) && seenVideo == bool(m_flags & kFlagVideo) &&
-            (seenAudio || seenVideo) && head.size() >= 4)
-            break;
-        at = tag.end();
-    }
-    if (!haveMeta)
-        m_oldAt = m_oldEnd = kFirstTag;
-    m_video = seenVideo;
-
-    if (seenAudio || seenVideo) {
-        m_span.first = seenAudio && seenVideo ? std::min(firstAudio, firstVideo)
-                       : seenVideo            ? firstVideo
-                                              : firstAudio;
+    if (head.seenAudio || head.seenVideo) {
+        m_span.first = head.first();
         probe_tail(m_peek, m_span);
     }
     m_tailSize = m_peek.size();
     m_tailChecked = std::chrono::steady_clock::now();
-    const double length = chosen_duration(m_fileMeta.duration, m_span);
-    m_duration = length;
-    m_lastFrame = std::max(0.0, length - m_span.frame / 1000.0);
+    const double length = takeLength();
 
     if (m_fileMeta.hasIndex) {
         m_oldAt = m_oldEnd = 0; // read as it is
@@ -139,38 +157,12 @@ void SeekableStream::setUp() {
     // The first two tags after the metadata are where the demuxer checks an index against the
     // file; they go in as they are, the points after them name windows.
     std::vector<HeadTag> after;
-    for (const HeadTag& t : head)
+    for (const HeadTag& t : head.tags)
         if (t.at >= m_oldEnd && after.size() < 2)
             after.push_back(t);
     KeyframeIndex index;
-    if (after.size() == 2 && m_span.valid && m_span.last > m_span.first) {
-        if (const auto first = m_peek.nextTag(0, 4u << 20)) {
-            // The raw file's first sound or picture: where every bisection starts.
-            std::optional<TagHead> t = first;
-            while (t && !t->isAudio() && !t->isVideo())
-                t = m_peek.nextTag(t->end(), t->end() + (4u << 20));
-            m_rawFirstTag = t ? t->at : first->at;
-            const std::uint32_t spanMs = m_span.last - m_span.first;
-            m_stepMs = std::max<std::uint32_t>(
-                kMinStepMs, std::uint32_t((std::uint64_t(spanMs) + kMaxPoints - 1) / kMaxPoints));
-            m_gridStart = m_span.first;
-            for (std::uint64_t k = 1;; ++k) {
-                const std::uint64_t ms = std::uint64_t(m_gridStart) + k * m_stepMs;
-                if (ms > m_span.last)
-                    break;
-                if (ms <= after[1].timestamp)
-                    continue;
-                index.times.push_back(std::uint32_t(ms));
-                index.positions.push_back(k * kWindow);
-                m_lastWindow = k;
-            }
-            m_points = index.times.size();
-            if (m_points > 0) {
-                index.times.insert(index.times.begin(), {after[0].timestamp, after[1].timestamp});
-                index.positions.insert(index.positions.begin(), {0, 0});
-            }
-        }
-    }
+    if (after.size() == 2 && m_span.valid && m_span.last > m_span.first)
+        index = windowIndex(after[0].timestamp, after[1].timestamp);
     // Sizes do not depend on the values, so the positions of the two real tags can be put in
     // once the tag's size is known.
     m_metadata = metadata_tag(m_fileMeta, length, index);
@@ -180,6 +172,47 @@ void SeekableStream::setUp() {
         index.positions[1] = after[1].at - m_oldEnd + shiftTo;
         m_metadata = metadata_tag(m_fileMeta, length, index);
     }
+}
+
+// A point every step from the start, each naming its window, behind the two real tags whose
+// positions the caller puts in.
+KeyframeIndex SeekableStream::windowIndex(std::uint32_t firstTime, std::uint32_t secondTime) {
+    KeyframeIndex index;
+    const auto first = m_peek.nextTag(0, 4u << 20);
+    if (!first)
+        return index;
+    // The raw file's first sound or picture: where every bisection starts.
+    std::optional<TagHead> t = first;
+    while (t && !t->isAudio() && !t->isVideo())
+        t = m_peek.nextTag(t->end(), t->end() + (4u << 20));
+    m_rawFirstTag = t ? t->at : first->at;
+    const std::uint32_t spanMs = m_span.last - m_span.first;
+    m_stepMs = std::max<std::uint32_t>(
+        kMinStepMs, std::uint32_t((std::uint64_t(spanMs) + kMaxPoints - 1) / kMaxPoints));
+    m_gridStart = m_span.first;
+    for (std::uint64_t k = 1;; ++k) {
+        const std::uint64_t ms = std::uint64_t(m_gridStart) + k * m_stepMs;
+        if (ms > m_span.last)
+            break;
+        if (ms <= secondTime)
+            continue;
+        index.times.push_back(std::uint32_t(ms));
+        index.positions.push_back(k * kWindow);
+        m_lastWindow = k;
+    }
+    m_points = index.times.size();
+    if (m_points > 0) {
+        index.times.insert(index.times.begin(), {firstTime, secondTime});
+        index.positions.insert(index.positions.begin(), {0, 0});
+    }
+    return index;
+}
+
+double SeekableStream::takeLength() {
+    const double length = chosen_duration(m_fileMeta.duration, m_span);
+    m_duration = length;
+    m_lastFrame = std::max(0.0, length - m_span.frame / 1000.0);
+    return length;
 }
 
 void SeekableStream::refreshTail() {
@@ -195,9 +228,7 @@ void SeekableStream::refreshTail() {
     if (!probe_tail(m_peek, span))
         return;
     m_span = span;
-    const double length = chosen_duration(m_fileMeta.duration, m_span);
-    m_duration = length;
-    m_lastFrame = std::max(0.0, length - m_span.frame / 1000.0);
+    takeLength();
 }
 
 std::int64_t SeekableStream::readMain(std::uint64_t offset, std::uint8_t* buffer,

@@ -62,6 +62,9 @@ public:
 private:
     struct Window;
     void setUp();
+    KeyframeIndex windowIndex(std::uint32_t firstTime, std::uint32_t secondTime);
+    // Shows the length the span and the file's metadata give, and returns it.
+    double takeLength();
     void refreshTail();
     Window& window(std::uint64_t k);
     std::int64_t readMain(std::uint64_t offset, std::uint8_t* buffer, std::size_t length);

@@ -18,10 +18,6 @@ constexpr std::uint64_t kWalkSpan = 128 * 1024;
 // How far past a probe point a tag start is looked for.
 constexpr std::uint64_t kResyncReach = 4u << 20;
 
-std::uint32_t be24(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
-}
-
 } // namespace
 
 bool TagHead::isKeyframe() const {
@@ -70,7 +66,7 @@ bool TagPeek::head(std::uint64_t at, TagHead& tag) {
     tag.at = at;
     tag.type = h[0];
     tag.dataSize = be24(h + 1);
-    tag.timestamp = be24(h + 4) | (std::uint32_t(h[7]) << 24);
+    tag.timestamp = tag_timestamp(h);
     tag.dataBytes = std::min<std::size_t>({want - kTagHeaderSize, tag.dataSize, sizeof tag.data});
     std::memcpy(tag.data, h + kTagHeaderSize, tag.dataBytes);
     tag.streamId = be24(h + 8);
@@ -78,22 +74,13 @@ bool TagPeek::head(std::uint64_t at, TagHead& tag) {
 }
 
 bool TagPeek::sane(std::uint64_t at, TagHead& tag) {
-    if (!head(at, tag) || tag.streamId != 0)
-        return false;
-    if (tag.type != kTagAudio && tag.type != kTagVideo && tag.type != kTagScript)
+    if (!head(at, tag) || tag.streamId != 0 || !known_type(tag.type))
         return false;
     if (tag.dataSize > kMaxDataSize || at + kTagHeaderSize + tag.dataSize > m_size)
         return false;
-    if (tag.isVideo()) {
-        if (tag.dataBytes == 0)
-            return false;
-        const int frame = tag.data[0] >> 4;
-        const int codec = tag.data[0] & 0x0f;
-        return frame >= 1 && frame <= 5 && codec >= 1 && codec <= 13;
-    }
-    if (tag.type == kTagScript)
-        return tag.dataBytes > 0 && tag.data[0] == 2;
-    return tag.dataSize > 0;
+    if (tag.isAudio())
+        return tag.dataSize > 0;
+    return tag.dataBytes > 0 && plausible_first_byte(tag.type, tag.data[0]);
 }
 
 bool TagPeek::plausible(std::uint64_t at, TagHead& tag) {
@@ -247,11 +234,11 @@ void CompositionRepair::patch(ByteSource& source, std::uint64_t tagIn, std::uint
     else if (source.readAt(tagIn, h, kTo) != std::int64_t(kTo))
         return;
     const int codec = h[kTagHeaderSize] & 0x0f;
-    if ((h[0] & 0x1f) != kTagVideo || be24(h + 1) < 5 || (codec != 7 && codec != 12) ||
-        h[kTagHeaderSize + 1] != 1)
+    if ((h[0] & 0x1f) != kTagVideo || be24(h + 1) < 5 ||
+        (codec != kCodecAvc && codec != kCodecHevc) || h[kTagHeaderSize + 1] != 1)
         return;
     const std::int32_t offset = std::int32_t((be24(h + kFrom) + 0xff800000u) ^ 0xff800000u);
-    const std::uint32_t timestamp = be24(h + 4) | (std::uint32_t(h[7]) << 24);
+    const std::uint32_t timestamp = tag_timestamp(h);
     if (!impossible_composition(timestamp, offset))
         return;
     for (std::uint64_t i = std::max(within, kFrom); i < std::min(within + length, kTo); ++i)

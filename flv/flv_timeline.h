@@ -12,10 +12,6 @@
 // so it costs the same for a minute's recording and for a day's. Plain C++: no Qt, no engine.
 namespace movarin::flv {
 
-inline constexpr std::uint8_t kTagAudio = 8;
-inline constexpr std::uint8_t kTagVideo = 9;
-inline constexpr std::uint8_t kTagScript = 18;
-
 // A tag header and the first bytes of its data, as the file holds them.
 struct TagHead {
     std::uint64_t at = 0;

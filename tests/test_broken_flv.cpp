@@ -4,13 +4,13 @@
 // idle; and a name that is not UTF-8 still plays from the command line.
 #include "app/start_up.h"
 #include "engine/mpv_engine.h"
+#include "flv_bytes.h"
 #include "test_media.h"
 #include "test_support.h"
 #include "window/frmplayer.h"
 #include "window/playback_controls.h"
 #include "window/playback_host.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -21,7 +21,6 @@
 #include <cstring>
 #include <memory>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,61 +32,29 @@ namespace {
 
 constexpr int kWait = 20000;
 
-quint32 be(const QByteArray& b, qsizetype at, int bytes) {
-    quint32 v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = (v << 8) | std::uint8_t(b[at + i]);
-    return v;
-}
-
-// Calls `visit(tag start, data size, type)` for each tag of a well-formed FLV.
-template <typename F> void forEachTag(const QByteArray& flv, F visit) {
-    for (qsizetype at = 13; at + 11 <= flv.size();) {
-        const qsizetype size = be(flv, at + 1, 3);
-        visit(at, size, std::uint8_t(flv[at]));
-        at += 11 + size + 4;
-    }
-}
-
 QByteArray everyPreviousSizePlus4(QByteArray flv) {
-    forEachTag(flv, [&](qsizetype at, qsizetype size, std::uint8_t) {
-        const quint32 wrong = quint32(size + 15);
-        const qsizetype p = at + 11 + size;
-        if (p + 4 <= flv.size())
-            for (int i = 0; i < 4; ++i)
-                flv[p + i] = char(wrong >> (24 - 8 * i));
-    });
+    for (const testing::FlvTag& t : testing::tagsOf(flv))
+        testing::putBe(flv, t.at + 11 + t.size, 4, quint32(t.size + 15));
     return flv;
 }
 
 QByteArray zerosAfterFirstVideoTag(QByteArray flv) {
-    qsizetype after = -1;
-    forEachTag(flv, [&](qsizetype at, qsizetype size, std::uint8_t type) {
-        if (type == 9 && after < 0)
-            after = at + 11 + size + 4;
-    });
-    return after < 0 ? QByteArray() : flv.insert(after, QByteArray(200 * 1024, '\0'));
+    for (const testing::FlvTag& t : testing::tagsOf(flv))
+        if (t.type == 9)
+            return flv.insert(t.end(), QByteArray(200 * 1024, '\0'));
+    return QByteArray();
 }
 
 QByteArray truncatedMidTag(const QByteArray& flv) {
-    qsizetype cut = -1;
-    forEachTag(flv, [&](qsizetype at, qsizetype size, std::uint8_t) {
-        if (cut < 0 && at > flv.size() * 2 / 3)
-            cut = at + 11 + size / 2;
-    });
-    return flv.left(cut);
+    for (const testing::FlvTag& t : testing::tagsOf(flv))
+        if (t.at > flv.size() * 2 / 3)
+            return flv.left(t.at + 11 + t.size / 2);
+    return QByteArray();
 }
 
 bool write(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 bool allBlack(const QImage& image, QRect area) {
@@ -106,9 +73,8 @@ bool writeWithHoles(const QString& path, const QByteArray& flv, int runs, qint64
     if (!f.open(QIODevice::WriteOnly) || f.write(flv.left(13)) != 13 || !f.seek(13 + gap))
         return false;
     QList<QByteArray> tags;
-    forEachTag(flv, [&](qsizetype at, qsizetype size, std::uint8_t) {
-        tags << flv.mid(at, 11 + size + 4);
-    });
+    for (const testing::FlvTag& t : testing::tagsOf(flv))
+        tags << flv.mid(t.at, t.end() - t.at);
     for (int i = 0; i < runs; ++i) {
         const QByteArray& tag = tags[i % tags.size()];
         if (f.write(tag) != tag.size() || !f.seek(f.pos() + gap))
@@ -340,7 +306,8 @@ private slots:
         QVERIFY(small.open(QIODevice::ReadOnly));
         const QByteArray clip = small.readAll();
         qsizetype last = 0;
-        forEachTag(clip, [&](qsizetype at, qsizetype, std::uint8_t) { last = at; });
+        for (const testing::FlvTag& t : testing::tagsOf(clip))
+            last = t.at;
         const QString name = m_dir.filePath("zeros.flv");
         QVERIFY(writeWithHoles(name, clip, runs, gap, tailFrom < 0 ? last : tailFrom));
         frmplayer& w = window();
@@ -358,11 +325,11 @@ private slots:
             QCOMPARE(w.player->failureText(), QStringLiteral("Cannot play zeros.flv"));
         // However it ended, nothing goes on scanning.
         QTest::qWait(500);
-        const double before = cpuSeconds();
+        const double before = testing::cpuSeconds();
         QElapsedTimer idle;
         idle.start();
         QTest::qWait(2000);
-        const double share = (cpuSeconds() - before) / (double(idle.elapsed()) / 1000);
+        const double share = (testing::cpuSeconds() - before) / (double(idle.elapsed()) / 1000);
         qInfo("CPU afterwards: %.1f %% of one core", share * 100);
         QVERIFY2(share < 0.30, qPrintable(QString::number(share * 100) + " %"));
         QFile::remove(name);
@@ -407,9 +374,9 @@ private slots:
         QTest::qWait(300);
         QElapsedTimer clock;
         clock.start();
-        const double before = cpuSeconds();
+        const double before = testing::cpuSeconds();
         QTest::qWait(2000);
-        const double share = (cpuSeconds() - before) / (double(clock.elapsed()) / 1000);
+        const double share = (testing::cpuSeconds() - before) / (double(clock.elapsed()) / 1000);
         qInfo("CPU after the file was emptied: %.1f %% of one core", share * 100);
         // Generous for a loaded 2-core machine; the loop it guards against took well over 100 %.
         QVERIFY2(share < 0.20, qPrintable(QString::number(share * 100) + " %"));

@@ -14,20 +14,15 @@
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 #include <QUrl>
 #include <QtTest>
 
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -89,19 +84,6 @@ public slots:
     }
 };
 
-QString getProperty(const QString& interface, const QString& name) {
-    return testing::mprisSend(
-        {"org.freedesktop.DBus.Properties.Get", "string:" + interface, "string:" + name});
-}
-
-QString playerProperty(const QString& name) {
-    return getProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), name);
-}
-
-QString callPlayer(const QString& method, const QStringList& args = {}) {
-    return testing::mprisSend(QStringList{"org.mpris.MediaPlayer2.Player." + method} + args);
-}
-
 // The bus the whole test runs on, started before anything could reach for another.
 QString g_busAddress;
 
@@ -154,12 +136,7 @@ void TestDesktop::cleanupTestCase() {
 }
 
 std::unique_ptr<frmplayer> TestDesktop::window() {
-    PlayerSetup setup;
-    setup.appDir = QDir::toNativeSeparators(m_dir.path());
-    setup.twipsPerPixelX = setup.twipsPerPixelY = 15;
-    setup.engineOptions = noSoundOptions();
-    setup.chooseFile = [](QWidget*) { return QString(); };
-    auto w = std::make_unique<frmplayer>(setup);
+    auto w = std::make_unique<frmplayer>(testing::playerSetupIn(m_dir.path()));
     m_desktop = attach_desktop(*w);
     w->Form_Load(QString());
     w->show();
@@ -220,8 +197,8 @@ void TestDesktop::programReleasesScreensaverWhenItQuits() {
     QVERIFY(program.waitForStarted(10000));
     QTRY_VERIFY_WITH_TIMEOUT(m_saver->last().startsWith("Inhibit "), kWait);
     const QString cookie = m_saver->last().section(u' ', 1);
-    QTRY_COMPARE_WITH_TIMEOUT(playerProperty("PlaybackStatus").contains("\"Playing\""), true,
-                              kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(testing::mprisProperty("PlaybackStatus").contains("\"Playing\""),
+                              true, kWait);
 
     QVERIFY(!testing::mprisSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
     QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, kWait);
@@ -239,9 +216,9 @@ void TestDesktop::mprisAnswersDbusSend() {
     QTRY_COMPARE_WITH_TIMEOUT(m_desktop->mprisServiceName(),
                               QStringLiteral("org.mpris.MediaPlayer2.movarin"), kWait);
     // Before any file, the desktop sees a player with nothing to play.
-    QVERIFY(playerProperty("PlaybackStatus").contains("\"Stopped\""));
-    QVERIFY(playerProperty("CanPlay").contains("boolean false"));
-    QVERIFY(getProperty("org.mpris.MediaPlayer2", "Identity").contains("\"Movarin\""));
+    QVERIFY(testing::mprisProperty("PlaybackStatus").contains("\"Stopped\""));
+    QVERIFY(testing::mprisProperty("CanPlay").contains("boolean false"));
+    QVERIFY(testing::mprisProperty("Identity", "org.mpris.MediaPlayer2").contains("\"Movarin\""));
 
     ChangeWatcher watcher;
     QDBusConnection bus = QDBusConnection::connectToBus(g_busAddress, QStringLiteral("desktop"));
@@ -255,10 +232,10 @@ void TestDesktop::mprisAnswersDbusSend() {
     QTRY_VERIFY_WITH_TIMEOUT(player->position() > 0.3 && player->duration() > 15, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(watcher.values.value("PlaybackStatus").toString(),
                               QStringLiteral("Playing"), kWait);
-    QVERIFY(playerProperty("PlaybackStatus").contains("\"Playing\""));
-    QVERIFY(playerProperty("CanSeek").contains("boolean true"));
+    QVERIFY(testing::mprisProperty("PlaybackStatus").contains("\"Playing\""));
+    QVERIFY(testing::mprisProperty("CanSeek").contains("boolean true"));
 
-    const QString metadata = playerProperty("Metadata");
+    const QString metadata = testing::mprisProperty("Metadata");
     const QString url = QUrl::fromLocalFile(m_clip).toString(QUrl::FullyEncoded);
     QVERIFY2(metadata.contains("\"" + url + "\"") && metadata.contains("\"clip one.flv\""),
              qPrintable(metadata));
@@ -270,21 +247,21 @@ void TestDesktop::mprisAnswersDbusSend() {
     const QString trackId = field("mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
     QVERIFY2(!trackId.isEmpty(), qPrintable(metadata));
 
-    QVERIFY(!callPlayer("PlayPause").startsWith("failed"));
+    QVERIFY(!testing::mprisPlayerCall("PlayPause").startsWith("failed"));
     QTRY_VERIFY_WITH_TIMEOUT(player->paused(), kWait);
-    QVERIFY(playerProperty("PlaybackStatus").contains("\"Paused\""));
+    QVERIFY(testing::mprisProperty("PlaybackStatus").contains("\"Paused\""));
     QTRY_COMPARE_WITH_TIMEOUT(watcher.values.value("PlaybackStatus").toString(),
                               QStringLiteral("Paused"), kWait);
     QVERIFY(!w->player->controls()->playAction()->isChecked());
 
     // Seek moves by an offset in microseconds; SetPosition goes to a place in the track.
     const double at = player->position();
-    QVERIFY(!callPlayer("Seek", {"int64:5000000"}).startsWith("failed"));
+    QVERIFY(!testing::mprisPlayerCall("Seek", {"int64:5000000"}).startsWith("failed"));
     QTRY_VERIFY_WITH_TIMEOUT(std::fabs(player->position() - (at + 5)) < 1.0, kWait);
-    const QString position = playerProperty("Position").section("int64 ", 1).trimmed();
+    const QString position = testing::mprisProperty("Position").section("int64 ", 1).trimmed();
     QVERIFY(std::fabs(position.toLongLong() / 1e6 - player->position()) < 0.5);
-    QVERIFY(
-        !callPlayer("SetPosition", {"objpath:" + trackId, "int64:2000000"}).startsWith("failed"));
+    QVERIFY(!testing::mprisPlayerCall("SetPosition", {"objpath:" + trackId, "int64:2000000"})
+                 .startsWith("failed"));
     QTRY_VERIFY_WITH_TIMEOUT(std::fabs(player->position() - 2) < 0.6, kWait);
 
     // LoopStatus takes the three values MPRIS defines; anything else is refused and changes
@@ -306,7 +283,8 @@ void TestDesktop::mprisAnswersDbusSend() {
                                : answer.contains("org.freedesktop.DBus.Error.InvalidArgs"),
                  qPrintable(loop.value + (": " + answer)));
         QTRY_COMPARE_WITH_TIMEOUT(player->looping(), loop.looping, kWait);
-        QVERIFY(playerProperty("LoopStatus").contains(loop.looping ? "\"Track\"" : "\"None\""));
+        QVERIFY(
+            testing::mprisProperty("LoopStatus").contains(loop.looping ? "\"Track\"" : "\"None\""));
     }
 
     // Quit closes the window, as File > Exit does.
@@ -316,17 +294,7 @@ void TestDesktop::mprisAnswersDbusSend() {
 }
 
 int main(int argc, char* argv[]) {
-    // The test's own bus, before Qt could look for the desktop's.
-    const testing::PrivateBus bus;
-    g_busAddress = bus.address;
-    int result = 1;
-    {
-        QApplication app(argc, argv);
-        use_c_numeric_locale();
-        TestDesktop test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return testing::execOnPrivateBus<TestDesktop>(argc, argv, g_busAddress);
 }
 
 #include "test_desktop.moc"

@@ -5,28 +5,21 @@
 #include "app/start_up.h"
 #include "desktop/desktop_integration.h"
 #include "engine/player.h"
+#include "flv_bytes.h"
 #include "test_media.h"
 #include "test_support.h"
 #include "window/frmplayer.h"
 #include "window/playback_host.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <memory>
-#include <sys/resource.h>
 
 using namespace movarin;
 
@@ -34,38 +27,8 @@ namespace {
 
 constexpr int kWait = 20000;
 
-struct Tag {
-    qsizetype at = 0;
-    int type = 0;
-    qsizetype size = 0;
-    quint32 timestamp = 0;
-    qsizetype end() const { return at + 11 + size + 4; }
-};
-
-quint32 be(const QByteArray& b, qsizetype at, int bytes) {
-    quint32 v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = (v << 8) | std::uint8_t(b[at + i]);
-    return v;
-}
-
-void putBe(QByteArray& b, qsizetype at, int bytes, quint32 v) {
-    for (int i = 0; i < bytes; ++i)
-        b[at + i] = char(v >> (8 * (bytes - 1 - i)));
-}
-
-QList<Tag> tagsOf(const QByteArray& flv) {
-    QList<Tag> tags;
-    for (qsizetype at = 13; at + 11 <= flv.size();) {
-        Tag t{at, std::uint8_t(flv[at]) & 0x1f, be(flv, at + 1, 3),
-              be(flv, at + 4, 3) | (quint32(std::uint8_t(flv[at + 7])) << 24)};
-        if (t.end() > flv.size())
-            break;
-        tags << t;
-        at = t.end();
-    }
-    return tags;
-}
+using namespace testing;
+using Tag = FlvTag;
 
 void setTimestamp(QByteArray& flv, const Tag& t, quint32 ms) {
     putBe(flv, t.at + 4, 3, ms & 0xffffff);
@@ -92,41 +55,28 @@ double timelineOf(const QByteArray& flv) {
     return (last - first) / 1000.0 + 0.04;
 }
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-QString metadata() {
-    return testing::mprisSend({"org.freedesktop.DBus.Properties.Get",
-                               "string:org.mpris.MediaPlayer2.Player", "string:Metadata"});
-}
-
 QString field(const QString& text, const char* pattern) {
     return QRegularExpression(pattern).match(text).captured(1);
 }
 
 // mpris:length in seconds, or -1.
 double mprisLength() {
-    const QString n = field(metadata(), "mpris:length\"\\s+variant\\s+int64 (\\d+)");
+    const QString n =
+        field(testing::mprisProperty("Metadata"), "mpris:length\"\\s+variant\\s+int64 (\\d+)");
     return n.isEmpty() ? -1 : n.toLongLong() / 1e6;
 }
 
 double mprisPosition() {
-    const QString out =
-        testing::mprisSend({"org.freedesktop.DBus.Properties.Get",
-                            "string:org.mpris.MediaPlayer2.Player", "string:Position"});
-    const QString n = out.section("int64 ", 1).trimmed();
+    const QString n = testing::mprisProperty("Position").section("int64 ", 1).trimmed();
     return n.isEmpty() ? -1 : n.toLongLong() / 1e6;
 }
 
 bool setPosition(double seconds) {
-    const QString id = field(metadata(), "mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
+    const QString id = field(testing::mprisProperty("Metadata"),
+                             "mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
     return !id.isEmpty() &&
-           !testing::mprisSend({"org.mpris.MediaPlayer2.Player.SetPosition", "objpath:" + id,
-                                "int64:" + QString::number(qint64(seconds * 1e6))})
+           !testing::mprisPlayerCall(
+                "SetPosition", {"objpath:" + id, "int64:" + QString::number(qint64(seconds * 1e6))})
                 .startsWith("failed");
 }
 
@@ -312,9 +262,9 @@ private slots:
         QVERIFY2(w.player->failureText().isEmpty(), qPrintable(w.player->failureText()));
         QElapsedTimer clock;
         clock.start();
-        const double before = cpuSeconds();
+        const double before = testing::cpuSeconds();
         QTest::qWait(2000);
-        const double share = (cpuSeconds() - before) / (double(clock.elapsed()) / 1000);
+        const double share = (testing::cpuSeconds() - before) / (double(clock.elapsed()) / 1000);
         qInfo("CPU while one picture is shown: %.1f %% of one core", share * 100);
         QVERIFY2(share < 0.20, qPrintable(QString::number(share * 100) + " %"));
         QVERIFY(w.player->failureText().isEmpty());
@@ -440,17 +390,7 @@ private slots:
 };
 
 int main(int argc, char* argv[]) {
-    // The test's own bus, before Qt could look for the desktop's.
-    const testing::PrivateBus bus;
-    g_busAddress = bus.address;
-    int result = 1;
-    {
-        QApplication app(argc, argv);
-        use_c_numeric_locale();
-        TestFlvPlay test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return testing::execOnPrivateBus<TestFlvPlay>(argc, argv, g_busAddress);
 }
 
 #include "test_flv_play.moc"

@@ -1,49 +1,23 @@
-// The repairing FLV reader on small files written here: each damage a recorder or a disk can do,
-// read back sequentially and at random offsets, against the file as it should have been.
+// The repairing FLV readers on small files written here: each damage a recorder or a disk can do,
+// read back sequentially and at random offsets, against the file as it should have been; and
+// the same through the forward-only reader of pipes, which also bounds endless garbage.
 #include "flv/flv_forward.h"
 #include "flv/flv_repair.h"
+#include "flv_bytes.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 
 #include <cstring>
-#include <functional>
 #include <random>
 
 using namespace movarin::flv;
+using namespace movarin::testing;
 
 namespace {
 
 using Bytes = QByteArray;
-
-class MemorySource : public ByteSource {
-public:
-    explicit MemorySource(Bytes bytes) : data(std::move(bytes)) {}
-    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
-        if (offset >= std::uint64_t(data.size()))
-            return 0;
-        const std::size_t n = std::min<std::size_t>(length, std::size_t(data.size()) - offset);
-        std::memcpy(buffer, data.constData() + offset, n);
-        return std::int64_t(n);
-    }
-    std::uint64_t size() override { return std::uint64_t(data.size()); }
-    Bytes data;
-};
-
-void put24(Bytes& b, std::uint32_t v) {
-    b.append(char(v >> 16)).append(char(v >> 8)).append(char(v));
-}
-void put32(Bytes& b, std::uint32_t v) {
-    b.append(char(v >> 24));
-    put24(b, v);
-}
-
-struct Tag {
-    std::uint8_t type;
-    std::uint32_t timestamp;
-    Bytes data;
-};
 
 // Pieces of bytes at given offsets, zeros everywhere else: gigabytes that cost no memory.
 class PiecesSource : public ByteSource {
@@ -85,169 +59,12 @@ public:
     bool cancel = false;
 };
 
-Bytes header(std::uint8_t flags) {
-    Bytes b("FLV\x01", 4);
-    b.append(char(flags));
-    put32(b, 9);
-    put32(b, 0);
-    return b;
-}
-
-Bytes tagBytes(const Tag& t, int previousSizeError = 0) {
-    Bytes b;
-    b.append(char(t.type));
-    put24(b, std::uint32_t(t.data.size()));
-    put24(b, t.timestamp & 0xffffff);
-    b.append(char(t.timestamp >> 24));
-    put24(b, 0);
-    b.append(t.data);
-    put32(b, std::uint32_t(11 + t.data.size() + previousSizeError));
-    return b;
-}
-
-// A script tag, then video and audio tags 40 ms apart with payloads that look like real ones.
-std::vector<Tag> clipTags(int count, bool audio = true, bool video = true, std::uint32_t seed = 7) {
-    std::mt19937 random(seed);
-    std::vector<Tag> tags;
-    tags.push_back({18, 0, Bytes("\x02\x00\x0aonMetaData\x08\x00\x00\x00\x00\x00\x00\x09", 19)});
-    for (int i = 0; i < count; ++i) {
-        const auto ts = std::uint32_t(i * 40);
-        if (video) {
-            Bytes d(int(20 + random() % 400), Qt::Uninitialized);
-            for (char& c : d)
-                c = char(random());
-            d[0] = char(i % 25 == 0 ? 0x12 : 0x22); // key/inter frame, H.263
-            tags.push_back({9, ts, d});
-        }
-        if (audio) {
-            Bytes d(int(10 + random() % 200), Qt::Uninitialized);
-            for (char& c : d)
-                c = char(random());
-            d[0] = char(0x2f); // MP3
-            tags.push_back({8, ts + 3, d});
-        }
-    }
-    return tags;
-}
-
-std::uint8_t flagsOf(const std::vector<Tag>& tags) {
-    std::uint8_t f = 0;
-    for (const Tag& t : tags)
-        f |= t.type == 9 ? kFlagVideo : t.type == 8 ? kFlagAudio : 0;
-    return f;
-}
-
-Bytes file(const std::vector<Tag>& tags, std::uint8_t flags, int previousSizeError = 0) {
-    Bytes b = header(flags);
-    for (const Tag& t : tags)
-        b.append(tagBytes(t, previousSizeError));
-    return b;
-}
-
-Bytes wellFormed(const std::vector<Tag>& tags) {
-    return file(tags, flagsOf(tags));
-}
-
-Bytes readAll(RepairingReader& reader, std::size_t chunk = 1000) {
-    Bytes out;
-    std::vector<std::uint8_t> buffer(chunk);
-    for (;;) {
-        const std::int64_t r = reader.read(std::uint64_t(out.size()), buffer.data(), chunk);
-        if (r <= 0)
-            return out;
-        out.append(reinterpret_cast<const char*>(buffer.data()), qsizetype(r));
-    }
-}
-
 // The first tag start at or after `from` in a well-formed file.
 qsizetype tagStartAfter(const Bytes& b, qsizetype from) {
     qsizetype at = 13;
     while (at < from)
-        at += 11 +
-              ((std::uint8_t(b[at + 1]) << 16) | (std::uint8_t(b[at + 2]) << 8) |
-               std::uint8_t(b[at + 3])) +
-              4;
+        at += 11 + be(b, at + 1, 3) + 4;
     return at;
-}
-
-// Offset just past the first video tag and its previous size.
-qsizetype afterFirstVideoTag(const Bytes& b) {
-    qsizetype at = 13;
-    while (at + 11 <= b.size()) {
-        const auto size = (std::uint8_t(b[at + 1]) << 16) | (std::uint8_t(b[at + 2]) << 8) |
-                          std::uint8_t(b[at + 3]);
-        const qsizetype next = at + 11 + size + 4;
-        if (b[at] == 9)
-            return next;
-        at = next;
-    }
-    return -1;
-}
-
-// A stream read once, in pieces of random size as a pipe gives them: `bytes`, then, when
-// `repeat` is set, `tag` and `gap` zeros (or noise) over and over for ever.
-class PipeLike : public StreamSource {
-public:
-    explicit PipeLike(Bytes head, std::uint32_t seed = 1)
-        : bytes(std::move(head)), m_random(seed) {}
-    std::int64_t read(std::uint8_t* buffer, std::size_t length) override {
-        if (calls++ == failAt)
-            return -1;
-        const std::size_t n = std::min<std::size_t>(length, 1 + m_random() % 70000);
-        std::size_t done = 0;
-        while (done < n) {
-            std::size_t k = n - done;
-            if (offset < std::uint64_t(bytes.size())) {
-                k = std::min<std::size_t>(k, std::size_t(bytes.size() - qsizetype(offset)));
-                std::memcpy(buffer + done, bytes.constData() + offset, k);
-            } else if (!repeat) {
-                break;
-            } else {
-                const std::uint64_t cycle = std::uint64_t(tag.size()) + gap;
-                const std::uint64_t at = (offset - std::uint64_t(bytes.size())) % cycle;
-                if (at < std::uint64_t(tag.size())) {
-                    k = std::min<std::size_t>(k, std::size_t(std::uint64_t(tag.size()) - at));
-                    std::memcpy(buffer + done, tag.constData() + at, k);
-                } else {
-                    k = std::min<std::size_t>(k, std::size_t(cycle - at));
-                    for (std::size_t i = 0; i < k; ++i)
-                        buffer[done + i] = noise ? std::uint8_t(m_random()) : 0;
-                }
-            }
-            done += k;
-            offset += k;
-        }
-        return std::int64_t(done);
-    }
-    Bytes bytes;
-    bool repeat = false;
-    Bytes tag;
-    std::uint64_t gap = 0;
-    bool noise = false;
-    int failAt = -1;
-    int calls = 0;
-    std::uint64_t offset = 0;
-
-private:
-    std::minstd_rand m_random;
-};
-
-// All of a forward reader's stream, in reads of random length; `failures` counts the reads that
-// failed on the way.
-Bytes readAll(ForwardReader& reader, int* failures = nullptr) {
-    Bytes out;
-    std::mt19937 random(5);
-    std::vector<std::uint8_t> buffer(20000);
-    for (;;) {
-        const std::int64_t r = reader.read(buffer.data(), 1 + random() % buffer.size());
-        if (r < 0 && failures) {
-            ++*failures;
-            continue;
-        }
-        if (r <= 0)
-            return out;
-        out.append(reinterpret_cast<const char*>(buffer.data()), qsizetype(r));
-    }
 }
 
 } // namespace
@@ -255,73 +72,7 @@ Bytes readAll(ForwardReader& reader, int* failures = nullptr) {
 class TestFlvRepair : public QObject {
     Q_OBJECT
 private slots:
-    void repairs_data() {
-        QTest::addColumn<Bytes>("damaged");
-        QTest::addColumn<Bytes>("expected");
-        QTest::addColumn<bool>("resynced");
-
-        const std::vector<Tag> tags = clipTags(60);
-        const Bytes good = wellFormed(tags);
-        QTest::newRow("well-formed passes through") << good << good << false;
-        QTest::newRow("every previous size 4 too large")
-            << file(tags, flagsOf(tags), 4) << good << false;
-        QTest::newRow("every previous size zero") << [&] {
-            Bytes b = header(flagsOf(tags));
-            for (const Tag& t : tags)
-                b.append(tagBytes(t).chopped(4)).append(Bytes(4, '\0'));
-            return b;
-        }() << good << false;
-
-        const qsizetype cut = afterFirstVideoTag(good);
-        QTest::newRow("200 KiB of zeros after the first video tag")
-            << Bytes(good).insert(cut, Bytes(200 * 1024, '\0')) << good << true;
-        QTest::newRow("noise between tags") << [&] {
-            std::mt19937 random(3);
-            Bytes noise(5000, Qt::Uninitialized);
-            for (char& c : noise)
-                c = char(random());
-            return Bytes(good).insert(cut, noise);
-        }() << good << true;
-        const Bytes goodWithoutTagAtCut = [&] {
-            Bytes b = good;
-            const auto size = (std::uint8_t(b[cut + 1]) << 16) | (std::uint8_t(b[cut + 2]) << 8) |
-                              std::uint8_t(b[cut + 3]);
-            return b.remove(cut, 11 + size + 4);
-        }();
-        QTest::newRow("a bad tag type") <<
-            [&] {
-                Bytes b = good;
-                b[cut] = char(0x55);
-                return b;
-            }() <<
-            // The damaged tag goes; the walk picks up at the one after it.
-            goodWithoutTagAtCut << true;
-        QTest::newRow("a size past the end") << [&] {
-            Bytes b = good;
-            b[cut + 1] = char(0x7f);
-            return b;
-        }() << goodWithoutTagAtCut << true;
-
-        const qsizetype lastTag = good.size() - (11 + tags.back().data.size() + 4);
-        QTest::newRow("truncated mid-tag")
-            << good.left(good.size() - 30) << good.left(lastTag) << false;
-        QTest::newRow("truncated in the last previous size")
-            << good.left(good.size() - 2) << good << false;
-        QTest::newRow("only the header") << good.left(9) << good.left(13) << false;
-
-        const std::vector<Tag> videoOnly = clipTags(30, false, true);
-        QTest::newRow("header claims audio it lacks")
-            << file(videoOnly, kFlagAudio | kFlagVideo) << wellFormed(videoOnly) << false;
-        QTest::newRow("header claims nothing") << file(tags, 0) << good << false;
-        const std::vector<Tag> audioOnly = clipTags(30, true, false);
-        QTest::newRow("header claims video it lacks")
-            << file(audioOnly, kFlagVideo) << wellFormed(audioOnly) << false;
-        QTest::newRow("data offset far past the end") << [&] {
-            Bytes b = good;
-            b[5] = char(0x7f);
-            return b;
-        }() << good << false;
-    }
+    void repairs_data() { addDamagedFileRows(); }
 
     void repairs() {
         QFETCH(Bytes, damaged);
@@ -353,9 +104,9 @@ private slots:
     void randomAccessMatchesSequential() {
         QFETCH(int, pairs);
         QFETCH(bool, garbage);
-        const std::vector<Tag> tags = clipTags(pairs);
+        const std::vector<ClipTag> tags = clipTags(pairs);
         const Bytes good = wellFormed(tags);
-        Bytes damaged = header(0);
+        Bytes damaged = flvHeader(0);
         for (std::size_t i = 0; i < tags.size(); ++i) {
             damaged.append(tagBytes(tags[i], 4));
             if (garbage && i % 500 == 499)
@@ -382,7 +133,7 @@ private slots:
     // A file that is cut to nothing while it is read ends the stream instead of inventing data;
     // one that grows again shows the new tags.
     void fileChangesWhileRead() {
-        const std::vector<Tag> tags = clipTags(50);
+        const std::vector<ClipTag> tags = clipTags(50);
         const Bytes good = wellFormed(tags);
         MemorySource source(good.left(good.size() / 2));
         RepairingReader reader(source);
@@ -406,36 +157,6 @@ private slots:
         QVERIFY(!RepairingReader(empty).valid());
         QVERIFY(!has_signature(reinterpret_cast<const std::uint8_t*>("FL"), 2));
         QVERIFY(has_signature(reinterpret_cast<const std::uint8_t*>("FLV"), 3));
-    }
-
-    // The checker the fuzz target relies on must catch each fault itself.
-    void checkerCatchesFaults_data() {
-        QTest::addColumn<Bytes>("bytes");
-        QTest::addColumn<bool>("wellFormed");
-        const Bytes good = wellFormed(clipTags(5));
-        QTest::newRow("good") << good << true;
-        QTest::newRow("header only") << good.left(13) << true;
-        QTest::newRow("short header") << good.left(12) << false;
-        QTest::newRow("cut tag") << good.chopped(1) << false;
-        QTest::newRow("trailing byte") << good + Bytes(1, '\0') << false;
-        QTest::newRow("bad previous size") << file(clipTags(5), 5, 4) << false;
-        QTest::newRow("bad type") << [&] {
-            Bytes b = good;
-            b[13] = char(7);
-            return b;
-        }() << false;
-        QTest::newRow("bad offset") << [&] {
-            Bytes b = good;
-            b[8] = char(10);
-            return b;
-        }() << false;
-    }
-    void checkerCatchesFaults() {
-        QFETCH(Bytes, bytes);
-        QFETCH(bool, wellFormed);
-        QCOMPARE(is_well_formed(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                std::size_t(bytes.size())),
-                 wellFormed);
     }
 
     // Garbage is scanned once however the stream is read, and a run too long to be damage in a
@@ -523,16 +244,14 @@ private slots:
         QFETCH(int, runMiB);
         QFETCH(bool, whole);
         PiecesSource source;
-        source.add(header(kFlagVideo));
+        source.add(flvHeader(kFlagVideo));
         const std::uint64_t tagSize = std::uint64_t(pictureKiB) * 1024 + 15;
         for (int i = 0; i < pictures; ++i) {
             // A picture's header, its first data byte and its trailer; the rest are zeros.
             Bytes head = tagBytes({9, std::uint32_t(i * 40), Bytes(1, char(0x12))});
-            head[1] = char((tagSize - 15) >> 16);
-            head[2] = char((tagSize - 15) >> 8);
-            head[3] = char(tagSize - 15);
+            putBe(head, 1, 3, quint32(tagSize - 15));
             Bytes trailer;
-            put32(trailer, std::uint32_t(tagSize - 4));
+            appendBe(trailer, std::uint32_t(tagSize - 4), 4);
             const int every = std::max(1, pictures / runs);
             const bool run = i % every == 0 && i / every < runs;
             source.add(head.left(12), run ? std::uint64_t(runMiB) << 20 : 0);
@@ -561,45 +280,11 @@ private slots:
         QVERIFY2(ms < 3000, qPrintable(QString::number(ms)));
     }
 
-    // Timestamps that run backwards or start again carry on forwards at the stream's own pace;
-    // jitter and repeats stay where they were.
-    void steadyTimestamps_data() {
-        QTest::addColumn<QList<quint32>>("given");
-        QTest::addColumn<QList<quint32>>("handed");
-        QTest::newRow("forwards") << QList<quint32>{0, 40, 80, 1200}
-                                  << QList<quint32>{0, 40, 80, 1200};
-        QTest::newRow("backwards")
-            << QList<quint32>{9960, 9920, 9880, 9840} << QList<quint32>{9960, 10000, 10040, 10080};
-        QTest::newRow("backwards, sound's uneven steps")
-            << QList<quint32>{130, 104, 78, 52, 26} << QList<quint32>{130, 156, 182, 208, 234};
-        QTest::newRow("starts again")
-            << QList<quint32>{5000, 5040, 5080, 0, 40} << QList<quint32>{5000, 5040, 5080, 0, 40};
-        QTest::newRow("starts again after running backwards")
-            << QList<quint32>{9960, 9920, 9880, 0, 40} << QList<quint32>{9960, 10000, 10040, 0, 40};
-        QTest::newRow("a second back is still a step")
-            << QList<quint32>{5000, 5040, 4040, 4080} << QList<quint32>{5000, 5040, 5080, 5120};
-        QTest::newRow("a millisecond of jitter")
-            << QList<quint32>{0, 40, 80, 79, 120} << QList<quint32>{0, 40, 80, 80, 120};
-        QTest::newRow("repeats") << QList<quint32>{0, 0, 40, 40, 80}
-                                 << QList<quint32>{0, 0, 40, 40, 80};
-        QTest::newRow("near the end of the clock")
-            << QList<quint32>{0xffffffe0u, 0xffffffb8u} << QList<quint32>{0xffffffe0u, 0xffffffffu};
-    }
-    void steadyTimestamps() {
-        QFETCH(QList<quint32>, given);
-        QFETCH(QList<quint32>, handed);
-        TagClock clock;
-        QList<quint32> out;
-        for (quint32 t : given)
-            out << steady_timestamp(clock, t);
-        QCOMPARE(out, handed);
-    }
-
     // A clip whose timestamps run backwards reads as the same tags with each kind's timestamps
     // moving forwards by its own step, the same wherever it is read from.
     void backwardsTimestampsRunForwards() {
-        std::vector<Tag> tags = clipTags(300);
-        for (Tag& t : tags)
+        std::vector<ClipTag> tags = clipTags(300);
+        for (ClipTag& t : tags)
             if (t.type != 18)
                 t.timestamp = 20000 - t.timestamp;
         const Bytes damaged = wellFormed(tags);
@@ -651,7 +336,7 @@ private slots:
     // A reader that gave up waiting stops a scan at once.
     void cancelledScanStops() {
         PiecesSource source;
-        source.add(header(kFlagVideo));
+        source.add(flvHeader(kFlagVideo));
         source.add(wellFormed(clipTags(5)).mid(13), std::uint64_t(2) << 30);
         source.cancel = true;
         RepairingReader reader(source);
@@ -660,9 +345,24 @@ private slots:
         QVERIFY(source.bytesRead < 1024 * 1024);
     }
 
+    // A file written by ffmpeg, the kind every good file is, goes through untouched.
+    void sampleFilePassesThrough() {
+        QFile sample(QStringLiteral(MOVARIN_SOURCE_DIR "/samples/sample.flv"));
+        QVERIFY(sample.open(QIODevice::ReadOnly));
+        const Bytes bytes = sample.readAll();
+        MemorySource source(bytes);
+        RepairingReader reader(source);
+        QVERIFY(readAll(reader, 65536) == bytes);
+        QCOMPARE(reader.stats().resyncs, std::uint64_t(0));
+        PipeLike pipe(bytes);
+        ForwardReader forward(pipe);
+        QVERIFY(readAll(forward) == bytes);
+        QCOMPARE(forward.stats().resyncs, std::uint64_t(0));
+    }
+
     // A pipe read once, in order, comes out as the file reader makes the same bytes, but for
     // the header's flags, which stay as they came.
-    void forwardReaderRepairsAsFilesAre_data() { repairs_data(); }
+    void forwardReaderRepairsAsFilesAre_data() { addDamagedFileRows(); }
     void forwardReaderRepairsAsFilesAre() {
         QFETCH(Bytes, damaged);
         QFETCH(Bytes, expected);
@@ -694,8 +394,8 @@ private slots:
         QFETCH(bool, noise);
         QFETCH(std::uint64_t, gap);
         QFETCH(bool, tagBetween);
-        const std::vector<Tag> tags = clipTags(3);
-        PipeLike source(header(kFlagVideo));
+        const std::vector<ClipTag> tags = clipTags(3);
+        PipeLike source(flvHeader(kFlagVideo));
         source.repeat = true;
         source.noise = noise;
         source.gap = gap;
@@ -708,7 +408,7 @@ private slots:
         qInfo("%llu bytes read, %llu tags kept, in %lld ms", qulonglong(source.offset),
               qulonglong(reader.stats().tags), clock.elapsed());
         QVERIFY(reader.stats().gaveUp);
-        QVERIFY(out.startsWith(header(kFlagVideo)));
+        QVERIFY(out.startsWith(flvHeader(kFlagVideo)));
         QVERIFY(is_well_formed(reinterpret_cast<const std::uint8_t*>(out.constData()),
                                std::size_t(out.size())));
         QVERIFY(source.offset <= 2 * RepairingReader::kMaxResyncScan + (1u << 20));
@@ -718,10 +418,10 @@ private slots:
 
     // A read that fails (the engine gave up waiting) loses nothing: read again, the stream goes on.
     void forwardReaderOutlivesAFailedRead() {
-        const std::vector<Tag> tags = clipTags(800);
+        const std::vector<ClipTag> tags = clipTags(800);
         const Bytes good = wellFormed(tags);
         for (const int failAt : {0, 1, 3, 10}) {
-            PipeLike source(file(tags, flagsOf(tags), 4));
+            PipeLike source(flvFile(tags, flagsOf(tags), 4));
             source.failAt = failAt;
             ForwardReader reader(source);
             int failures = 0;
@@ -738,22 +438,8 @@ private slots:
             QVERIFY(readAll(reader) == bytes);
         }
     }
-
-    // A file written by ffmpeg, the kind every good file is, goes through untouched.
-    void sampleFilePassesThrough() {
-        QFile sample(QStringLiteral(MOVARIN_SOURCE_DIR "/samples/sample.flv"));
-        QVERIFY(sample.open(QIODevice::ReadOnly));
-        const Bytes bytes = sample.readAll();
-        MemorySource source(bytes);
-        RepairingReader reader(source);
-        QVERIFY(readAll(reader, 65536) == bytes);
-        QCOMPARE(reader.stats().resyncs, std::uint64_t(0));
-        PipeLike pipe(bytes);
-        ForwardReader forward(pipe);
-        QVERIFY(readAll(forward) == bytes);
-        QCOMPARE(forward.stats().resyncs, std::uint64_t(0));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestFlvRepair)
+
 #include "test_flv_repair.moc"

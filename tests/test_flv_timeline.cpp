@@ -5,6 +5,7 @@
 #include "flv/flv_metadata.h"
 #include "flv/flv_seekable.h"
 #include "flv/flv_timeline.h"
+#include "flv_bytes.h"
 
 #include <QtTest>
 
@@ -13,59 +14,19 @@
 #include <optional>
 
 using namespace movarin::flv;
+using namespace movarin::testing;
 
 namespace {
 
 using Bytes = QByteArray;
 
-class MemorySource : public ByteSource {
-public:
-    explicit MemorySource(Bytes bytes) : data(std::move(bytes)) {}
-    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
-        ++reads;
-        if (offset >= std::uint64_t(data.size()))
-            return 0;
-        const std::size_t n = std::min<std::size_t>(length, std::size_t(data.size()) - offset);
-        std::memcpy(buffer, data.constData() + offset, n);
-        return std::int64_t(n);
-    }
-    std::uint64_t size() override { return std::uint64_t(data.size()); }
-    Bytes data;
-    int reads = 0;
-};
-
-void put(Bytes& b, std::uint64_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        b.append(char(v >> (8 * i)));
-}
-
-Bytes header(std::uint8_t flags) {
-    Bytes b("FLV\x01", 4);
-    b.append(char(flags));
-    put(b, 9, 4);
-    put(b, 0, 4);
-    return b;
-}
-
-Bytes tag(std::uint8_t type, std::uint32_t ts, const Bytes& data) {
-    Bytes b;
-    b.append(char(type));
-    put(b, std::uint64_t(data.size()), 3);
-    put(b, ts & 0xffffff, 3);
-    b.append(char(ts >> 24));
-    put(b, 0, 3);
-    b.append(data);
-    put(b, std::uint64_t(11 + data.size()), 4);
-    return b;
-}
-
 void amfName(Bytes& b, const char* name) {
-    put(b, std::strlen(name), 2);
+    appendBe(b, std::strlen(name), 2);
     b.append(name);
 }
 void amfNumber(Bytes& b, double v) {
     b.append(char(0));
-    put(b, std::bit_cast<std::uint64_t>(v), 8);
+    appendBe(b, std::bit_cast<std::uint64_t>(v), 8);
 }
 
 // onMetaData with a width, the given duration (none when 0) and, when asked, a keyframe index.
@@ -74,7 +35,7 @@ Bytes metadata(double duration, const std::vector<std::pair<double, double>>& in
     b.append(char(2));
     amfName(b, "onMetaData");
     b.append(char(8));
-    put(b, 3, 4);
+    appendBe(b, 3, 4);
     amfName(b, "width");
     amfNumber(b, 320);
     if (duration > 0) {
@@ -84,22 +45,19 @@ Bytes metadata(double duration, const std::vector<std::pair<double, double>>& in
     if (!index.empty()) {
         amfName(b, "keyframes");
         b.append(char(3));
-        amfName(b, "times");
-        b.append(char(10));
-        put(b, index.size(), 4);
-        for (const auto& e : index)
-            amfNumber(b, e.first);
-        amfName(b, "filepositions");
-        b.append(char(10));
-        put(b, index.size(), 4);
-        for (const auto& e : index)
-            amfNumber(b, e.second);
-        put(b, 0, 2);
+        for (const bool times : {true, false}) {
+            amfName(b, times ? "times" : "filepositions");
+            b.append(char(10));
+            appendBe(b, index.size(), 4);
+            for (const auto& e : index)
+                amfNumber(b, times ? e.first : e.second);
+        }
+        appendBe(b, 0, 2);
         b.append(char(9));
     }
-    put(b, 0, 2);
+    appendBe(b, 0, 2);
     b.append(char(9));
-    return tag(18, 0, b);
+    return flvTag(18, 0, b);
 }
 
 struct Recording {
@@ -112,14 +70,14 @@ struct Recording {
 Recording recording(int seconds, double metaDuration, std::uint32_t startMs = 0, int fps = 30,
                     int gop = 300, bool audio = true, bool video = true) {
     Recording r;
-    r.bytes = header((audio ? 4 : 0) | (video ? 1 : 0));
+    r.bytes = flvHeader((audio ? 4 : 0) | (video ? 1 : 0));
     r.bytes.append(metadata(metaDuration));
     r.afterMetadata = r.bytes.size();
     if (!video) {
         for (std::int64_t a = 0; a * 50 < seconds * 1000LL; ++a) {
             const auto at = std::uint32_t(startMs + a * 50);
             r.keyframes.emplace_back(at, r.bytes.size());
-            r.bytes.append(tag(8, at, Bytes("\x2f\x00", 2)));
+            r.bytes.append(flvTag(8, at, Bytes("\x2f\x00", 2)));
         }
         return r;
     }
@@ -129,36 +87,13 @@ Recording recording(int seconds, double metaDuration, std::uint32_t startMs = 0,
         const bool key = i % gop == 0;
         if (key)
             r.keyframes.emplace_back(ts, r.bytes.size());
-        r.bytes.append(tag(9, ts, Bytes(key ? "\x12\x01\x02" : "\x22\x03", key ? 3 : 2)));
+        r.bytes.append(flvTag(9, ts, Bytes(key ? "\x12\x01\x02" : "\x22\x03", key ? 3 : 2)));
         while (audio && startMs + sound * 50 <= ts) {
-            r.bytes.append(tag(8, std::uint32_t(startMs + sound * 50), Bytes("\x2f\x00", 2)));
+            r.bytes.append(flvTag(8, std::uint32_t(startMs + sound * 50), Bytes("\x2f\x00", 2)));
             ++sound;
         }
     }
     return r;
-}
-
-std::uint32_t be(const Bytes& b, qsizetype at, int bytes) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = (v << 8) | std::uint8_t(b[at + i]);
-    return v;
-}
-
-Bytes readFrom(SeekableStream& s, std::uint64_t at, std::size_t length) {
-    Bytes out(qsizetype(length), Qt::Uninitialized);
-    const auto r = s.read(at, reinterpret_cast<std::uint8_t*>(out.data()), length);
-    return out.left(qsizetype(std::max<std::int64_t>(r, 0)));
-}
-
-Bytes readAll(SeekableStream& s, std::uint64_t from = 0) {
-    Bytes out;
-    for (;;) {
-        const Bytes chunk = readFrom(s, from + std::uint64_t(out.size()), 1 << 20);
-        if (chunk.isEmpty())
-            return out;
-        out.append(chunk);
-    }
 }
 
 // The numbers of a strict array named `name` in an AMF body, read independently of the writer.
@@ -210,7 +145,7 @@ private slots:
         QTest::newRow("cut tag and noise at the end") << [] {
             Bytes b = recording(10, 0, 0, 25, 25, false).bytes;
             b.append(Bytes(3000, char(0x5a)));
-            b.append(tag(9, 999'000, Bytes(200, char(0x12))).left(100));
+            b.append(flvTag(9, 999'000, Bytes(200, char(0x12))).left(100));
             return b;
         }() << 10.0;
         QTest::newRow("sound only") << recording(8, 60, 0, 25, 25, true, false).bytes << 8.0;
@@ -283,7 +218,7 @@ private slots:
         // Opening costs the same few reads as for a short file.
         QVERIFY2(openReads < 1200, qPrintable(QString::number(openReads)));
 
-        const Bytes main = readAll(stream);
+        const Bytes main = readAll(stream, 1 << 20);
         QCOMPARE(main.size(), qsizetype(stream.size()));
         QVERIFY(is_well_formed(reinterpret_cast<const std::uint8_t*>(main.data()),
                                std::size_t(main.size())));
@@ -319,7 +254,7 @@ private slots:
         }
         // The last window runs on to the end of the file, and no further.
         const auto last = std::uint64_t(positions.back());
-        const Bytes tail = readAll(stream, last);
+        const Bytes tail = readAll(stream, 1 << 20, last);
         QVERIFY(r.bytes.endsWith(tail) && tail.size() > 1000);
         QCOMPARE(readFrom(stream, last + std::uint64_t(tail.size()), 100).size(), 0);
         QCOMPARE(readFrom(stream, last + SeekableStream::kWindow, 100).size(), 0);
@@ -334,12 +269,12 @@ private slots:
         const qsizetype growth = withIndex.size() - (r.afterMetadata - 13);
         for (const auto& [t, at] : r.keyframes)
             index.emplace_back(t / 1000.0, double(at + growth));
-        const Bytes file = header(5) + metadata(60, index) + r.bytes.mid(r.afterMetadata);
+        const Bytes file = flvHeader(5) + metadata(60, index) + r.bytes.mid(r.afterMetadata);
         MemorySource source(file);
         SeekableStream stream(source);
         QVERIFY(stream.facts().ownIndex);
         QCOMPARE(stream.facts().points, 0u);
-        QCOMPARE(readAll(stream), file);
+        QCOMPARE(readAll(stream, 1 << 20), file);
         QVERIFY(std::abs(stream.duration() - 60) < 0.5);
     }
 
@@ -361,14 +296,14 @@ private slots:
         QFETCH(bool, repaired);
         QCOMPARE(impossible_composition(std::uint32_t(timestamp), offset), repaired);
         Bytes picture("\x17\x01", 2);
-        put(picture, std::uint32_t(offset) & 0xffffff, 3);
+        appendBe(picture, std::uint32_t(offset) & 0xffffff, 3);
         picture.append("nal-data");
-        Bytes file = header(1) + metadata(0);
+        Bytes file = flvHeader(1) + metadata(0);
         for (int i = 0; i < 3; ++i)
-            file.append(tag(9, std::uint32_t(timestamp + 40 * i), picture));
+            file.append(flvTag(9, std::uint32_t(timestamp + 40 * i), picture));
         MemorySource source(file);
         SeekableStream whole(source);
-        const Bytes once = readAll(whole);
+        const Bytes once = readAll(whole, 1 << 20);
         // Byte by byte, as a demuxer reading small pieces would.
         SeekableStream bytewise(source);
         Bytes pieces;

@@ -35,13 +35,6 @@ constexpr int kWait = 20000;
 // Longest any writer here goes on; the zeros would otherwise flow as long as somebody reads.
 constexpr qint64 kWriterLimitMs = 30000;
 
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // Writes into a named pipe from a thread of its own, as `cat file > pipe` does: it waits in
 // open() for a reader, writes `bytes`, then, with `zeros`, zeros until nobody reads any more.
 class PipeWriter {
@@ -97,7 +90,7 @@ private:
         }
         if (fd >= 0)
             ::close(fd);
-        cpu = cpuSeconds(RUSAGE_THREAD);
+        cpu = testing::cpuSeconds(RUSAGE_THREAD);
         done = true;
     }
 
@@ -110,14 +103,9 @@ private:
 double cpuShareOver(int ms) {
     QElapsedTimer clock;
     clock.start();
-    const double before = cpuSeconds(RUSAGE_SELF);
+    const double before = testing::cpuSeconds(RUSAGE_SELF);
     QTest::qWait(ms);
-    return (cpuSeconds(RUSAGE_SELF) - before) / (double(clock.elapsed()) / 1000);
-}
-
-QString playbackStatusOverBus() {
-    return testing::mprisSend({"org.freedesktop.DBus.Properties.Get",
-                               "string:org.mpris.MediaPlayer2.Player", "string:PlaybackStatus"});
+    return (testing::cpuSeconds(RUSAGE_SELF) - before) / (double(clock.elapsed()) / 1000);
 }
 
 QString g_busAddress;
@@ -202,7 +190,8 @@ private slots:
         QVERIFY(w.player->failureText().isEmpty());
         QVERIFY(testing::colourful(w.player->currentPicture()));
         if (!g_busAddress.isEmpty())
-            QTRY_VERIFY_WITH_TIMEOUT(playbackStatusOverBus().contains("\"Stopped\""), kWait);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                testing::mprisProperty("PlaybackStatus").contains("\"Stopped\""), kWait);
         QTest::qWait(300);
         const double position = player->position();
         const QString time = w.player->controls()->timeText();
@@ -257,12 +246,12 @@ private slots:
         frmplayer& w = window();
         QElapsedTimer clock;
         clock.start();
-        const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        const double cpuBefore = testing::cpuSeconds(RUSAGE_SELF);
         w.play_file(pipe);
         QTRY_VERIFY_WITH_TIMEOUT(w.player->failureText() == "Cannot play zeros.flv", 10000);
         const qint64 refusedAfter = clock.elapsed();
         QTRY_VERIFY_WITH_TIMEOUT(writer.done, 5000);
-        const double player = cpuSeconds(RUSAGE_SELF) - cpuBefore - writer.cpu;
+        const double player = testing::cpuSeconds(RUSAGE_SELF) - cpuBefore - writer.cpu;
         qInfo("\"Cannot play\" after %lld ms; %.0f MiB read, %.2f s of CPU to the pipe's close",
               refusedAfter, double(writer.written) / (1 << 20), player);
         QCOMPARE(writer.error.load(), EPIPE);
@@ -277,16 +266,7 @@ private slots:
 };
 
 int main(int argc, char* argv[]) {
-    // The test's own bus, before Qt could look for the desktop's.
-    const testing::PrivateBus bus;
-    g_busAddress = bus.address;
-    int result = 1;
-    {
-        QApplication app(argc, argv);
-        TestHostilePipe test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return testing::execOnPrivateBus<TestHostilePipe>(argc, argv, g_busAddress);
 }
 
 #include "test_hostile_pipe.moc"

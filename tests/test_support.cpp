@@ -53,6 +53,13 @@ void writeFile(const QString& path, const QByteArray& content, bool executable) 
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }
 
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 QString mprisSend(const QStringList& args, int waitMs) {
     QProcess send;
     send.setProcessChannelMode(QProcess::MergedChannels);
@@ -68,6 +75,15 @@ QString mprisSend(const QStringList& args, int waitMs) {
     loop.exec();
     const QString out = QString::fromUtf8(send.readAll());
     return send.state() == QProcess::NotRunning && send.exitCode() == 0 ? out : "failed: " + out;
+}
+
+QString mprisProperty(const QString& name, const QString& interface) {
+    return mprisSend(
+        {"org.freedesktop.DBus.Properties.Get", "string:" + interface, "string:" + name});
+}
+
+QString mprisPlayerCall(const QString& method, const QStringList& args) {
+    return mprisSend(QStringList{"org.mpris.MediaPlayer2.Player." + method} + args);
 }
 
 PrivateBus::PrivateBus() {

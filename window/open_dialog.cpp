@@ -98,70 +98,53 @@ QString choose_video_file(QWidget* parent) {
 #endif
 }
 
+namespace {
+
+QToolButton* parentFolderButton(QWidget* parent) {
+    auto* up = new QToolButton(parent);
+    up->setObjectName(QStringLiteral("toParentButton"));
+    up->setIcon(parent->style()->standardIcon(QStyle::SP_FileDialogToParent));
+    up->setToolTip(OpenDialog::tr("Up One Level"));
+    up->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
+    up->setAutoRaise(true);
+    return up;
+}
+
+QTreeWidget* fileList(QWidget* parent) {
+    auto* list = new QTreeWidget(parent);
+    list->setObjectName(QStringLiteral("fileList"));
+    list->setHeaderLabels({OpenDialog::tr("Name"), OpenDialog::tr("Size"), OpenDialog::tr("Type"),
+                           OpenDialog::tr("Date Modified")});
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setSortingEnabled(false);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < 4; ++column)
+        list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    return list;
+}
+
+QPushButton* button(const QString& text, const char* name, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    return button;
+}
+
+QLabel* labelFor(const QString& text, QWidget* buddy, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
+} // namespace
+
 OpenDialog::OpenDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Open"));
     setObjectName(QStringLiteral("OpenDialog"));
-
-    m_lookIn = new QComboBox(this);
-    m_lookIn->setObjectName(QStringLiteral("lookInCombo"));
-    m_up = new QToolButton(this);
-    m_up->setObjectName(QStringLiteral("toParentButton"));
-    m_up->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
-    m_up->setToolTip(tr("Up One Level"));
-    m_up->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
-    m_up->setAutoRaise(true);
-
-    m_list = new QTreeWidget(this);
-    m_list->setObjectName(QStringLiteral("fileList"));
-    m_list->setHeaderLabels({tr("Name"), tr("Size"), tr("Type"), tr("Date Modified")});
-    m_list->setRootIsDecorated(false);
-    m_list->setUniformRowHeights(true);
-    m_list->setAllColumnsShowFocus(true);
-    m_list->setSortingEnabled(false);
-    m_list->header()->setStretchLastSection(false);
-    m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    for (int column = 1; column < 4; ++column)
-        m_list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    m_list->installEventFilter(this);
-
-    m_name = new QLineEdit(this);
-    m_name->setObjectName(QStringLiteral("fileNameEdit"));
-    m_types = new QComboBox(this);
-    m_types->setObjectName(QStringLiteral("fileTypeCombo"));
-    m_types->addItem(QStringLiteral("FLV Files(*.flv)"));
-    m_open = new QPushButton(tr("&Open"), this);
-    m_open->setObjectName(QStringLiteral("openButton"));
-    m_open->setDefault(true);
-    m_cancel = new QPushButton(tr("Cancel"), this);
-    m_cancel->setObjectName(QStringLiteral("cancelButton"));
-
-    auto* lookInLabel = new QLabel(tr("Look &in:"), this);
-    lookInLabel->setBuddy(m_lookIn);
-    auto* nameLabel = new QLabel(tr("File &name:"), this);
-    nameLabel->setBuddy(m_name);
-    auto* typeLabel = new QLabel(tr("Files of &type:"), this);
-    typeLabel->setBuddy(m_types);
-
-    auto* grid = new QGridLayout(this);
-    grid->addWidget(lookInLabel, 0, 0);
-    grid->addWidget(m_lookIn, 0, 1);
-    grid->addWidget(m_up, 0, 2);
-    grid->addWidget(m_list, 1, 0, 1, 3);
-    grid->addWidget(nameLabel, 2, 0);
-    grid->addWidget(m_name, 2, 1);
-    grid->addWidget(m_open, 2, 2);
-    grid->addWidget(typeLabel, 3, 0);
-    grid->addWidget(m_types, 3, 1);
-    grid->addWidget(m_cancel, 3, 2);
-    grid->setColumnStretch(1, 1);
-    grid->setRowStretch(1, 1);
-    setTabOrder(m_name, m_types);
-    setTabOrder(m_types, m_open);
-    setTabOrder(m_open, m_cancel);
-    setTabOrder(m_cancel, m_lookIn);
-    setTabOrder(m_lookIn, m_list);
-    m_name->setFocus();
-    resize(640, 420);
+    makeWidgets();
+    layOut();
 
     connect(m_up, &QToolButton::clicked, this, [this] {
         if (m_folder.has_relative_path())
@@ -181,6 +164,45 @@ OpenDialog::OpenDialog(QWidget* parent) : QDialog(parent) {
     });
     connect(m_open, &QPushButton::clicked, this, &OpenDialog::openClicked);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void OpenDialog::makeWidgets() {
+    m_lookIn = new QComboBox(this);
+    m_lookIn->setObjectName(QStringLiteral("lookInCombo"));
+    m_up = parentFolderButton(this);
+    m_list = fileList(this);
+    m_list->installEventFilter(this);
+    m_name = new QLineEdit(this);
+    m_name->setObjectName(QStringLiteral("fileNameEdit"));
+    m_types = new QComboBox(this);
+    m_types->setObjectName(QStringLiteral("fileTypeCombo"));
+    m_types->addItem(QStringLiteral("FLV Files(*.flv)"));
+    m_open = button(tr("&Open"), "openButton", this);
+    m_open->setDefault(true);
+    m_cancel = button(tr("Cancel"), "cancelButton", this);
+}
+
+void OpenDialog::layOut() {
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(labelFor(tr("Look &in:"), m_lookIn, this), 0, 0);
+    grid->addWidget(m_lookIn, 0, 1);
+    grid->addWidget(m_up, 0, 2);
+    grid->addWidget(m_list, 1, 0, 1, 3);
+    grid->addWidget(labelFor(tr("File &name:"), m_name, this), 2, 0);
+    grid->addWidget(m_name, 2, 1);
+    grid->addWidget(m_open, 2, 2);
+    grid->addWidget(labelFor(tr("Files of &type:"), m_types, this), 3, 0);
+    grid->addWidget(m_types, 3, 1);
+    grid->addWidget(m_cancel, 3, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(1, 1);
+    setTabOrder(m_name, m_types);
+    setTabOrder(m_types, m_open);
+    setTabOrder(m_open, m_cancel);
+    setTabOrder(m_cancel, m_lookIn);
+    setTabOrder(m_lookIn, m_list);
+    m_name->setFocus();
+    resize(640, 420);
 }
 
 bool OpenDialog::setDirectory(const QString& folder) {

@@ -48,6 +48,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void makeWidgets();
+    void layOut();
     bool showFolder(const std::filesystem::path& folder);
     // The user's way in: says so, and false, when the folder cannot be read.
     bool go(const std::filesystem::path& folder);

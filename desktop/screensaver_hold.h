@@ -1,0 +1,41 @@
+#pragma once
+
+#include "engine/player.h"
+
+#include <QDBusConnection>
+#include <QObject>
+
+#include <optional>
+
+class QDBusPendingCall;
+class QDBusPendingCallWatcher;
+
+namespace movarin {
+
+// The screensaver is held off only while a picture moves: not for sound alone, not while paused
+// or stopped.
+bool should_inhibit_screensaver(PlaybackStatus status, bool hasVideo);
+
+// Holds the desktop's screensaver (org.freedesktop.ScreenSaver) off while wanted. Calls never
+// wait on the GUI thread, except the last release, so that it reaches the bus before the program
+// ends. Without the service, or with one that refuses, it holds nothing and says nothing.
+class ScreenSaverHold : public QObject {
+public:
+    explicit ScreenSaverHold(QDBusConnection bus) : m_bus(std::move(bus)) {}
+    ~ScreenSaverHold() override;
+
+    void want(bool on);
+
+private:
+    void settle();
+    void inhibit();
+    void takeCookie(const QDBusPendingCall& call);
+
+    QDBusConnection m_bus;
+    bool m_wanted = false;
+    bool m_asked = false;
+    std::optional<uint> m_cookie;
+    QDBusPendingCallWatcher* m_pending = nullptr;
+};
+
+} // namespace movarin
