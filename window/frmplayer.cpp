@@ -68,6 +68,8 @@ std::vector<QString> localFiles(const QMimeData* data) {
 // window within a few hundred milliseconds; without one no frame ever comes.
 constexpr int kSettleTick = 20;
 constexpr int kSettleTicks = 150;
+// How long the frame is checked once it is known.
+constexpr int kFramedTicks = 25;
 
 } // namespace
 
@@ -250,6 +252,7 @@ bool frmplayer::eventFilter(QObject* watched, QEvent* event) {
 void frmplayer::settleWhenFramed(bool refit) {
     m_settleRefit = m_settleRefit || refit;
     m_settleTicks = 0;
+    m_framedTicks = 0;
     m_settleTimer.start();
     trySettle();
 }
@@ -263,10 +266,11 @@ void frmplayer::trySettle() {
     if (!framed && ++m_settleTicks < kSettleTicks)
         return;
     // Still unsettled while it refits: the frame stands where the window manager put it, not
-    // where the user moved it.
+    // where the user moved it. For a while after, the frame is checked again: the window
+    // manager's own placing can reach us after the first look.
     if (framed) {
         try {
-            if (m_settleRefit)
+            if (m_framedTicks++ == 0 && m_settleRefit)
                 refitToTexts();
             const QMargins frame = windowFrame();
             const QPoint at = geometry().topLeft() - QPoint(frame.left(), frame.top());
@@ -275,7 +279,10 @@ void frmplayer::trySettle() {
                 applyGeometry();
         } catch (const std::exception&) {
             // A place or size no window can take was refused when it was set; the window stays.
+            m_framedTicks = kFramedTicks;
         }
+        if (m_framedTicks < kFramedTicks)
+            return;
     }
     m_settleTimer.stop();
     m_settled = true;

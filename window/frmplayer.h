@@ -122,6 +122,7 @@ private:
     bool m_settleRefit = false;
     bool m_exposed = false;
     int m_settleTicks = 0;
+    int m_framedTicks = 0;
     QTimer m_settleTimer;
     QWidget* m_videoArea = nullptr;
     FullView* m_fullView = nullptr;
