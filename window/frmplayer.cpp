@@ -267,15 +267,19 @@ void frmplayer::trySettle() {
         return;
     // Still unsettled while it refits: the frame stands where the window manager put it, not
     // where the user moved it. For a while after, the frame is checked again: the window
-    // manager's own placing can reach us after the first look.
+    // manager's own placing of the unframed window can reach us after the first look.
     if (framed) {
         try {
-            if (m_framedTicks++ == 0 && m_settleRefit)
+            const bool first = m_framedTicks++ == 0;
+            if (first && m_settleRefit)
                 refitToTexts();
             const QMargins frame = windowFrame();
             const QPoint at = geometry().topLeft() - QPoint(frame.left(), frame.top());
             const auto want = twips::frame_position(m_twips, m_tppX, m_tppY);
-            if (at != QPoint(want.x, want.y))
+            // Later, only the inner area standing at the frame's place is ours to correct: a
+            // frame anywhere else was moved there by the user.
+            if (at != QPoint(want.x, want.y) &&
+                (first || geometry().topLeft() == QPoint(want.x, want.y)))
                 applyGeometry();
         } catch (const std::exception&) {
             // A place or size no window can take was refused when it was set; the window stays.
