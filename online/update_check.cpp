@@ -252,7 +252,7 @@ QByteArray VersionFetch::OpenURL(const QUrl& address) {
         } catch (const std::runtime_error& e) {
             throw failure(QStringLiteral("%1 (from %2)").arg(QString::fromUtf8(e.what()), where));
         }
-        if (!is_text(body))
+        if (is_binary(body))
             throw failure(QStringLiteral("The answer from %1 is not text").arg(where));
         return body;
     }

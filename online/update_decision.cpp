@@ -4,20 +4,28 @@ namespace movarin::online {
 
 namespace {
 
-bool is_trimmed(QChar c) {
+bool is_blank(QChar c) {
+    return c == u' ';
+}
+
+bool is_white(QChar c) {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
+
+QStringView trimmed(QStringView text, bool (*drop)(QChar)) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && drop(text[first]))
+        ++first;
+    while (last > first && drop(text[last - 1]))
+        --last;
+    return text.mid(first, last - first);
 }
 
 } // namespace
 
 QString trim_blanks(QStringView text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && is_trimmed(text[first]))
-        ++first;
-    while (last > first && is_trimmed(text[last - 1]))
-        --last;
-    return text.mid(first, last - first).toString();
+    return trimmed(text, is_blank).toString();
 }
 
 NumberForm NumberForm::of(const QLocale& locale) {
@@ -62,7 +70,8 @@ bool is_number_in(QStringView text, const NumberForm& form) {
 } // namespace
 
 bool is_numeric(QStringView text, const NumberForm& user) {
-    return is_number_in(text, user) || is_number_in(text, NumberForm{});
+    const QStringView number = trimmed(text, is_white);
+    return is_number_in(number, user) || is_number_in(number, NumberForm{});
 }
 
 Verdict decide(QStringView remote, QStringView local, const NumberForm& user) {

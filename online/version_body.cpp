@@ -86,4 +86,8 @@ bool is_text(QByteArrayView bytes) {
     return true;
 }
 
+bool is_binary(QByteArrayView bytes) {
+    return bytes.size() > kMaxAnswerWithControls && !is_text(bytes);
+}
+
 } // namespace movarin::online

@@ -18,4 +18,11 @@ QByteArray decode_body(const QByteArray& body, QByteArrayView contentEncoding, q
 // vertical tab, form feed and carriage return. Bytes from 0x80 up belong to the 8-bit code page.
 bool is_text(QByteArrayView bytes);
 
+// Up to this size a body is an answer whatever bytes it holds: a stray control character makes
+// a text that is no number, which the decision reads as it reads any other such text.
+inline constexpr qsizetype kMaxAnswerWithControls = 1024;
+
+// A larger body with control characters is binary (an image, an archive), not an answer.
+bool is_binary(QByteArrayView bytes);
+
 } // namespace movarin::online

@@ -9,7 +9,7 @@ what=${1:-run}
 
 packages=(build-essential cmake pkg-config qt6-base-dev zlib1g-dev libmpv-dev ffmpeg)
 if [ "$what" = test ]; then
-  packages+=(xvfb xauth x11-xserver-utils xdotool openbox weston qt6-wayland locales desktop-file-utils appstream groff-base
+  packages+=(xvfb xauth x11-xserver-utils xdotool openbox xfwm4 x11-utils weston qt6-wayland locales desktop-file-utils appstream groff-base
     clang libclang-rt-14-dev dbus-daemon dbus-bin dpkg-dev file lintian xdg-utils)
 fi
 if [ "$what" = package ]; then

@@ -144,7 +144,8 @@ class TestBrokenFlv : public QObject {
             [&] {
                 return m_window->Text1 == QString::number(width) &&
                        m_window->Text2 == QString::number(height) &&
-                       m_window->centralWidget()->size() == QSize(width, height);
+                       m_window->player->size() == QSize(width, height) &&
+                       m_window->centralWidget()->height() == height;
             },
             kWait);
     }

@@ -118,7 +118,8 @@ class TestFlvPlay : public QObject {
     bool fittedTo(int width, int height) {
         return QTest::qWaitFor(
             [&] {
-                return m_window->centralWidget()->size() == QSize(width, height) &&
+                return m_window->player->size() == QSize(width, height) &&
+                       m_window->centralWidget()->height() == height &&
                        m_window->Text1 == QString::number(width);
             },
             kWait);

@@ -3,6 +3,7 @@
 #include "online/module1.h"
 #include "online/update_check.h"
 #include "online/update_decision.h"
+#include "online/version_body.h"
 #include "online/web_addresses.h"
 
 #include "test_online_server.h"
@@ -424,8 +425,9 @@ private slots:
 
     void trimBlanks() {
         QCOMPARE(trim_blanks(u"  1.3  "), QStringLiteral("1.3"));
-        QCOMPARE(trim_blanks(u" \t1.3\r\n "), QStringLiteral("1.3"));
-        QCOMPARE(trim_blanks(u"1 3\n"), QStringLiteral("1 3"));
+        // Only blanks: tabs and line breaks are part of the text.
+        QCOMPARE(trim_blanks(u" \t1.3\r\n "), QStringLiteral("\t1.3\r\n"));
+        QCOMPARE(trim_blanks(u"1 3\n"), QStringLiteral("1 3\n"));
         QCOMPARE(trim_blanks(u"   "), QString());
     }
 
@@ -457,8 +459,18 @@ private slots:
                                      << "." << false;
         QTest::newRow("bare exponent") << "1e"
                                        << "." << false;
-        QTest::newRow("line break") << "1.3\n"
-                                    << "." << false;
+        QTest::newRow("line break after") << "1.3\n"
+                                          << "." << true;
+        QTest::newRow("CR LF, tab, blank around") << "\t 1.3\r\n"
+                                                  << "." << true;
+        QTest::newRow("line break inside") << "1.\n3"
+                                           << "." << false;
+        QTest::newRow("only a line break") << "\r\n"
+                                           << "." << false;
+        QTest::newRow("NUL after") << QString::fromLatin1("1.3\0", 4) << "." << false;
+        QTest::newRow("start of heading before") << "\x01"
+                                                    "1.3"
+                                                 << "." << false;
         QTest::newRow("inner blank") << "1 3"
                                      << "." << false;
         QTest::newRow("html") << "<html>"
@@ -489,19 +501,35 @@ private slots:
                                               << "1.3" << false;
         QTest::newRow("blanks around local") << "1.3"
                                              << " 1.3  " << false;
-        // Line breaks and tabs around either text are no part of the version.
+        // Only blanks are trimmed: a line break makes the texts differ, and a remote text with
+        // one around its number is still a number.
         QTest::newRow("local line break") << "1.3"
                                           << "1.3\r\n"
-                                          << false;
-        QTest::newRow("remote LF, same") << "1.3\n"
-                                         << "1.3" << false;
+                                          << true;
+        QTest::newRow("local LF, remote 1.00") << "1.00"
+                                               << "1.00\n"
+                                               << true;
+        QTest::newRow("remote LF, same number") << "1.3\n"
+                                                << "1.3" << true;
+        QTest::newRow("same line breaks on both") << "1.3\r\n"
+                                                  << " 1.3\r\n"
+                                                  << false;
         QTest::newRow("remote LF, newer") << "1.5\n"
                                           << "1.00" << true;
         QTest::newRow("remote CR LF, newer") << "1.5\r\n"
                                              << "1.00" << true;
         QTest::newRow("tabs around") << "\t1.3\t"
                                      << " 1.3\n"
-                                     << false;
+                                     << true;
+        QTest::newRow("only a line break remote") << "\n"
+                                                  << "1.3" << false;
+        // A stray control character makes a text that is no number.
+        QTest::newRow("NUL after the number") << QString::fromLatin1("1.4\0", 4) << "1.3" << false;
+        QTest::newRow("start of heading") << "\x01"
+                                             "1.4"
+                                          << "1.3" << false;
+        QTest::newRow("same NUL on both")
+            << QString::fromLatin1("1.4\0", 4) << QString::fromLatin1("1.4\0", 4) << false;
         QTest::newRow("lower is offered too") << "1.2"
                                               << "1.3" << true;
         QTest::newRow("empty remote") << ""
@@ -596,10 +624,13 @@ private slots:
                                    << M::UpdatePrompt << false;
         QTest::newRow("yes, no browser") << 200 << QByteArray("1.4") << QByteArray("1.3") << true
                                          << false << M::UpdatePrompt << false;
+        // Line breaks are part of the texts compared, not of the number.
         QTest::newRow("remote line break") << 200 << QByteArray("1.3\n") << QByteArray("1.3")
-                                           << true << true << M::Latest << false;
-        QTest::newRow("local line break") << 200 << QByteArray("1.3") << QByteArray("1.3\r\n")
-                                          << true << true << M::Latest << false;
+                                           << true << true << M::UpdatePrompt << true;
+        QTest::newRow("local line break") << 200 << QByteArray("1.00") << QByteArray("1.00\r\n")
+                                          << false << true << M::UpdatePrompt << false;
+        QTest::newRow("the same line break") << 200 << QByteArray("1.3\n") << QByteArray("1.3\n")
+                                             << true << true << M::Latest << false;
         QTest::newRow("remote line break, newer")
             << 200 << QByteArray("1.5\n") << QByteArray("1.00\n") << true << true << M::UpdatePrompt
             << true;
@@ -725,12 +756,28 @@ private slots:
         QTest::newRow("a coding not asked for")
             << 200 << QByteArray("Content-Encoding: br\r\n") << QByteArray("1.4")
             << "content coding" << none << 1;
-        QTest::newRow("NUL byte") << 200 << QByteArray() << QByteArray("1.4\0", 4) << "not text"
-                                  << none << 1;
+        // A short body is decided by the rules whatever its bytes; a stray control character
+        // makes it no number.
+        QTest::newRow("NUL byte") << 200 << QByteArray() << QByteArray("1.4\0", 4) << "" << latest
+                                  << 1;
+        QTest::newRow("start of heading") << 200 << QByteArray()
+                                          << QByteArray("\x01"
+                                                        "1.4")
+                                          << "" << latest << 1;
         QTest::newRow("escape character")
-            << 200 << QByteArray() << QByteArray("\x1b[31m1.4") << "not text" << none << 1;
-        QTest::newRow("CR LF is text")
-            << 200 << QByteArray() << QByteArray("1.3\r\n") << "" << latest << 1;
+            << 200 << QByteArray() << QByteArray("\x1b[31m1.4") << "" << latest << 1;
+        QTest::newRow("NUL at the largest answer")
+            << 200 << QByteArray() << QByteArray(kMaxAnswerWithControls, '\0') << "" << latest << 1;
+        QTest::newRow("binary beyond it")
+            << 200 << QByteArray() << QByteArray(kMaxAnswerWithControls + 1, '\0') << "not text"
+            << none << 1;
+        QTest::newRow("gzip of a binary")
+            << 200 << gz << gzipped(QByteArray(100000, '\x01')) << "not text" << none << 1;
+        QTest::newRow("long text is no binary")
+            << 200 << QByteArray() << QByteArray(100000, 'x') << "" << latest << 1;
+        // Local "1.3": the line break makes the texts differ, and the number is new.
+        QTest::newRow("CR LF after the same number")
+            << 200 << QByteArray() << QByteArray("1.3\r\n") << "" << prompt << 1;
         QTest::newRow("tab, form feed, 8-bit")
             << 200 << QByteArray() << QByteArray("\t1.3\f\xe9") << "" << latest << 1;
         QTest::newRow("400 page is an answer")

@@ -24,6 +24,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QWindow>
 #include <QtTest>
 
 #include <filesystem>
@@ -184,6 +185,45 @@ private slots:
         QCOMPARE(file.at(1)->shortcut(), QKeySequence("Ctrl+E"));
         for (QAction* a : bar + file)
             QVERIFY(!a->isCheckable() && a->isEnabled() && a->isVisible());
+    }
+
+    // Every title stands on the menu bar whatever the video's width: the window is never
+    // narrower than the bar, and the picture keeps its exact size in the top-left corner.
+    void menuBarWholeOnAnyWidth_data() {
+        QTest::addColumn<QSize>("video");
+        QTest::newRow("128x96") << QSize(128, 96);
+        QTest::newRow("1x1") << QSize(1, 1);
+        QTest::newRow("narrow and tall") << QSize(40, 300);
+        QTest::newRow("just the bar's width") << QSize(0, 50); // 0: the bar's width
+        QTest::newRow("320x240") << QSize(320, 240);
+    }
+    void menuBarWholeOnAnyWidth() {
+        QFETCH(QSize, video);
+        auto w = makeWindow();
+        w->Form_Load("");
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QMenuBar* bar = w->menuBar();
+        const int barWidth = bar->sizeHint().width();
+        if (video.width() == 0)
+            video.setWidth(barWidth);
+        w->player_FSCommand("actualsizewidth", QString::number(video.width()));
+        w->player_FSCommand("actualsizeheight", QString::number(video.height()));
+        QCOMPARE(w->player->geometry(), QRect(QPoint(0, 0), video));
+        QTRY_COMPARE(w->width(), std::max(video.width(), barWidth));
+        QCOMPARE(videoArea(*w).height(), video.height());
+        QCOMPARE(w->Width(), float(video.width() * 15));
+        QCOMPARE(w->Height(), float(video.height() * 15 + 650));
+        QTRY_COMPARE(bar->width(), w->width());
+        for (QAction* a : bar->actions()) {
+            const QRect at = bar->actionGeometry(a);
+            QVERIFY2(!at.isEmpty() && bar->rect().contains(at), qPrintable(a->text()));
+        }
+        // Qt's overflow button ("»") would hide the titles that do not fit.
+        for (QWidget* child : bar->findChildren<QWidget*>())
+            QVERIFY2(!child->isVisible() || child->inherits("QMenu"),
+                     qPrintable(child->objectName()));
+        QCOMPARE(w->minimumSize(), w->maximumSize());
     }
 
     void exitEndsAtOnce_data() {
@@ -501,7 +541,10 @@ private slots:
         const QSize area = videoArea(*w);
         QCOMPARE(w->pos(), QPoint(193, 133));
         const int menu = w->menuBar()->height();
-        const QSize fromHome(room.right() + 1 - 193, room.bottom() + 1 - 133 - menu);
+        // The frame as the window system reports it (the offscreen platform draws one too).
+        const QMargins frame = w->windowHandle()->frameMargins();
+        const QSize fromHome(room.right() + 1 - 193 - frame.left() - frame.right(),
+                             room.bottom() + 1 - 133 - frame.top() - frame.bottom() - menu);
         if (natural.width() <= fromHome.width() && natural.height() <= fromHome.height()) {
             QCOMPARE(area, natural);
         } else {

@@ -1,5 +1,6 @@
 // The player window on a real X server under a window manager, driven with xdotool as a user
-// drives it: a drop from another program, moving the window, and the first show.
+// drives it: a drop from another program, moving the window, the first show and full screen.
+// What the window manager holds of the window is read back with xprop.
 #include "about/frmabout.h"
 #include "about/placement.h"
 #include "about_driver.h"
@@ -8,6 +9,7 @@
 #include "test_media.h"
 #include "test_support.h"
 #include "window/frmplayer.h"
+#include "window/playback_controls.h"
 #include "window/playback_host.h"
 
 #include <QApplication>
@@ -15,6 +17,8 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -87,6 +91,27 @@ QPoint frameAt(const QWidget& w) {
 
 const QPoint kHome(193, 133); // 2900, 2000 twips at 15 twips to the pixel
 
+// A property of the window as the window manager and the window system hold it, as xprop prints
+// it; empty when xprop fails.
+QString property(const QWidget& w, const char* name) {
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(w.winId()), QString::fromLatin1(name)});
+    if (!xprop.waitForFinished(kWait) || xprop.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(xprop.readAllStandardOutput());
+}
+
+bool fullScreenState(const QWidget& w) {
+    return property(w, "_NET_WM_STATE").contains("_NET_WM_STATE_FULLSCREEN");
+}
+
+// The window's size hints say it cannot be resized: minimum and maximum both `size`.
+bool fixedHints(const QWidget& w, QSize size) {
+    const QString hints = property(w, "WM_NORMAL_HINTS");
+    const QString text = QStringLiteral("%1 by %2").arg(size.width()).arg(size.height());
+    return hints.contains("minimum size: " + text) && hints.contains("maximum size: " + text);
+}
+
 // Where the About window must come for a player window at `left`, `top` twips.
 QPoint aboutPlaceFor(float left, float top, const frmplayer& w) {
     const about::TwipsPoint at = about::form_load_position({left, top, w.Width(), w.Height()});
@@ -134,6 +159,7 @@ class TestWindowDesktop : public QObject {
     Q_OBJECT
     QTemporaryDir m_media;
     QString m_spark;
+    QString m_tall;
     std::unique_ptr<QTemporaryDir> m_appDir;
 
     std::unique_ptr<frmplayer> shownWindow(const QString& tail = QString()) {
@@ -150,7 +176,8 @@ private slots:
     void initTestCase() {
         use_c_numeric_locale();
         m_spark = testing::makeSparkFlv(m_media.path());
-        QVERIFY(!m_spark.isEmpty());
+        m_tall = testing::makeH264Flv(m_media.path(), 300, 1400, "tall.flv", 3);
+        QVERIFY(!m_spark.isEmpty() && !m_tall.isEmpty());
         QVERIFY2(xdotool({"getmouselocation"}), "xdotool is needed");
         // Without a window manager nothing here means what it should.
         QWidget probe;
@@ -183,6 +210,97 @@ private slots:
         QCOMPARE(frameAt(*w), kHome);
         QCOMPARE(w->Left(), 2900.0f);
         QCOMPARE(w->Top(), 2000.0f);
+    }
+
+    // A video reported before the window manager framed the window was fitted to a room that
+    // took no frame into account; once the frame is known it is fitted again, and the frame
+    // stands at home with all of the window on the screen. From the command line the report
+    // comes whenever the engine is ready: before or after the frame, as it happens.
+    void tallVideoStandsWhole_data() {
+        QTest::addColumn<int>("when");
+        QTest::newRow("reported before the first show") << 0;
+        QTest::newRow("reported after it") << 1;
+        QTest::newRow("from the command line, 1") << 2;
+        QTest::newRow("from the command line, 2") << 2;
+        QTest::newRow("from the command line, 3") << 2;
+    }
+    void tallVideoStandsWhole() {
+        QFETCH(int, when);
+        auto w = std::make_unique<frmplayer>(testing::playerSetupIn(m_appDir->path()));
+        const auto report = [&] {
+            w->player_FSCommand("actualsizewidth", "300");
+            w->player_FSCommand("actualsizeheight", "1400");
+        };
+        w->Form_Load(when == 2 ? m_tall : QString());
+        if (when == 0)
+            report();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        if (when == 1)
+            report();
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text2, QString("1400"), kWait);
+        const QRect room = w->screen()->availableGeometry();
+        QTRY_COMPARE_WITH_TIMEOUT(w->windowHandle()->frameGeometry().bottom(), room.bottom(),
+                                  kWait);
+        QTest::qWait(300); // nothing moves it later
+        const QRect frame = w->windowHandle()->frameGeometry();
+        qInfo("frame %d,%d %dx%d in a room of %dx%d", frame.x(), frame.y(), frame.width(),
+              frame.height(), room.width(), room.height());
+        QCOMPARE(frame.topLeft(), kHome);
+        QVERIFY(room.contains(frame));
+        // The picture keeps the video's shape within a pixel's rounding.
+        const QSize picture = w->player->size();
+        QVERIFY(std::abs(picture.width() * 1400 - picture.height() * 300) <= 1400);
+        QCOMPARE(w->Left(), 2900.0f);
+        QCOMPARE(w->Top(), 2000.0f);
+    }
+
+    // Full screen in and out ten times in a row, at home and where the user put the window: the
+    // window manager grants the state (the fixed size let go first) and gives the window the
+    // whole screen; afterwards the size is fixed again and the frame stands at the very pixel
+    // it left, however the frame's extents changed meanwhile.
+    void fullScreenComesBack_data() {
+        QTest::addColumn<bool>("moved");
+        QTest::newRow("at home") << false;
+        QTest::newRow("moved by the user") << true;
+    }
+    void fullScreenComesBack() {
+        QFETCH(bool, moved);
+        auto w = shownWindow();
+        QVERIFY(w);
+        w->player_FSCommand("actualsizewidth", "320");
+        w->player_FSCommand("actualsizeheight", "240");
+        if (moved)
+            QVERIFY(userMoves(*w, 0, QPoint(611, 407)));
+        QTest::qWait(300);
+        const QPoint before = frameAt(*w);
+        const QSize size = w->size();
+        QVERIFY(fixedHints(*w, size));
+        const QRect screen = w->screen()->geometry();
+        QAction* full = w->player->controls()->fullScreenAction();
+        for (int round = 1; round <= 10; ++round) {
+            full->trigger();
+            QTRY_VERIFY2_WITH_TIMEOUT(fullScreenState(*w), qPrintable(QString::number(round)),
+                                      kWait);
+            QTRY_COMPARE_WITH_TIMEOUT(w->windowHandle()->frameGeometry(), screen, kWait);
+            QTRY_COMPARE_WITH_TIMEOUT(w->geometry(), screen, kWait);
+            // Given, not taken back a moment later.
+            QTest::qWait(250);
+            QVERIFY2(fullScreenState(*w), qPrintable(QString::number(round)));
+            QVERIFY(w->isFullScreen());
+
+            full->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(!fullScreenState(*w), kWait);
+            QTRY_COMPARE_WITH_TIMEOUT(frameAt(*w), before, kWait);
+            QTest::qWait(250);
+            QCOMPARE(frameAt(*w), before);
+            QCOMPARE(w->size(), size);
+            QVERIFY(fixedHints(*w, size));
+            QVERIFY(!w->isFullScreen());
+        }
+        // Home stays exactly 2900, 2000 twips; a place the user chose is its pixels in twips.
+        QCOMPARE(w->Left(), moved ? float(before.x() * 15) : 2900.0f);
+        QCOMPARE(w->Top(), moved ? float(before.y() * 15) : 2000.0f);
     }
 
     // The user moves the window: Left and Top follow it, so About opens centred on where the

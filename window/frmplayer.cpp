@@ -24,6 +24,7 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <stdexcept>
@@ -62,6 +63,13 @@ std::vector<QString> localFiles(const QMimeData* data) {
     }
     return files;
 }
+
+// How often and how long to look for the window manager's frame: a window manager frames a new
+// window within a few hundred milliseconds; without one no frame ever comes.
+constexpr int kSettleTick = 20;
+constexpr int kSettleTicks = 150;
+// How long the frame is checked once it is known.
+constexpr int kFramedTicks = 25;
 
 } // namespace
 
@@ -103,7 +111,10 @@ frmplayer::frmplayer(PlayerSetup setup, QWidget* parent)
     connect(player, &PlaybackHost::FSCommand, this, &frmplayer::player_FSCommand);
 
     buildMenu();
-    m_fullView = new FullView(this, m_videoArea, player, [this] { applyGeometry(); });
+    m_fullView = new FullView(this, m_videoArea, player,
+                              [this](std::optional<QPoint> frame) { restoreAfterFullView(frame); });
+    m_settleTimer.setInterval(kSettleTick);
+    connect(&m_settleTimer, &QTimer::timeout, this, &frmplayer::trySettle);
     // The window's size follows the video area and the menu bar, never the user's drag.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_twips = twips::design_window(m_tppX, m_tppY);
@@ -155,7 +166,8 @@ QString frmplayer::addressFor(const std::string& videoPath) const {
 twips::WindowTwips frmplayer::placed() const {
     // A compositor keeps the place to itself, and a full or minimised window is not where the
     // twips put it: the stored place stands then.
-    if (!m_settled || !isVisible() || windowState() != Qt::WindowNoState ||
+    if (!m_settled || m_settleTimer.isActive() || !isVisible() ||
+        windowState() != Qt::WindowNoState ||
         QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return m_twips;
     const QMargins frame = windowFrame();
@@ -201,7 +213,10 @@ void frmplayer::applyGeometry() {
         setGeometry(QRect(QPoint(position.x + frame.left(), position.y + frame.top()), size()));
     else
         move(position.x, position.y);
-    m_videoArea->setFixedSize(area.width, area.height);
+    // Never narrower than the menu bar, so that every title stands on it; the picture keeps its
+    // exact size at the left and the rest shows the window's colour.
+    const int bar = menuBar()->isVisibleTo(this) ? menuBar()->sizeHint().width() : 0;
+    m_videoArea->setFixedSize(std::max(area.width, bar), area.height);
 }
 
 QMargins frmplayer::windowFrame() const {
@@ -219,31 +234,72 @@ void frmplayer::moveHome() {
 
 void frmplayer::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (QWindow* handle = windowHandle(); handle && !m_settled)
+    if (QWindow* handle = windowHandle(); handle && !m_exposed)
         handle->installEventFilter(this);
 }
 
 bool frmplayer::eventFilter(QObject* watched, QEvent* event) {
-    if (!m_settled && event->type() == QEvent::Expose && watched == windowHandle() &&
-        windowHandle()->isExposed())
-        settleFrame();
+    if (!m_exposed && event->type() == QEvent::Expose && watched == windowHandle() &&
+        windowHandle()->isExposed()) {
+        m_exposed = true;
+        windowHandle()->removeEventFilter(this);
+        // A fit made before the frame was known left it no room: fit again once it is.
+        settleWhenFramed(true);
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void frmplayer::settleFrame() {
-    m_settled = true;
-    windowHandle()->removeEventFilter(this);
-    // Placed before the window manager framed it, the window stands with its inner area, not its
-    // frame, at the place asked. The frame is known by the first expose: put it there then,
-    // before a first load could make it jump.
-    const twips::WindowTwips now = placed();
-    if (windowFrame().isNull() || (now.left == m_twips.left && now.top == m_twips.top))
+void frmplayer::settleWhenFramed(bool refit) {
+    m_settleRefit = m_settleRefit || refit;
+    m_settleTicks = 0;
+    m_framedTicks = 0;
+    m_settleTimer.start();
+    trySettle();
+}
+
+void frmplayer::trySettle() {
+    // Placed before the window manager framed it (or while full screen took the frame away), the
+    // window stands with its inner area, not its frame, at the place asked: put the frame there
+    // as soon as it is known, before a load could make it jump.
+    const bool framed =
+        isVisible() && windowState() == Qt::WindowNoState && !windowFrame().isNull();
+    if (!framed && ++m_settleTicks < kSettleTicks)
         return;
-    try {
-        applyGeometry();
-    } catch (const std::overflow_error&) {
-        // A place no window can take was refused when it was set; the window stays.
+    // Still unsettled while it refits: the frame stands where the window manager put it, not
+    // where the user moved it. For a while after, the frame is checked again: the window
+    // manager's own placing of the unframed window can reach us after the first look.
+    if (framed) {
+        try {
+            const bool first = m_framedTicks++ == 0;
+            if (first && m_settleRefit)
+                refitToTexts();
+            const QMargins frame = windowFrame();
+            const QPoint at = geometry().topLeft() - QPoint(frame.left(), frame.top());
+            const auto want = twips::frame_position(m_twips, m_tppX, m_tppY);
+            // Later, only the inner area standing at the frame's place is ours to correct: a
+            // frame anywhere else was moved there by the user.
+            if (at != QPoint(want.x, want.y) &&
+                (first || geometry().topLeft() == QPoint(want.x, want.y)))
+                applyGeometry();
+        } catch (const std::exception&) {
+            // A place or size no window can take was refused when it was set; the window stays.
+            m_framedTicks = kFramedTicks;
+        }
+        if (m_framedTicks < kFramedTicks)
+            return;
     }
+    m_settleTimer.stop();
+    m_settled = true;
+    m_settleRefit = false;
+}
+
+void frmplayer::restoreAfterFullView(std::optional<QPoint> frame) {
+    if (frame)
+        m_twips = twips::follow_frame(m_twips, {frame->x(), frame->y()}, m_tppX, m_tppY);
+    applyGeometry();
+    // Full screen took the frame away; the window manager gives it back a moment later, and
+    // only then can the frame, rather than the inner area, be put back in place.
+    settleWhenFramed(false);
 }
 
 void frmplayer::Form_Load(const QString& commandTail) {
@@ -300,16 +356,20 @@ void frmplayer::player_FSCommand(const QString& command, const QString& args) {
             player->setLeft(0);
             Text2 = QString::fromStdString(h);
         }
-        const auto fit =
-            fitting::refit(Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY, format,
-                           m_fullView->roomAt(twips::frame_position(placed(), m_tppX, m_tppY)));
-        if (fit) {
-            setWidth(fit->window_width);
-            setHeight(fit->window_height);
-            player->setWidth(fit->host_width);
-            player->setHeight(fit->host_height);
-        }
+        refitToTexts();
     });
+}
+
+void frmplayer::refitToTexts() {
+    const auto fit =
+        fitting::refit(Text1.toStdString(), Text2.toStdString(), m_tppX, m_tppY, userNumberFormat(),
+                       m_fullView->roomAt(twips::frame_position(placed(), m_tppX, m_tppY)));
+    if (fit) {
+        setWidth(fit->window_width);
+        setHeight(fit->window_height);
+        player->setWidth(fit->host_width);
+        player->setHeight(fit->host_height);
+    }
 }
 
 void frmplayer::dragEnterEvent(QDragEnterEvent* event) {

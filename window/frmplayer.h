@@ -8,9 +8,11 @@
 #include <QMargins>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 class QAction;
@@ -100,7 +102,13 @@ private:
     twips::WindowTwips placed() const;
     // The frame around the window as the window system reports it now.
     QMargins windowFrame() const;
-    void settleFrame();
+    // Watches, for a while, for the frame the window manager puts around the window; once it is
+    // known the frame is put where the twips say, and with `refit` the video fitted again to
+    // the room the frame leaves.
+    void settleWhenFramed(bool refit);
+    void trySettle();
+    void refitToTexts();
+    void restoreAfterFullView(std::optional<QPoint> frame);
     log::LogWriter logWriter() const;
     QString addressFor(const std::string& videoPath) const;
 
@@ -111,6 +119,11 @@ private:
     // The frame has been put where the twips say once the window manager framed it; from then on
     // a frame standing elsewhere was moved by the user.
     bool m_settled = false;
+    bool m_settleRefit = false;
+    bool m_exposed = false;
+    int m_settleTicks = 0;
+    int m_framedTicks = 0;
+    QTimer m_settleTimer;
     QWidget* m_videoArea = nullptr;
     FullView* m_fullView = nullptr;
     online::OnlineSeams m_online;

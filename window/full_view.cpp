@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMainWindow>
+#include <QMargins>
 #include <QMenuBar>
 #include <QScreen>
 #include <QWindow>
@@ -23,12 +24,17 @@ bool underWayland() {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
+QMargins frameOf(const QWidget* window) {
+    const QWindow* handle = window->windowHandle();
+    return handle ? handle->frameMargins() : QMargins();
+}
+
 } // namespace
 
 FullView::FullView(QMainWindow* window, QWidget* videoArea, PlaybackHost* host,
-                   std::function<void()> refit)
+                   std::function<void(std::optional<QPoint>)> restore)
     : QObject(window), m_window(window), m_videoArea(videoArea), m_host(host),
-      m_refit(std::move(refit)) {
+      m_restore(std::move(restore)) {
     m_window->installEventFilter(this);
     m_host->controls()->actions()->setView(this);
     watchHandle();
@@ -43,14 +49,17 @@ void FullView::setFullScreen(bool on) {
         return;
     const Qt::WindowStates now = m_window->windowState() & ~Qt::WindowMinimized;
     const Qt::WindowStates next = on ? now | Qt::WindowFullScreen : now & ~Qt::WindowFullScreen;
-    // Let go of the fixed size first: a window that cannot grow would not fill the screen.
+    // A frame means a window manager: the state is its to grant, and a geometry of our own while
+    // it does would count as the window leaving full screen.
+    const bool managed = !frameOf(m_window).isNull();
+    // Let go of the fixed size first: a window manager refuses full screen to a window whose
+    // hints say it cannot grow.
     if (on)
         follow(next, false);
     m_window->setWindowState(next);
-    // An X server without a window manager leaves the state unheeded: cover the screen
-    // ourselves. A window manager that does heed it makes this a no-op.
-    if (on && QGuiApplication::platformName() == QLatin1String("xcb") && m_window->screen() &&
-        m_window->windowHandle())
+    // An X server without a window manager leaves the state unheeded: cover the screen ourselves.
+    if (on && !managed && QGuiApplication::platformName() == QLatin1String("xcb") &&
+        m_window->screen() && m_window->windowHandle())
         m_window->windowHandle()->setGeometry(m_window->screen()->geometry());
 }
 
@@ -71,12 +80,13 @@ twips::PixelSize FullView::roomAt(twips::PixelPoint frame) const {
     const QPoint from = underWayland() ? available.topLeft()
                                        : QPoint(std::max(at.x(), available.left()),
                                                 std::max(at.y(), available.top()));
-    // What the frame and the menu bar take; the frame is known once the window has been shown.
-    const QSize frameExtra = m_window->frameGeometry().size() - m_window->geometry().size();
+    // What the frame and the menu bar take; the frame is known once the window manager has
+    // framed the window, and asked of the window system each time: the widget's copy lags.
+    const QMargins margins = frameOf(m_window);
     const int menu =
         m_window->menuBar()->isVisibleTo(m_window) ? m_window->menuBar()->sizeHint().height() : 0;
-    return {available.right() + 1 - from.x() - frameExtra.width(),
-            available.bottom() + 1 - from.y() - frameExtra.height() - menu};
+    return {available.right() + 1 - from.x() - margins.left() - margins.right(),
+            available.bottom() + 1 - from.y() - margins.top() - margins.bottom() - menu};
 }
 
 void FullView::watchHandle() {
@@ -129,7 +139,12 @@ void FullView::follow(Qt::WindowStates states, bool confirmed) {
 void FullView::enter() {
     m_active = true;
     m_held = false;
-    m_place = m_window->pos();
+    // The frame's place as the window system has it now; the widget's own copy of the frame
+    // can be stale.
+    if (const QWindow* handle = m_window->windowHandle())
+        m_place = handle->framePosition();
+    else
+        m_place = m_window->pos();
     m_window->layout()->setSizeConstraint(QLayout::SetNoConstraint);
     m_window->setMinimumSize(0, 0);
     m_window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
@@ -152,11 +167,10 @@ void FullView::leave() {
     m_videoArea->setBackgroundRole(m_role);
     m_window->menuBar()->setVisible(true);
     m_window->layout()->setSizeConstraint(QLayout::SetFixedSize);
-    m_refit();
     // Back where it stood, unless a new file moved it home meanwhile.
-    if (!m_held && !underWayland())
-        m_window->move(m_place);
+    const bool back = !m_held && !underWayland();
     m_held = false;
+    m_restore(back ? std::optional<QPoint>(m_place) : std::nullopt);
 }
 
 } // namespace movarin

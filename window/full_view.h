@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <optional>
 
 class QMainWindow;
 class QWindow;
@@ -26,9 +27,10 @@ class PlaybackHost;
 class FullView : public QObject, public PlayerView {
     Q_OBJECT
 public:
-    // `refit` lays the window out at its fitted size and place again.
+    // `restore` lays the window out at its fitted size again and, given a place, puts the frame
+    // back there (the frame's top-left corner on the screen).
     FullView(QMainWindow* window, QWidget* videoArea, PlaybackHost* host,
-             std::function<void()> refit);
+             std::function<void(std::optional<QPoint> frame)> restore);
 
     bool fullScreen() const override;
     void setFullScreen(bool on) override;
@@ -53,10 +55,11 @@ private:
     QMainWindow* m_window;
     QWidget* m_videoArea;
     PlaybackHost* m_host;
-    std::function<void()> m_refit;
+    std::function<void(std::optional<QPoint>)> m_restore;
     QPointer<QWindow> m_watchedHandle;
     bool m_active = false;
     bool m_held = false;
+    // Where the frame stood when the picture began to fill the window.
     QPoint m_place;
     QPalette m_palette;
     QPalette::ColorRole m_role = QPalette::Button;
