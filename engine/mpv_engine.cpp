@@ -51,7 +51,8 @@ void MpvEngine::Impl::setOptions(const QStringList& extraOptions) {
         {"osc", "no"},
         {"input-default-bindings", "no"},
         {"input-vo-keyboard", "no"},
-        {"audio-display", "no"},
+        // A sound file's cover is its picture; a video's own track wins over a cover beside it.
+        {"audio-display", "embedded-first"},
         {"ytdl", "no"},
         {"load-scripts", "no"},
         {"load-stats-overlay", "no"},
@@ -142,6 +143,11 @@ void MpvEngine::load(const QString& path) {
     // Until it turns out to be a pipe, the new file loops as asked.
     d->canSeek = true;
     d->applyLoop(true);
+    std::lock_guard lock(d->loadLock);
+    // The last file's second try may have turned its video off.
+    mpv_set_property_string(d->core.get(), "vid", "auto");
+    d->loadedAddress = file;
+    d->retriedWithoutVideo = false;
     const char* args[] = {"loadfile", file.c_str(), "replace", nullptr};
     if (const int err = mpv_command(d->core.get(), args); err < 0)
         fail("The video could not be loaded", err);

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -81,7 +82,15 @@ struct MpvEngine::Impl {
     // Until the loaded file shows or plays something.
     bool watchingForFrames = false;
     std::chrono::steady_clock::time_point loadedAt;
-    std::uint64_t framesAtLoad = 0;
+    std::chrono::steady_clock::time_point nextLook;
+    playback::FirstPlayGuard firstPlay;
+    // Held while a file is handed to the engine, so that a second try of the current file is
+    // never sent after a newer file; guards the two below.
+    std::mutex loadLock;
+    // The file last handed to the engine, as the engine names it, and whether it was tried a
+    // second time already.
+    std::string loadedAddress;
+    bool retriedWithoutVideo = false;
     // A seek was asked for since the last restart, so the next one is no loop.
     std::atomic<bool> seekAsked{false};
     // Looping as asked for, and whether the file can be sought: a pipe plays once, since at its
@@ -123,6 +132,7 @@ struct MpvEngine::Impl {
     void checkForVideo();
     void checkForEmptyLoop();
     void checkForFrames();
+    bool retryWithoutVideo();
 };
 
 } // namespace movarin

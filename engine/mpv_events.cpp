@@ -7,6 +7,7 @@
 #include <cmath>
 #include <iterator>
 #include <string_view>
+#include <utility>
 
 namespace movarin {
 
@@ -16,12 +17,32 @@ void MpvEngine::Impl::eventLoop() {
         mpv_event* event = mpv_wait_event(core.get(), watchingForFrames ? 0.25 : -1);
         if (event->event_id == MPV_EVENT_SHUTDOWN)
             return;
-        if (event->event_id == MPV_EVENT_NONE)
-            checkForFrames();
-        else
+        if (event->event_id != MPV_EVENT_NONE)
             handle(*event);
+        // Looked at on a clock: while sound plays, events come quicker than the timeout.
+        if (const auto now = std::chrono::steady_clock::now();
+            watchingForFrames && now >= nextLook) {
+            nextLook = now + std::chrono::milliseconds(250);
+            checkForFrames();
+        }
     }
 }
+
+namespace {
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// A track number property ("vid", "aid"): the number, or 0 for none.
+std::int64_t trackOf(mpv_handle* core, const char* name) {
+    std::int64_t id = 0;
+    return mpv_get_property(core, name, MPV_FORMAT_INT64, &id) >= 0 ? id : 0;
+}
+
+} // namespace
 
 void MpvEngine::Impl::handle(const mpv_event& event) {
     switch (event.event_id) {
@@ -68,15 +89,11 @@ void MpvEngine::Impl::onFileLoaded() {
     loaded = true;
     watchingForFrames = true;
     loadedAt = std::chrono::steady_clock::now();
-    framesAtLoad = framesHanded;
+    nextLook = loadedAt + std::chrono::milliseconds(250);
+    firstPlay.start(nowMs());
     // Read once the tracks are chosen: the selected video track's number, or false when the
     // file has none. Watching it instead could carry the last file's value over.
-    mpv_node vid{};
-    bool hasVideo = false;
-    if (mpv_get_property(core.get(), "vid", MPV_FORMAT_NODE, &vid) >= 0) {
-        hasVideo = vid.format == MPV_FORMAT_INT64 && vid.u.int64 > 0;
-        mpv_free_node_contents(&vid);
-    }
+    const bool hasVideo = trackOf(core.get(), "vid") > 0;
     // A stream that cannot be sought (a pipe) is played once. Set either way: the news of a
     // file already replaced may come after load() has reset it.
     int seekable = 1;
@@ -106,9 +123,11 @@ void MpvEngine::Impl::onVideoReconfig() {
 
 void MpvEngine::Impl::onEndFile(const mpv_event_end_file* end) {
     // Its tracks go with it; that is no news about the next file.
-    loaded = false;
+    const bool wasLoaded = std::exchange(loaded, false);
     watchingForFrames = false;
     if (end && end->reason == MPV_END_FILE_REASON_ERROR) {
+        if (wasLoaded && sentWidth == 0 && retryWithoutVideo())
+            return;
         const QString reason = QString::fromUtf8(mpv_error_string(end->error));
         post([this, reason] { emit q->loadFailed(reason); });
     }
@@ -156,35 +175,92 @@ void MpvEngine::Impl::checkForVideo() {
     post([this] { emit q->videoAbsent(); });
 }
 
-// A file with stream headers but not one frame in it plays nothing for ever, without a loop or
-// an error: once the demuxer has read it all and nothing was shown or heard, it cannot play.
+// The engine gives up on a file whose chosen video cannot be decoded before it has set up the
+// sound, though the sound alone would play, and by then it no longer tells which tracks failed:
+// a file that fails once loaded, before any picture, is loaded once more without its video. A
+// file without sound then fails at once. Not when a newer file has been handed over meanwhile,
+// which replaces it anyway.
+bool MpvEngine::Impl::retryWithoutVideo() {
+    std::lock_guard lock(loadLock);
+    if (retriedWithoutVideo || loadedAddress.empty())
+        return false;
+    // By now the ended file's own properties may be gone; the playlist still names it.
+    char* entry = mpv_get_property_string(core.get(), "playlist/0/filename");
+    const bool current = entry && loadedAddress == entry;
+    mpv_free(entry);
+    if (!current)
+        return false;
+    retriedWithoutVideo = true;
+    mpv_set_property_string(core.get(), "vid", "no");
+    const char* args[] = {"loadfile", loadedAddress.c_str(), "replace", nullptr};
+    return mpv_command_async(core.get(), 0, args) >= 0;
+}
+
+// Until the loaded file shows a picture or plays sound. A file with stream headers but not one
+// frame in it plays nothing for ever, without a loop or an error; so does one whose decoders
+// take every packet and give nothing back. The first is told by the demuxer having read it all,
+// the second by time (FirstPlayGuard). Sound without the picture expected is sound only.
 void MpvEngine::Impl::checkForFrames() {
-    double time = 0;
-    if (!loaded || framesHanded != framesAtLoad ||
-        mpv_get_property(core.get(), "audio-pts", MPV_FORMAT_DOUBLE, &time) >= 0) {
+    if (!loaded) {
         watchingForFrames = false;
         return;
     }
-    // Decoders get a moment with what they were given.
-    if (std::chrono::steady_clock::now() - loadedAt < std::chrono::milliseconds(750))
-        return;
+    double time = 0;
+    int paused = 0;
+    playback::FirstPlayGuard::Look look;
+    look.nowMs = nowMs();
+    // The video output takes its size from this file's first decoded picture. Frames handed
+    // over tell less: the output may still redraw the last file's.
+    look.pictureShown = sentWidth > 0;
+    look.sound = mpv_get_property(core.get(), "audio-pts", MPV_FORMAT_DOUBLE, &time) >= 0;
+    look.videoExpected = trackOf(core.get(), "vid") > 0;
+    // Held at the end by the engine is no pause of the user's.
+    int atEnd = 0;
+    look.paused =
+        mpv_get_property(core.get(), "pause", MPV_FORMAT_FLAG, &paused) >= 0 && paused &&
+        !(mpv_get_property(core.get(), "eof-reached", MPV_FORMAT_FLAG, &atEnd) >= 0 && atEnd);
     mpv_node cache{};
-    if (mpv_get_property(core.get(), "demuxer-cache-state", MPV_FORMAT_NODE, &cache) < 0)
-        return;
     bool eof = false;
+    bool underrun = false;
     std::int64_t ahead = 0;
-    if (cache.format == MPV_FORMAT_NODE_MAP)
+    const bool cacheKnown =
+        mpv_get_property(core.get(), "demuxer-cache-state", MPV_FORMAT_NODE, &cache) >= 0;
+    if (cacheKnown && cache.format == MPV_FORMAT_NODE_MAP)
         for (int i = 0; i < cache.u.list->num; ++i) {
             const std::string_view key = cache.u.list->keys[i];
             const mpv_node& v = cache.u.list->values[i];
             if (key == "eof" && v.format == MPV_FORMAT_FLAG)
                 eof = v.u.flag != 0;
+            else if (key == "underrun" && v.format == MPV_FORMAT_FLAG)
+                underrun = v.u.flag != 0;
             else if (key == "fw-bytes" && v.format == MPV_FORMAT_INT64)
                 ahead = v.u.int64;
         }
-    mpv_free_node_contents(&cache);
-    if (!eof || ahead > 0)
+    if (cacheKnown)
+        mpv_free_node_contents(&cache);
+    // A file on disk has all its bytes at hand; only a pipe's writer may keep it waiting.
+    look.waitingForInput = !canSeek && underrun && !eof;
+
+    switch (firstPlay.look(look)) {
+    case playback::FirstPlayGuard::Verdict::Plays:
+        watchingForFrames = false;
         return;
+    case playback::FirstPlayGuard::Verdict::NoPicture:
+        watchingForFrames = false;
+        if (!std::exchange(sentNoVideo, true))
+            post([this] { emit q->videoAbsent(); });
+        return;
+    case playback::FirstPlayGuard::Verdict::Unplayable:
+        break;
+    case playback::FirstPlayGuard::Verdict::Wait:
+        // Decoders get a moment with what they were given; once the demuxer has read the file
+        // and nothing is left for them, nothing more can come.
+        if (look.sound ||
+            std::chrono::steady_clock::now() - loadedAt < std::chrono::milliseconds(750) ||
+            !cacheKnown || !eof || ahead > 0)
+            return;
+        break;
+    }
     watchingForFrames = false;
     const char* stop[] = {"stop", nullptr};
     mpv_command_async(core.get(), 0, stop);

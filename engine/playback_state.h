@@ -86,4 +86,53 @@ private:
     std::int64_t m_firstMs = 0;
 };
 
+// Tells a file that plays late from one that never will. Once loaded, a file shows a picture or
+// plays sound within moments; a decoder that swallows every packet (a stream cut before its first
+// keyframe, a damaged bitstream) gives neither, or sound without any picture, for as long as the
+// file lasts and loops. Only time in which the file could have played counts: not while paused,
+// nor while a stream that cannot be sought (a pipe) waits for its writer.
+class FirstPlayGuard {
+public:
+    // Far beyond the slowest first frame of a file the engine can decode on a busy machine, and
+    // still a wait a person accepts before being told.
+    static constexpr std::int64_t kWithinMs = 5000;
+
+    enum class Verdict {
+        Wait,      // nothing yet, and still time
+        Plays,     // a picture shown, or sound where no picture is expected
+        NoPicture, // sound plays, but the video has shown nothing: it is sound only
+        Unplayable // neither picture nor sound
+    };
+
+    struct Look {
+        std::int64_t nowMs = 0;
+        bool pictureShown = false;
+        bool sound = false;
+        // A video track is selected, so a picture is expected.
+        bool videoExpected = false;
+        bool paused = false;
+        bool waitingForInput = false;
+    };
+
+    void start(std::int64_t nowMs) {
+        m_lastMs = nowMs;
+        m_countedMs = 0;
+    }
+
+    Verdict look(const Look& at) {
+        if (at.pictureShown || (at.sound && !at.videoExpected))
+            return Verdict::Plays;
+        if (!at.paused && !at.waitingForInput)
+            m_countedMs += std::max<std::int64_t>(0, at.nowMs - m_lastMs);
+        m_lastMs = at.nowMs;
+        if (m_countedMs < kWithinMs)
+            return Verdict::Wait;
+        return at.sound ? Verdict::NoPicture : Verdict::Unplayable;
+    }
+
+private:
+    std::int64_t m_lastMs = 0;
+    std::int64_t m_countedMs = 0;
+};
+
 } // namespace movarin::playback

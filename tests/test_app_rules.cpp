@@ -22,6 +22,15 @@ struct StillRestart {
     std::int64_t ms;
 };
 using StillRestarts = QList<StillRestart>;
+using Look = playback::FirstPlayGuard::Look;
+using Verdict = playback::FirstPlayGuard::Verdict;
+// What the engine sees every 250 ms from `fromMs` up to `toMs`, all alike but for the time.
+QList<Look> every250(std::int64_t fromMs, std::int64_t toMs, Look look) {
+    QList<Look> looks;
+    for (look.nowMs = fromMs; look.nowMs <= toMs; look.nowMs += 250)
+        looks << look;
+    return looks;
+}
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -234,6 +243,62 @@ private slots:
             if (guard.restarted(restarts[i].frames, restarts[i].seek, restarts[i].ms))
                 at = i;
         QCOMPARE(at, heldAt);
+    }
+
+    // Looks at a loaded file every 250 ms; the first verdict other than Wait, and the time of it
+    // (-1 for none).
+    void firstPlay_data() {
+        QTest::addColumn<QList<Look>>("looks");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<int>("atMs");
+        const Look nothing{0, false, false, true, false, false};
+        Look picture = nothing;
+        picture.pictureShown = true;
+        Look soundAlone = nothing;
+        soundAlone.sound = true;
+        soundAlone.videoExpected = false;
+        Look soundNoPicture = nothing;
+        soundNoPicture.sound = true;
+        Look paused = nothing;
+        paused.paused = true;
+        Look starved = nothing;
+        starved.waitingForInput = true;
+        QTest::newRow("a picture at once") << every250(0, 500, picture) << int(Verdict::Plays) << 0;
+        QTest::newRow("a sound file") << every250(0, 500, soundAlone) << int(Verdict::Plays) << 0;
+        QTest::newRow("a slow first picture")
+            << every250(0, 4750, nothing) + every250(5000, 5500, picture) << int(Verdict::Plays)
+            << 5000;
+        QTest::newRow("nothing ever")
+            << every250(0, 9000, nothing) << int(Verdict::Unplayable) << 5000;
+        QTest::newRow("sound but never the picture")
+            << every250(0, 9000, soundNoPicture) << int(Verdict::NoPicture) << 5000;
+        QTest::newRow("sound that starts late, then no picture")
+            << every250(0, 3000, nothing) + every250(3250, 9000, soundNoPicture)
+            << int(Verdict::NoPicture) << 5000;
+        QTest::newRow("paused before anything played: the wait stops")
+            << every250(0, 2000, nothing) + every250(2250, 30000, paused) +
+                   every250(30250, 40000, nothing)
+            << int(Verdict::Unplayable) << 33000;
+        QTest::newRow("a pipe whose writer is slow")
+            << every250(0, 60000, starved) + every250(60250, 61000, picture) << int(Verdict::Plays)
+            << 60250;
+        QTest::newRow("a pipe that fed nothing playable")
+            << every250(0, 8000, starved) + every250(8250, 20000, nothing)
+            << int(Verdict::Unplayable) << 13000;
+    }
+    void firstPlay() {
+        QFETCH(QList<Look>, looks);
+        QFETCH(int, verdict);
+        QFETCH(int, atMs);
+        playback::FirstPlayGuard guard;
+        guard.start(0);
+        for (const Look& look : looks)
+            if (const Verdict v = guard.look(look); v != Verdict::Wait) {
+                QCOMPARE(int(v), verdict);
+                QCOMPARE(look.nowMs, std::int64_t(atMs));
+                return;
+            }
+        QCOMPARE(-1, verdict);
     }
 
     void twipsModel() {

@@ -1,0 +1,238 @@
+// Files of many kinds besides FLV, made with ffmpeg and played one after another in one window:
+// each ends, within seconds, in its picture at its display size, "Audio only" with the bar, or
+// "Cannot play <name>", and never in a black window without words or a line in the log.
+#include "app/start_up.h"
+#include "test_media.h"
+#include "test_support.h"
+#include "window/frmplayer.h"
+#include "window/playback_host.h"
+#include "window/twips.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace movarin;
+
+namespace {
+
+enum class End { Picture, AudioOnly, CannotPlay };
+
+// Seconds the player may take to settle on its end state: the longest wait before it gives up
+// on a file that shows nothing, with room for a loaded machine.
+constexpr int kSettleMs = 15000;
+
+QStringList tone(int seconds = 3) {
+    return {"-f", "lavfi", "-i", QStringLiteral("sine=frequency=440:duration=%1").arg(seconds)};
+}
+QStringList picture(const QString& size, int seconds = 3) {
+    return {"-f", "lavfi", "-i",
+            QStringLiteral("testsrc2=size=%1:rate=25:duration=%2").arg(size).arg(seconds)};
+}
+const QStringList kH264 = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"};
+
+struct Kind {
+    QString name;
+    QStringList ffmpeg;
+    // Bytes to overwrite in what ffmpeg made, each with as many others: a codec renamed to one
+    // nobody decodes.
+    QList<QPair<QByteArray, QByteArray>> patches;
+    // Bytes to drop from the front, in whole 188-byte transport packets: a recording cut before
+    // its first keyframe.
+    int dropPackets = 0;
+    End end;
+    QSize size;
+};
+
+} // namespace
+
+class TestMediaKinds : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_appDir;
+    QTemporaryDir m_dir;
+    QList<Kind> m_kinds;
+    std::unique_ptr<frmplayer> m_window;
+
+    bool make(const Kind& kind) {
+        const QString path = m_dir.filePath(kind.name);
+        if (!testing::runFfmpeg(kind.ffmpeg + QStringList{path}))
+            return false;
+        if (kind.patches.isEmpty() && kind.dropPackets == 0)
+            return true;
+        QByteArray bytes = testing::readFile(path);
+        for (const auto& [from, to] : kind.patches) {
+            if (!bytes.contains(from) || from.size() != to.size())
+                return false;
+            bytes.replace(from, to);
+        }
+        bytes.remove(0, qsizetype(kind.dropPackets) * 188);
+        QFile out(path);
+        return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               out.write(bytes) == bytes.size();
+    }
+
+private slots:
+    void initTestCase() {
+        use_c_numeric_locale();
+        QVERIFY(m_appDir.isValid() && m_dir.isValid());
+        const QSize design(twips::kDesignVideoWidth, twips::kDesignVideoHeight);
+        const QStringList keyframeOnce = {"-g", "1000", "-sc_threshold", "0"};
+        m_kinds = {
+            {"broadcast.ts",
+             picture("1024x576") + tone() + kH264 + QStringList{"-c:a", "aac"},
+             {},
+             0,
+             End::Picture,
+             {1024, 576}},
+            {"dvd.mpg",
+             picture("352x288") + tone() + QStringList{"-c:v", "mpeg2video", "-c:a", "mp2"},
+             {},
+             0,
+             End::Picture,
+             {352, 288}},
+            {"theora.ogv",
+             picture("320x240") + tone() + QStringList{"-c:v", "libtheora", "-c:a", "libvorbis"},
+             {},
+             0,
+             End::Picture,
+             {320, 240}},
+            {"real.rm",
+             picture("320x240") + tone() + QStringList{"-c:v", "rv20", "-c:a", "ac3"},
+             {},
+             0,
+             End::Picture,
+             {320, 240}},
+            // Its video is renamed to a codec nobody has, its sound plays.
+            {"unknown video.mkv",
+             picture("640x360") + tone() + kH264 + QStringList{"-c:a", "aac"},
+             {{"V_MPEG4/ISO/AVC", "V_UNKNOWN/CODEC"}},
+             0,
+             End::AudioOnly,
+             design},
+            // Right after sound only: the next file's video is chosen again.
+            {"after sound only.mp4",
+             picture("640x360") + tone() + kH264 + QStringList{"-c:a", "aac"},
+             {},
+             0,
+             End::Picture,
+             {640, 360}},
+            {"three dead videos.wmv",
+             picture("320x240") + tone() +
+                 QStringList{"-map", "0:v", "-map", "0:v", "-map", "0:v", "-map", "1:a", "-c:v",
+                             "wmv2", "-c:a", "wmav2"},
+             {{"WMV2", "ZZZ9"}},
+             0,
+             End::AudioOnly,
+             design},
+            {"nothing decodes.mkv",
+             picture("640x360") + tone() + kH264 + QStringList{"-c:a", "aac"},
+             {{"V_MPEG4/ISO/AVC", "V_UNKNOWN/CODEC"}, {"A_AAC", "A_XYZ"}},
+             0,
+             End::CannotPlay,
+             design},
+            // Cut after its only keyframe: the decoder takes every picture and gives none back.
+            {"cut with sound.ts",
+             picture("320x240", 8) + tone(8) + kH264 + keyframeOnce + QStringList{"-c:a", "mp2"},
+             {},
+             400,
+             End::AudioOnly,
+             design},
+            {"cut without sound.ts",
+             picture("320x240", 8) + kH264 + keyframeOnce,
+             {},
+             300,
+             End::CannotPlay,
+             design},
+            // A sound file's cover is its picture, at its own size.
+            {"song with cover.mp3",
+             tone() + picture("300x300", 1) +
+                 QStringList{"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:a", "libmp3lame",
+                             "-c:v", "mjpeg", "-disposition:v", "attached_pic"},
+             {},
+             0,
+             End::Picture,
+             {300, 300}},
+            // A video with a cover beside it plays its own picture.
+            {"video with cover.mp4",
+             picture("640x360") + tone() + picture("400x300", 1) + kH264 +
+                 QStringList{"-map", "0:v", "-map", "1:a", "-map", "2:v", "-frames:v:1", "1",
+                             "-c:v:1", "png", "-disposition:v:1", "attached_pic", "-c:a", "aac"},
+             {},
+             0,
+             End::Picture,
+             {640, 360}},
+            {"sound only.mp3",
+             tone() + QStringList{"-c:a", "libmp3lame"},
+             {},
+             0,
+             End::AudioOnly,
+             design},
+        };
+        for (const Kind& kind : m_kinds)
+            QVERIFY2(make(kind), qPrintable(kind.name));
+    }
+
+    void everyKindEndsInAVisibleState() {
+        PlayerSetup setup = testing::playerSetupIn(m_appDir.path());
+        m_window = std::make_unique<frmplayer>(setup);
+        m_window->Form_Load(QString());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        PlaybackHost* host = m_window->player;
+
+        for (const Kind& kind : m_kinds) {
+            const QString path = m_dir.filePath(kind.name);
+            QElapsedTimer clock;
+            clock.start();
+            m_window->play_file(path);
+            const QString fitted =
+                QStringLiteral("%1x%2").arg(kind.size.width()).arg(kind.size.height());
+            const auto fits = [&] {
+                return m_window->Text1 + "x" + m_window->Text2 == fitted &&
+                       m_window->centralWidget()->size() == kind.size;
+            };
+            bool ended = false;
+            switch (kind.end) {
+            case End::Picture:
+                ended = QTest::qWaitFor(
+                    [&] {
+                        return fits() && testing::colourful(host->currentPicture()) &&
+                               host->failureText().isEmpty() && !host->audioOnly();
+                    },
+                    kSettleMs);
+                break;
+            case End::AudioOnly:
+                ended = QTest::qWaitFor(
+                    [&] { return fits() && host->audioOnly() && host->failureText().isEmpty(); },
+                    kSettleMs);
+                break;
+            case End::CannotPlay:
+                ended = QTest::qWaitFor(
+                    [&] { return fits() && host->failureText() == "Cannot play " + kind.name; },
+                    kSettleMs);
+                break;
+            }
+            qInfo("%s: %lld ms, shows \"%s\" at %sx%s", qPrintable(kind.name), clock.elapsed(),
+                  qPrintable(host->failureText().isEmpty()
+                                 ? (host->audioOnly() ? "Audio only" : "picture")
+                                 : host->failureText()),
+                  qPrintable(m_window->Text1), qPrintable(m_window->Text2));
+            QVERIFY2(ended, qPrintable(kind.name + " did not end as expected"));
+            // Settled: a second later it still shows the same.
+            QTest::qWait(1000);
+            QCOMPARE(host->audioOnly(), kind.end == End::AudioOnly);
+            QCOMPARE(host->failureText().isEmpty(), kind.end != End::CannotPlay);
+            QVERIFY2(fits(), qPrintable(kind.name));
+            QVERIFY2(testing::logOf(m_appDir.path()).isEmpty(),
+                     qPrintable(kind.name + " was logged"));
+        }
+        m_window.reset();
+    }
+};
+
+QTEST_MAIN(TestMediaKinds)
+#include "test_media_kinds.moc"
