@@ -30,7 +30,9 @@ class MpvEngine : public VideoEngine {
     Q_OBJECT
 public:
     // extraOptions: "name=value" pairs applied before start-up, after the engine's own.
-    explicit MpvEngine(const QStringList& extraOptions = {}, QObject* parent = nullptr);
+    // output: GL is tried first, and drawing in memory taken where any GL step fails.
+    explicit MpvEngine(const QStringList& extraOptions = {},
+                       VideoOutput output = VideoOutput::Software, QObject* parent = nullptr);
     ~MpvEngine() override;
 
     MpvEngine(const MpvEngine&) = delete;
@@ -53,6 +55,8 @@ public:
     QImage renderImage(QSize size) override;
     void skipFrame() override;
     FrameDrops frameDrops() const override;
+    bool drawsWithGl() const override;
+    unsigned renderTexture(QSize size) override;
 
 private:
     void onProperty(int which, const QVariant& value);

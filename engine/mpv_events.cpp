@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string_view>
 
+#include <utility>
+
 namespace movarin {
 
 void MpvEngine::Impl::eventLoop() {
@@ -92,6 +94,12 @@ void MpvEngine::Impl::onVideoReconfig() {
     if (mpv_get_property(core.get(), "dwidth", MPV_FORMAT_INT64, &w) < 0 ||
         mpv_get_property(core.get(), "dheight", MPV_FORMAT_INT64, &h) < 0)
         return;
+    // The GPU renderer turns the picture as its metadata asks, after the size is reported.
+    if (qint64 rotate = 0;
+        renderingOnGpu &&
+        mpv_get_property(core.get(), "video-params/rotate", MPV_FORMAT_INT64, &rotate) >= 0 &&
+        rotate % 180 != 0)
+        std::swap(w, h);
     if (w <= 0 || h <= 0 || (w == sentWidth && h == sentHeight))
         return;
     sentWidth = w;
