@@ -57,6 +57,9 @@ public:
     FrameDrops frameDrops() const override;
     bool drawsWithGl() const override;
     unsigned renderTexture(QSize size) override;
+    // What a failed GL step while playing does: drawing moves to memory and playing goes on.
+    // Tests call it, as no GL context can be lost on purpose.
+    void loseGl();
 
 private:
     void onProperty(int which, const QVariant& value);

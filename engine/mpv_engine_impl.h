@@ -69,6 +69,8 @@ struct MpvEngine::Impl {
     // renderer scales, rotates, reflects and tone-maps; false for drawing in memory. Set where
     // the render context is made, and nowhere else; read on the event thread too.
     std::atomic<bool> renderingOnGpu{false};
+    // While the video track moves from the GL renderer to the memory one.
+    std::atomic<bool> reattachingVideo{false};
 
     // Pictures are drawn on the GUI thread, into whatever memory the caller paints with; the
     // engine's threads only say that one is due. One notice at a time is on its way.

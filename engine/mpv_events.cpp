@@ -148,7 +148,7 @@ void MpvEngine::Impl::onPropertyChange(const mpv_event& event) {
 // A loaded file without a video track (or whose video could not be decoded) plays on without a
 // picture: say so once, so that the host can show it.
 void MpvEngine::Impl::checkForVideo() {
-    if (!loaded || sentNoVideo)
+    if (!loaded || sentNoVideo || reattachingVideo)
         return;
     char* vid = mpv_get_property_string(core.get(), "vid");
     const bool none = vid && std::string_view(vid) == "no";

@@ -157,14 +157,24 @@ void MpvEngine::Impl::releaseRenderer() {
 void MpvEngine::Impl::fallBackToSoftware() {
     if (!renderingOnGpu)
         return;
-    // Freeing the GL renderer takes the video output down with it; the video track is then
-    // reloaded onto the memory renderer, and plays on from where it was.
+    // Freeing the GL renderer while it shows video would take the video track down for good, so
+    // the track is let go first and chosen again for the memory renderer: it plays on from where
+    // it was. Meanwhile the missing track is no file without a picture.
+    std::int64_t track = 0;
+    mpv_get_property(core.get(), "vid", MPV_FORMAT_INT64, &track);
+    reattachingVideo = true;
+    mpv_set_property_string(core.get(), "vid", "no");
     releaseRenderer();
     mpv_set_property_string(core.get(), "hwdec", "no");
     createRenderer();
-    const char* reload[] = {"video-reload", nullptr};
-    mpv_command_async(core.get(), 0, reload);
+    if (track > 0)
+        mpv_set_property(core.get(), "vid", MPV_FORMAT_INT64, &track);
+    reattachingVideo = false;
     post([this] { emit q->outputChanged(); });
+}
+
+void MpvEngine::loseGl() {
+    d->fallBackToSoftware();
 }
 
 } // namespace movarin

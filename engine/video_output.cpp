@@ -15,7 +15,8 @@ VideoOutput choose_video_output(const QString& forced, const QString& renderer) 
         return VideoOutput::Software;
     if (asked == u"gl")
         return VideoOutput::Gl;
-    for (const char* rasterizer : {"llvmpipe", "softpipe", "swrast", "software rasterizer", "software renderer"})
+    for (const char* rasterizer :
+         {"llvmpipe", "softpipe", "swrast", "software rasterizer", "software renderer"})
         if (renderer.contains(QLatin1String(rasterizer), Qt::CaseInsensitive))
             return VideoOutput::Software;
     return VideoOutput::Gl;

@@ -3,6 +3,7 @@
 // software rasterizer, and where GL fails. Each check runs in the environment its ctest entry
 // sets (MOVARIN_VIDEO_OUTPUT, broken GL libraries, a scale factor).
 #include "app/start_up.h"
+#include "engine/mpv_engine.h"
 #include "engine/video_engine.h"
 #include "test_media.h"
 #include "test_support.h"
@@ -39,7 +40,8 @@ QString makeClip(const QString& dir, const QString& name, const QString& graph,
 }
 
 bool near(QRgb seen, QRgb wanted) {
-    return std::abs(qRed(seen) - qRed(wanted)) < 60 && std::abs(qGreen(seen) - qGreen(wanted)) < 60 &&
+    return std::abs(qRed(seen) - qRed(wanted)) < 60 &&
+           std::abs(qGreen(seen) - qGreen(wanted)) < 60 &&
            std::abs(qBlue(seen) - qBlue(wanted)) < 60;
 }
 
@@ -73,9 +75,9 @@ QString mismatch(const QImage& shot, const QRect& area, const QList<QList<QRgb>>
                 return m;
     // The picture reaches every edge of its area: not smaller, not shifted.
     const int in = 3;
-    for (const QPoint& p : {area.topLeft() + QPoint(in, in), area.topRight() + QPoint(-in, in),
-                            area.bottomLeft() + QPoint(in, -in),
-                            area.bottomRight() + QPoint(-in, -in)})
+    for (const QPoint& p :
+         {area.topLeft() + QPoint(in, in), area.topRight() + QPoint(-in, in),
+          area.bottomLeft() + QPoint(in, -in), area.bottomRight() + QPoint(-in, -in)})
         if (QString m = check(p.x(), p.y()); !m.isEmpty())
             return "edge " + m;
     return {};
@@ -118,9 +120,9 @@ class TestGl : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(w.player->showsGlPicture(), kWait);
         QVERIFY(w.player->engine()->drawsWithGl());
         QTRY_COMPARE_WITH_TIMEOUT(mismatch(screenOf(w), hostOnScreen(w), cells), QString(), kWait);
-        QCOMPARE(mismatch(w.player->currentPicture(), QRect(QPoint(), hostOnScreen(w).size()),
-                          cells),
-                 QString());
+        QCOMPARE(
+            mismatch(w.player->currentPicture(), QRect(QPoint(), hostOnScreen(w).size()), cells),
+            QString());
         const long long shown = w.player->framesShown();
         QTRY_VERIFY_WITH_TIMEOUT(w.player->framesShown() > shown + 5, kWait);
     }
@@ -133,10 +135,10 @@ private slots:
                                "color=c=blue:s=160x120:d=4[c];color=c=white:s=160x120:d=4[d];"
                                "[a][b]hstack[t];[c][d]hstack[u];[t][u]vstack");
         m_yellow = makeClip(m_dir->path(), "yellow.flv", "color=c=yellow:s=240x180:d=4");
-        const QString upright = makeClip(
-            m_dir->path(), "upright.mp4",
-            "color=c=red:s=320x120:d=6[a];color=c=blue:s=320x120:d=6[b];[a][b]vstack",
-            {"-c:v", "libx264", "-pix_fmt", "yuv420p"});
+        const QString upright =
+            makeClip(m_dir->path(), "upright.mp4",
+                     "color=c=red:s=320x120:d=6[a];color=c=blue:s=320x120:d=6[b];[a][b]vstack",
+                     {"-c:v", "libx264", "-pix_fmt", "yuv420p"});
         QVERIFY(!m_quadrants.isEmpty() && !m_yellow.isEmpty() && !upright.isEmpty());
         m_rotated = m_dir->filePath("rotated.mp4");
         QVERIFY(testing::runFfmpeg(
@@ -152,15 +154,18 @@ private slots:
         QTest::newRow("auto, hardware") << "auto" << gpu << true;
         QTest::newRow("unset, hardware") << "" << gpu << true;
         QTest::newRow("auto, llvmpipe") << "auto" << llvmpipe << false;
-        QTest::newRow("auto, softpipe") << "auto" << "softpipe" << false;
+        QTest::newRow("auto, softpipe") << "auto"
+                                        << "softpipe" << false;
         QTest::newRow("auto, swrast") << "auto"
                                       << "Mesa swrast" << false;
         QTest::newRow("auto, Apple's") << "auto"
                                        << "Apple Software Renderer" << false;
-        QTest::newRow("auto, no context") << "auto" << "" << false;
+        QTest::newRow("auto, no context") << "auto"
+                                          << "" << false;
         QTest::newRow("gl, llvmpipe") << "gl" << llvmpipe << true;
         QTest::newRow("GL in capitals, blanks") << " GL " << llvmpipe << true;
-        QTest::newRow("gl, no context") << "gl" << "" << false;
+        QTest::newRow("gl, no context") << "gl"
+                                        << "" << false;
         QTest::newRow("software, hardware") << "software" << gpu << false;
         QTest::newRow("unknown word is auto") << "vulkan" << gpu << true;
         QTest::newRow("unknown word, llvmpipe") << "fast" << llvmpipe << false;
@@ -186,9 +191,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w->player->showsGlPicture(), kWait);
         w->player->controls()->fullScreenAction()->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(w->geometry(), w->screen()->geometry(), kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(w->player->width() == w->width() ||
-                                     w->player->height() == w->height(),
-                                 kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w->player->width() == w->width() || w->player->height() == w->height(), kWait);
         checkGlPicture(*w, {{kRed, kGreen}, {kBlue, kWhite}});
         // Black in the bars, top and bottom, or left and right.
         const QImage shot = screenOf(*w);
@@ -225,6 +229,28 @@ private slots:
         checkGlPicture(*w, {{kRed, kBlue}});
     }
 
+    // GL lost in the middle of a file: the same file plays on, drawn in memory, with no notice.
+    void glLostWhilePlaying() {
+        auto w = play(m_quadrants);
+        QTRY_VERIFY_WITH_TIMEOUT(w->player->showsGlPicture(), kWait);
+        auto* engine = dynamic_cast<MpvEngine*>(w->player->engine());
+        QVERIFY(engine);
+        QSignalSpy changed(engine, &VideoEngine::outputChanged);
+        engine->loseGl();
+        QVERIFY(!engine->drawsWithGl());
+        QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 1, kWait);
+        QVERIFY(!w->player->showsGlPicture());
+        const long long shown = w->player->framesShown();
+        const double at = engine->position();
+        QTRY_VERIFY_WITH_TIMEOUT(w->player->framesShown() > shown + 5, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(engine->position() > at + 0.3, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            mismatch(screenOf(*w), hostOnScreen(*w), {{kRed, kGreen}, {kBlue, kWhite}}), QString(),
+            kWait);
+        QVERIFY(w->player->failureText().isEmpty());
+        QVERIFY(!w->player->audioOnly());
+    }
+
     // Under Xvfb the only GL is Mesa's llvmpipe: auto draws in memory, as before.
     void autoPicksSoftware() {
         QVERIFY(qEnvironmentVariable("MOVARIN_VIDEO_OUTPUT").isEmpty());
@@ -234,9 +260,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w->player->framesShown() > 3, true, kWait);
         QVERIFY(!w->player->engine()->drawsWithGl());
         QVERIFY(!w->player->showsGlPicture());
-        QTRY_COMPARE_WITH_TIMEOUT(mismatch(screenOf(*w), hostOnScreen(*w),
-                                           {{kRed, kGreen}, {kBlue, kWhite}}),
-                                  QString(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            mismatch(screenOf(*w), hostOnScreen(*w), {{kRed, kGreen}, {kBlue, kWhite}}), QString(),
+            kWait);
     }
 
     // GL asked for where it cannot work: the picture is drawn in memory, and plays.
@@ -249,9 +275,9 @@ private slots:
         auto w = play(m_quadrants);
         QTRY_COMPARE_WITH_TIMEOUT(w->player->framesShown() > 3, true, kWait);
         QVERIFY(!w->player->engine()->drawsWithGl());
-        QTRY_COMPARE_WITH_TIMEOUT(mismatch(screenOf(*w), hostOnScreen(*w),
-                                           {{kRed, kGreen}, {kBlue, kWhite}}),
-                                  QString(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            mismatch(screenOf(*w), hostOnScreen(*w), {{kRed, kGreen}, {kBlue, kWhite}}), QString(),
+            kWait);
     }
 };
 
