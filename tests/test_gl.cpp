@@ -119,10 +119,13 @@ class TestGl : public QObject {
     void checkGlPicture(frmplayer& w, const QList<QList<QRgb>>& cells) {
         QTRY_VERIFY_WITH_TIMEOUT(w.player->showsGlPicture(), kWait);
         QVERIFY(w.player->engine()->drawsWithGl());
-        QTRY_COMPARE_WITH_TIMEOUT(mismatch(screenOf(w), hostOnScreen(w), cells), QString(), kWait);
-        QCOMPARE(
-            mismatch(w.player->currentPicture(), QRect(QPoint(), hostOnScreen(w).size()), cells),
-            QString());
+        // A Wayland client cannot read the screen; what it composes is checked there instead.
+        if (QGuiApplication::platformName() != u"wayland")
+            QTRY_COMPARE_WITH_TIMEOUT(mismatch(screenOf(w), hostOnScreen(w), cells), QString(),
+                                      kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(mismatch(w.player->currentPicture(),
+                                           QRect(QPoint(), hostOnScreen(w).size()), cells),
+                                  QString(), kWait);
         const long long shown = w.player->framesShown();
         QTRY_VERIFY_WITH_TIMEOUT(w.player->framesShown() > shown + 5, kWait);
     }
