@@ -32,8 +32,7 @@ void leave_a_silent_session_bus() {
 }
 
 void allow_gl_video() {
-    const QString forced = qEnvironmentVariable("MOVARIN_VIDEO_OUTPUT");
-    if (choose_video_output(forced, QStringLiteral("GPU")) == VideoOutput::Gl)
+    if (might_draw_with_gl())
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 

@@ -28,8 +28,8 @@ void set_up_allocator();
 void leave_a_silent_session_bus();
 
 // Lets the engine draw pictures through GL in a context of its own that the window's shares.
-// Call before the QApplication is made; does nothing where MOVARIN_VIDEO_OUTPUT asks for
-// software, so that path loads no GL at all.
+// Call before the QApplication is made; does nothing where software is asked for or where auto
+// finds no GPU device, so that path loads no GL at start.
 void allow_gl_video();
 
 // The program's name, version, desktop entry and window icon, as the desktop shows them; call

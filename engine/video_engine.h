@@ -20,9 +20,16 @@ enum class VideoOutput { Gl, Software };
 // ("auto", empty, anything else) GL only on a hardware renderer. A software rasterizer costs
 // more than drawing in memory does.
 VideoOutput choose_video_output(const QString& forced, const QString& renderer);
-// The renderer string of a throw-away GL context, empty when none can be made.
+// Whether the machine has a device a GPU driver draws with; without one, any GL renderer is a
+// software rasterizer, and auto need not load GL to know.
+bool gpu_device_present();
+// Whether this process may draw with GL, as far as can be told before the application is made:
+// if not, it sets up no GL at all.
+bool might_draw_with_gl();
+// The renderer string of the application's shared GL context, or of a throw-away one; empty
+// when no context can be made.
 QString probe_gl_renderer();
-// The choice for this process, made once from MOVARIN_VIDEO_OUTPUT and, in auto, the probe.
+// The choice for this process, made once from MOVARIN_VIDEO_OUTPUT and, in auto, the renderer.
 // GL needs the application's shared context (Qt::AA_ShareOpenGLContexts, set before the
 // application is made), so without it the answer is software. Call on the GUI thread.
 VideoOutput video_output();

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QOpenGLContext>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -123,9 +124,9 @@ class TestGl : public QObject {
         if (QGuiApplication::platformName() != u"wayland")
             QTRY_COMPARE_WITH_TIMEOUT(mismatch(screenOf(w), hostOnScreen(w), cells), QString(),
                                       kWait);
-        QTRY_COMPARE_WITH_TIMEOUT(mismatch(w.player->currentPicture(),
-                                           QRect(QPoint(), hostOnScreen(w).size()), cells),
-                                  QString(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            mismatch(w.player->currentPicture(), QRect(QPoint(), hostOnScreen(w).size()), cells),
+            QString(), kWait);
         const long long shown = w.player->framesShown();
         QTRY_VERIFY_WITH_TIMEOUT(w.player->framesShown() > shown + 5, kWait);
     }
@@ -259,6 +260,8 @@ private slots:
         QVERIFY(qEnvironmentVariable("MOVARIN_VIDEO_OUTPUT").isEmpty());
         QVERIFY2(probe_gl_renderer().contains("llvmpipe"), qPrintable(probe_gl_renderer()));
         QCOMPARE(video_output(), VideoOutput::Software);
+        // Without a GPU device the choice is made without GL loaded at start.
+        QCOMPARE(QOpenGLContext::globalShareContext() != nullptr, gpu_device_present());
         auto w = play(m_quadrants);
         QTRY_COMPARE_WITH_TIMEOUT(w->player->framesShown() > 3, true, kWait);
         QVERIFY(!w->player->engine()->drawsWithGl());
