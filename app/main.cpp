@@ -28,6 +28,7 @@ int main(int argc, char* argv[]) {
     // name a file too. Qt still reads its environment (QT_QPA_PLATFORM and the like).
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
+    movarin::allow_gl_video();
     QApplication app(qtArgc, qtArgv);
     movarin::use_c_numeric_locale();
 

@@ -4,6 +4,7 @@
 #include "desktop/desktop_integration.h"
 #include "engine/large_blocks.h"
 #include "engine/path_bytes.h"
+#include "engine/video_engine.h"
 #include "window/frmplayer.h"
 #include "window/playback_host.h"
 
@@ -28,6 +29,11 @@ void set_up_allocator() {
 void leave_a_silent_session_bus() {
     if (session_bus_configured() && !session_bus_answers(500))
         qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:"); // an address libdbus refuses at once
+}
+
+void allow_gl_video() {
+    if (might_draw_with_gl())
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 void identify_application() {

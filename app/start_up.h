@@ -27,6 +27,11 @@ void set_up_allocator();
 // second the program, and what it starts, goes without one. Call in main before any thread runs.
 void leave_a_silent_session_bus();
 
+// Lets the engine draw pictures through GL in a context of its own that the window's shares.
+// Call before the QApplication is made; does nothing where software is asked for or where auto
+// finds no GPU device, so that path loads no GL at start.
+void allow_gl_video();
+
 // The program's name, version, desktop entry and window icon, as the desktop shows them; call
 // right after the QApplication exists.
 void identify_application();

@@ -112,7 +112,7 @@ void MpvEngine::Impl::applyLoop(bool wait) {
         mpv_set_property_async(core.get(), 0, "loop-file", MPV_FORMAT_STRING, &value);
 }
 
-MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
+MpvEngine::MpvEngine(const QStringList& extraOptions, VideoOutput output, QObject* parent)
     : VideoEngine(parent), d(std::make_unique<Impl>(this)) {
     d->core.reset(mpv_create());
     if (!d->core)
@@ -120,14 +120,15 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, QObject* parent)
             "The playback engine could not be created (is LC_NUMERIC set to \"C\"?)");
     d->setOptions(extraOptions);
     d->start();
-    d->createRenderer();
+    if (output != VideoOutput::Gl || !d->createGlRenderer())
+        d->createRenderer();
     d->events.core = d->core.get();
     d->events.thread = std::thread([impl = d.get()] { impl->eventLoop(); });
 }
 
 MpvEngine::~MpvEngine() {
     d->closing = true;
-    d->renderContext.reset();
+    d->releaseRenderer();
     d->events.join();
     d->core.reset();
 }
@@ -264,8 +265,9 @@ QString noVideoOutputOption() {
     return QStringLiteral("vo=null");
 }
 
-std::unique_ptr<VideoEngine> make_video_engine(const QStringList& extraOptions) {
-    return std::make_unique<MpvEngine>(extraOptions);
+std::unique_ptr<VideoEngine> make_video_engine(const QStringList& extraOptions,
+                                               VideoOutput output) {
+    return std::make_unique<MpvEngine>(extraOptions, output);
 }
 
 } // namespace movarin

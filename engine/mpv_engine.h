@@ -26,7 +26,9 @@ class MpvEngine : public VideoEngine {
     Q_OBJECT
 public:
     // extraOptions: "name=value" pairs applied before start-up, after the engine's own.
-    explicit MpvEngine(const QStringList& extraOptions = {}, QObject* parent = nullptr);
+    // output: GL is tried first, and drawing in memory taken where any GL step fails.
+    explicit MpvEngine(const QStringList& extraOptions = {},
+                       VideoOutput output = VideoOutput::Software, QObject* parent = nullptr);
     ~MpvEngine() override;
 
     MpvEngine(const MpvEngine&) = delete;
@@ -49,6 +51,11 @@ public:
     QImage renderImage(QSize size) override;
     void skipFrame() override;
     FrameDrops frameDrops() const override;
+    bool drawsWithGl() const override;
+    unsigned renderTexture(QSize size) override;
+    // What a failed GL step while playing does: drawing moves to memory and playing goes on.
+    // Tests call it, as no GL context can be lost on purpose.
+    void loseGl();
 
 private:
     void onProperty(int which, const QVariant& value);

@@ -21,6 +21,13 @@
 
 namespace movarin {
 
+namespace detail {
+struct GlTarget;
+struct GlTargetDeleter {
+    void operator()(GlTarget* target) const;
+};
+} // namespace detail
+
 // What MpvEngine owns, shared by the files that make it up: start-up and the verbs
 // (mpv_engine.cpp), the event loop (mpv_events.cpp) and the render path (mpv_render.cpp).
 struct MpvEngine::Impl {
@@ -55,10 +62,20 @@ struct MpvEngine::Impl {
         ~EventThread() { join(); }
     } events;
 
+    // The GL context the engine draws in, made before any window, and the texture it draws into;
+    // it must outlive the render context made in it.
+    std::unique_ptr<detail::GlTarget, detail::GlTargetDeleter> gl;
+
     struct RenderContextDeleter {
         void operator()(mpv_render_context* c) const { mpv_render_context_free(c); }
     };
     std::unique_ptr<mpv_render_context, RenderContextDeleter> renderContext;
+    // Which render API the render context speaks: true for OpenGL, where the engine's GPU
+    // renderer scales, rotates, reflects and tone-maps; false for drawing in memory. Set where
+    // the render context is made, and nowhere else; read on the event thread too.
+    std::atomic<bool> renderingOnGpu{false};
+    // While the video track moves from the GL renderer to the memory one.
+    std::atomic<bool> reattachingVideo{false};
 
     // Pictures are drawn on the GUI thread, into whatever memory the caller paints with; the
     // engine's threads only say that one is due. One notice at a time is on its way.
@@ -113,12 +130,20 @@ struct MpvEngine::Impl {
     void setOptions(const QStringList& extraOptions);
     void start();
     void createRenderer();
+    // A render context in a GL context of the engine's own, shared with the application's;
+    // false, with nothing left made, where any step fails.
+    bool createGlRenderer();
+    // GL failed while playing: the picture goes on in memory.
+    void fallBackToSoftware();
+    // Frees the render context, in its GL context where it has one.
+    void releaseRenderer();
 
     // Render path.
     static void onRenderUpdate(void* self);
     void takeUpdate();
     bool render(uchar* bits, QSize size, qsizetype stride,
                 QImage::Format layout = QImage::Format_RGB32);
+    unsigned renderGl(QSize size, bool skip = false);
 
     // Event loop, on its own thread.
     void eventLoop();

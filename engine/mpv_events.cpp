@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+#include <utility>
+
 namespace movarin {
 
 void MpvEngine::Impl::eventLoop() {
@@ -114,6 +116,12 @@ void MpvEngine::Impl::onVideoReconfig() {
     if (mpv_get_property(core.get(), "dwidth", MPV_FORMAT_INT64, &w) < 0 ||
         mpv_get_property(core.get(), "dheight", MPV_FORMAT_INT64, &h) < 0)
         return;
+    // The GPU renderer turns the picture as its metadata asks, after the size is reported.
+    if (qint64 rotate = 0;
+        renderingOnGpu &&
+        mpv_get_property(core.get(), "video-params/rotate", MPV_FORMAT_INT64, &rotate) >= 0 &&
+        rotate % 180 != 0)
+        std::swap(w, h);
     if (w <= 0 || h <= 0 || (w == sentWidth && h == sentHeight))
         return;
     sentWidth = w;
@@ -164,7 +172,7 @@ void MpvEngine::Impl::onPropertyChange(const mpv_event& event) {
 // A loaded file without a video track (or whose video could not be decoded) plays on without a
 // picture: say so once, so that the host can show it.
 void MpvEngine::Impl::checkForVideo() {
-    if (!loaded || sentNoVideo)
+    if (!loaded || sentNoVideo || reattachingVideo)
         return;
     char* vid = mpv_get_property_string(core.get(), "vid");
     const bool none = vid && std::string_view(vid) == "no";

@@ -45,6 +45,11 @@ void MpvEngine::Impl::takeUpdate() {
 // Draws the current picture, or only takes it when bits is null. The engine hands a frame over
 // when it is due (no timing offset), so the call never waits for its display time.
 bool MpvEngine::Impl::render(uchar* bits, QSize size, qsizetype stride, QImage::Format layout) {
+    if (renderingOnGpu) {
+        if (!bits)
+            renderGl({}, true);
+        return false;
+    }
     const char* pixelFormat = frameFormat(layout);
     if (!renderContext || !pixelFormat ||
         (bits && (size.isEmpty() || stride < qsizetype(size.width()) * 4)))
@@ -76,6 +81,7 @@ void MpvEngine::Impl::createRenderer() {
     if (const int err = mpv_render_context_create(&context, core.get(), params); err < 0)
         detail::fail("The video renderer could not be created", err);
     renderContext.reset(context);
+    renderingOnGpu = false;
     mpv_render_context_set_update_callback(context, &Impl::onRenderUpdate, this);
 }
 
@@ -94,6 +100,14 @@ QImage MpvEngine::renderImage(QSize size) {
 
 void MpvEngine::skipFrame() {
     d->render(nullptr, {}, 0);
+}
+
+bool MpvEngine::drawsWithGl() const {
+    return d->renderingOnGpu;
+}
+
+unsigned MpvEngine::renderTexture(QSize size) {
+    return d->renderGl(size);
 }
 
 MpvEngine::FrameDrops MpvEngine::frameDrops() const {

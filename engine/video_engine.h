@@ -11,6 +11,29 @@
 
 namespace movarin {
 
+// How pictures reach the screen: drawn by the GPU through OpenGL, or converted to RGB in memory
+// and painted like any image.
+enum class VideoOutput { Gl, Software };
+
+// The path for a machine whose GL renderer calls itself `renderer` (empty: no GL context could
+// be made), as `forced` asks: "software" always, "gl" wherever there is a context, otherwise
+// ("auto", empty, anything else) GL only on a hardware renderer. A software rasterizer costs
+// more than drawing in memory does.
+VideoOutput choose_video_output(const QString& forced, const QString& renderer);
+// Whether the machine has a device a GPU driver draws with; without one, any GL renderer is a
+// software rasterizer, and auto need not load GL to know.
+bool gpu_device_present();
+// Whether this process may draw with GL, as far as can be told before the application is made:
+// if not, it sets up no GL at all.
+bool might_draw_with_gl();
+// The renderer string of the application's shared GL context, or of a throw-away one; empty
+// when no context can be made.
+QString probe_gl_renderer();
+// The choice for this process, made once from MOVARIN_VIDEO_OUTPUT and, in auto, the renderer.
+// GL needs the application's shared context (Qt::AA_ShareOpenGLContexts, set before the
+// application is made), so without it the answer is software. Call on the GUI thread.
+VideoOutput video_output();
+
 // A player that also hands out its pictures: what the window needs to show a video, and all
 // it knows of the engine. Pictures are drawn on the GUI thread when the engine says one is
 // due, straight into the memory the caller paints with, so a frame is converted once and
@@ -38,6 +61,18 @@ public:
     };
     virtual FrameDrops frameDrops() const = 0;
 
+    // Whether the engine draws on the GPU now; then renderTexture takes the place of the two
+    // above. It turns false, once, if GL fails while playing (outputChanged says so).
+    virtual bool drawsWithGl() const { return false; }
+    // Draws the current picture into a texture of `size` device pixels, top row first, and
+    // returns its name in the application's shared GL context group; 0 on failure. Like
+    // renderInto, the first call after frameDue takes the new frame. Call on the GUI thread;
+    // whichever context was current stays current.
+    virtual unsigned renderTexture(QSize size) {
+        Q_UNUSED(size);
+        return 0;
+    }
+
 signals:
     // Natural display size of the current video, sent once per file and again if it changes.
     void videoSizeChanged(int width, int height);
@@ -49,10 +84,14 @@ signals:
     void loadFailed(const QString& reason);
     // The current file plays without a picture (no video track, or none that decodes).
     void videoAbsent();
+    // The engine stopped drawing with GL and draws in memory from now on.
+    void outputChanged();
 };
 
 // The engine this build plays with. extraOptions: "name=value" pairs applied before start-up,
-// after the engine's own. Throws std::runtime_error when it cannot start.
-std::unique_ptr<VideoEngine> make_video_engine(const QStringList& extraOptions = {});
+// after the engine's own. Asked for GL, it draws in memory where GL fails. Throws
+// std::runtime_error when it cannot start.
+std::unique_ptr<VideoEngine> make_video_engine(const QStringList& extraOptions = {},
+                                               VideoOutput output = VideoOutput::Software);
 
 } // namespace movarin

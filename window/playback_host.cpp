@@ -2,6 +2,7 @@
 
 #include "engine/path_bytes.h"
 #include "engine/video_engine.h"
+#include "window/gl_video_view.h"
 #include "window/movie_address.h"
 #include "window/playback_controls.h"
 #include "window/size_fitting.h"
@@ -43,7 +44,7 @@ EarlyEngine start_engine_early(const QString& commandTail, const QStringList& en
     if (path.empty())
         return early;
     try {
-        auto engine = make_video_engine(engineOptions);
+        auto engine = make_video_engine(engineOptions, video_output());
         early.videoPath = from_path_bytes(path);
         engine->load(early.videoPath);
         early.engine = std::move(engine);
@@ -57,6 +58,17 @@ PlaybackHost::PlaybackHost(QStringList engineOptions, QWidget* parent)
     : QWidget(parent), m_engineOptions(std::move(engineOptions)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
+    if (video_output() == VideoOutput::Gl) {
+        m_glView = new GlVideoView(this);
+        m_glView->hide();
+        connect(m_glView, &GlVideoView::frameDrawn, this, [this](bool newFrame) {
+            ++m_framesRendered;
+            if (newFrame && std::exchange(m_framePending, false)) {
+                ++m_framesShown;
+                emit frameShown();
+            }
+        });
+    }
     m_controls = new PlaybackControls(this);
 }
 
@@ -66,17 +78,28 @@ void PlaybackHost::ensureEngine(std::unique_ptr<VideoEngine> made) {
     if (m_engine)
         return;
     // Created on first use, so that a window with nothing to play starts without the engine.
-    m_engine = made ? std::move(made) : make_video_engine(m_engineOptions);
+    m_engine = made ? std::move(made)
+                    : make_video_engine(m_engineOptions,
+                                        m_glView ? VideoOutput::Gl : VideoOutput::Software);
+    if (m_glView)
+        m_glView->setEngine(m_engine.get());
     m_controls->attach(m_engine.get());
     connect(m_engine.get(), &VideoEngine::frameDue, this, &PlaybackHost::onFrameDue);
     connect(m_engine.get(), &VideoEngine::videoSizeChanged, this, &PlaybackHost::onVideoSize);
-    connect(m_engine.get(), &VideoEngine::fileStarted, this, [this] { m_awaitingStart = false; });
+    connect(m_engine.get(), &VideoEngine::fileStarted, this, [this] {
+        m_awaitingStart = false;
+        syncGlView();
+    });
     connect(m_engine.get(), &VideoEngine::fileLoaded, this, [this] {
         if (!m_awaitingStart)
             m_failure.clear();
     });
     connect(m_engine.get(), &VideoEngine::loadFailed, this, &PlaybackHost::onFailure);
     connect(m_engine.get(), &VideoEngine::videoAbsent, this, &PlaybackHost::onNoVideo);
+    connect(m_engine.get(), &VideoEngine::outputChanged, this, [this] {
+        syncGlView();
+        update();
+    });
     emit playerCreated(m_engine.get());
 }
 
@@ -98,13 +121,42 @@ void PlaybackHost::onFrameDue() {
     }
     ++m_frameSerial;
     m_framePending = true;
-    update();
+    if (showsGlPicture())
+        m_glView->showNewFrame();
+    else
+        update();
 }
 
 QImage PlaybackHost::currentPicture() {
     if (!showsPicture())
         return {};
+    if (showsGlPicture())
+        return m_glView->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
     return m_engine->renderImage(deviceSize());
+}
+
+bool PlaybackHost::showsGlPicture() const {
+    return m_glView && !m_glView->isHidden();
+}
+
+void PlaybackHost::syncGlView() {
+    if (!m_glView)
+        return;
+    const bool show = showsPicture() && m_engine->drawsWithGl();
+    if (show == !m_glView->isHidden())
+        return;
+    m_glView->setGeometry(rect());
+    m_glView->setVisible(show);
+    if (show) {
+        m_glView->lower();
+        m_glView->showNewFrame();
+    }
+}
+
+void PlaybackHost::resizeEvent(QResizeEvent* event) {
+    if (m_glView)
+        m_glView->setGeometry(rect());
+    QWidget::resizeEvent(event);
 }
 
 QSize PlaybackHost::deviceSize() const {
@@ -120,6 +172,7 @@ void PlaybackHost::onFailure() {
     m_controls->setPinned(false);
     const QString name = QFileInfo(m_videoPath).fileName();
     m_failure = tr("Cannot play %1").arg(readable_path(name.isEmpty() ? m_videoPath : name));
+    syncGlView();
     update();
     reportDesignSize();
 }
@@ -132,6 +185,7 @@ void PlaybackHost::onNoVideo() {
     m_audioOnly = true;
     // Nothing moves in the picture, so the time stays in view.
     m_controls->setPinned(true);
+    syncGlView();
     update();
     reportDesignSize();
 }
@@ -171,6 +225,7 @@ void PlaybackHost::setMovie(const QString& address) {
     forgetPictures();
     m_hasPicture = m_audioOnly = false;
     m_controls->setPinned(false);
+    syncGlView();
     update();
 }
 
@@ -237,6 +292,7 @@ void PlaybackHost::onVideoSize(int width, int height) {
     m_hasPicture = true;
     m_audioOnly = false;
     m_controls->setPinned(false);
+    syncGlView();
     update();
     emit FSCommand(QStringLiteral("actualsizewidth"), QString::number(width));
     emit FSCommand(QStringLiteral("actualsizeheight"), QString::number(height));
@@ -248,6 +304,8 @@ void PlaybackHost::forgetPictures() {
 }
 
 void PlaybackHost::paintEvent(QPaintEvent* event) {
+    if (showsGlPicture())
+        return; // the GL view covers the whole host
     QPainter painter(this);
     if (showsPicture()) {
         const bool inPlace = paintInPlace(painter, *event);

@@ -13,6 +13,7 @@ class QPainter;
 namespace movarin {
 
 class VideoEngine;
+class GlVideoView;
 class PlaybackControls;
 class Player;
 
@@ -78,6 +79,8 @@ public:
     long long framesRendered() const { return m_framesRendered; }
     // The bar, keys and right-click menu laid over the picture.
     PlaybackControls* controls() const { return m_controls; }
+    // The picture is on screen through GL now (the engine draws on the GPU).
+    bool showsGlPicture() const;
 
 signals:
     void FSCommand(const QString& command, const QString& args);
@@ -87,6 +90,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -108,6 +112,8 @@ private:
     void reportDesignSize();
     QString noticeText() const;
     void placeInParent();
+    // Shows the GL view while it has a picture to show, and the host's own painting otherwise.
+    void syncGlView();
 
     QStringList m_engineOptions;
     std::unique_ptr<VideoEngine> m_engine;
@@ -133,6 +139,9 @@ private:
     bool m_hasPicture = false;
     bool m_audioOnly = false;
     PlaybackControls* m_controls = nullptr;
+    // Where pictures are drawn through GL: made with the host, before the window is shown, so
+    // the window is composed with GL from its first frame.
+    GlVideoView* m_glView = nullptr;
     // While filling the parent: where the window's fit puts the host, kept for afterwards.
     bool m_fill = false;
     QRect m_extent;
