@@ -89,6 +89,7 @@ void MpvEngine::Impl::start() {
             mpv_stream_cb_add_ro(h, detail::kPipeProtocol, &flvOpening, &detail::openPipeStream);
         err < 0)
         fail("The pipe reader could not be registered", err);
+    watchForRotation();
     char* loop = mpv_get_property_string(h, "loop-file");
     loopWanted = loop && loop_enabled(loop);
     mpv_free(loop);

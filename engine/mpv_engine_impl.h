@@ -25,6 +25,10 @@ namespace movarin {
 struct MpvEngine::Impl {
     MpvEngine* q;
 
+    // The render context draws into memory in software, which cannot turn a picture: rotated
+    // videos are turned upright by a video filter instead (see mpv_upright.cpp).
+    bool softwareRender = true;
+
     // Turns true as shutdown starts, so that the FLV reader stops scanning; it outlives the core
     // and with it every stream.
     std::atomic<bool> closing{false};
@@ -89,6 +93,8 @@ struct MpvEngine::Impl {
     void applyLoop(bool wait);
     // Replies to the engine's own property observers, kept apart from the controls' ones.
     static constexpr std::uint64_t kOwnObserver = 0x6d6f7661;
+    // The hook that runs once a file's tracks are chosen, before its video output starts.
+    static constexpr std::uint64_t kPreloadedHook = 0x7570;
 
     explicit Impl(MpvEngine* owner) : q(owner) {}
 
@@ -119,6 +125,10 @@ struct MpvEngine::Impl {
     void checkForVideo();
     void checkForEmptyLoop();
     void checkForFrames();
+
+    // Turning rotated pictures upright (software render path).
+    void watchForRotation();
+    void onHook(const mpv_event_hook* hook);
 };
 
 } // namespace movarin

@@ -42,6 +42,9 @@ void MpvEngine::Impl::handle(const mpv_event& event) {
     case MPV_EVENT_PROPERTY_CHANGE:
         onPropertyChange(event);
         break;
+    case MPV_EVENT_HOOK:
+        onHook(static_cast<const mpv_event_hook*>(event.data));
+        break;
     default:
         break;
     }
