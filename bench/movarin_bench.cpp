@@ -18,6 +18,7 @@
 #include "window/playback_host.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QResizeEvent>
 #include <QTimer>
@@ -102,6 +103,13 @@ private:
             waitForResize(0);
             return;
         }
+        // MOVARIN_BENCH_FULLSCREEN=1 plays in full screen, as a user would with F.
+        if (qEnvironmentVariableIntValue("MOVARIN_BENCH_FULLSCREEN") == 1) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_F, Qt::NoModifier);
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_F, Qt::NoModifier);
+            QCoreApplication::sendEvent(&m_window, &press);
+            QCoreApplication::sendEvent(&m_window, &release);
+        }
         m_cpuStart = bench::cpu_seconds();
         m_shownAtStart = m_window.player->framesShown();
         m_inPlaceAtStart = m_window.player->framesPaintedInPlace();
@@ -113,13 +121,15 @@ private:
             if (video < 0) // looped
                 video += m_window.player->engine()->duration();
             const MpvEngine::FrameDrops drops = m_window.player->engine()->frameDrops();
+            const QSize picture =
+                (QSizeF(m_window.player->size()) * m_window.player->devicePixelRatioF()).toSize();
             std::printf("cpu %.4f video %.4f rss %ld shown %d in-place %d rendered %d "
-                        "engine-drops %lld decoder-drops %lld\n",
+                        "engine-drops %lld decoder-drops %lld picture %dx%d\n",
                         cpu, video, bench::peak_rss_kib(),
                         int(m_window.player->framesShown() - m_shownAtStart),
                         int(m_window.player->framesPaintedInPlace() - m_inPlaceAtStart),
                         int(m_window.player->framesRendered() - m_renderedAtStart), drops.engine,
-                        drops.decoder);
+                        drops.decoder, picture.width(), picture.height());
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });
