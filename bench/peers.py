@@ -395,6 +395,9 @@ def run_one(player, path, size, x, warmup, seconds, start_only=False, view=None)
         os.chown(workdir, info.pw_uid, info.pw_gid)
         prefix = ["setpriv", f"--reuid={info.pw_uid}", f"--regid={info.pw_gid}", "--clear-groups"]
     tail_source = player is not None and isinstance(player, (Vlc, Ffplay))
+    # Going full screen takes a moment after the first frame.
+    if view.get("full") and not start_only:
+        warmup += 2
     start = time.monotonic()
     proc = subprocess.Popen(prefix + player.command(path, warmup + seconds + 1.0, workdir, view),
                             env=env, cwd=workdir, stdin=subprocess.PIPE,
@@ -422,8 +425,7 @@ def run_one(player, path, size, x, warmup, seconds, start_only=False, view=None)
             return None
         if start_only:
             return first, None, None, None, None
-        # Going full screen takes a moment after the first frame.
-        time.sleep(warmup + (2 if view.get("full") and not start_only else 0))
+        time.sleep(warmup)
         begin = player.drops_begin(proc, workdir)
         server = (lambda: cpu_ticks(x.proc.pid)) if x.proc else (lambda: 0)
         p0, x0 = cpu_ticks(proc.pid), server()
@@ -499,10 +501,13 @@ def main():
     rows_to_play = []
     if "plain" in kinds:
         rows_to_play += [(label, name, size, SCREEN, {}, None) for label, name, _, size in files]
+    wanted = args.files.split(",") if args.files else None
     if "scaled" in kinds:
-        rows_to_play += [(*r, ("movarin", "before", "mpv", "vlc")) for r in SCALED]
+        rows_to_play += [(*r, ("movarin", "before", "mpv", "vlc")) for r in SCALED
+                         if not wanted or any(k in r[0] for k in wanted)]
     if "gl" in kinds:
-        rows_to_play += [(*r, ("movarin", "before", "mpv")) for r in GL]
+        rows_to_play += [(*r, ("movarin", "before", "mpv")) for r in GL
+                         if not wanted or any(k in r[0] for k in wanted)]
     load_before = open("/proc/loadavg").read().split()[:3]
     used = {}  # label -> player -> what rendered and decoded
 
