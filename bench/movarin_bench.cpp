@@ -15,11 +15,13 @@
 #include "bench/bench_clock.h"
 #include "engine/mpv_engine.h"
 #include "window/frmplayer.h"
+#include "window/playback_controls.h"
 #include "window/playback_host.h"
 
 #include <QApplication>
 #include <QMenuBar>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QTimer>
 
 #include <clocale>
@@ -102,6 +104,9 @@ private:
             waitForResize(0);
             return;
         }
+        // MOVARIN_BENCH_FULLSCREEN=1 plays in full screen, as a user would with F.
+        if (qEnvironmentVariableIntValue("MOVARIN_BENCH_FULLSCREEN") == 1)
+            fillScreen(0);
         m_cpuStart = bench::cpu_seconds();
         m_shownAtStart = m_window.player->framesShown();
         m_inPlaceAtStart = m_window.player->framesPaintedInPlace();
@@ -113,15 +118,35 @@ private:
             if (video < 0) // looped
                 video += m_window.player->engine()->duration();
             const MpvEngine::FrameDrops drops = m_window.player->engine()->frameDrops();
+            const QSize picture =
+                (QSizeF(m_window.player->size()) * m_window.player->devicePixelRatioF()).toSize();
             std::printf("cpu %.4f video %.4f rss %ld shown %d in-place %d rendered %d "
-                        "engine-drops %lld decoder-drops %lld\n",
+                        "engine-drops %lld decoder-drops %lld picture %dx%d\n",
                         cpu, video, bench::peak_rss_kib(),
                         int(m_window.player->framesShown() - m_shownAtStart),
                         int(m_window.player->framesPaintedInPlace() - m_inPlaceAtStart),
                         int(m_window.player->framesRendered() - m_renderedAtStart), drops.engine,
-                        drops.decoder);
+                        drops.decoder, picture.width(), picture.height());
             std::fflush(stdout);
             QCoreApplication::exit(0);
+        });
+    }
+
+    // A window manager still taking the window on may undo an early full screen: press F until
+    // the picture covers the screen (leaving first when the window only thinks it is full).
+    void fillScreen(int tries) {
+        const QSize screen = m_window.screen()->geometry().size();
+        if (m_window.player->size() == screen || tries > 20)
+            return;
+        QTimer::singleShot(tries == 0 ? 500 : 400, this, [this, tries] {
+            if (m_window.player->size() == m_window.screen()->geometry().size())
+                return;
+            const bool taken = m_window.player->controls()->handleKey(Qt::Key_F, {}, false);
+            if (qEnvironmentVariableIsSet("MOVARIN_BENCH_SPAWN"))
+                std::fprintf(stderr, "F %s, state %d, picture %dx%d\n", taken ? "taken" : "refused",
+                             int(m_window.windowState()), m_window.player->width(),
+                             m_window.player->height());
+            fillScreen(tries + 1);
         });
     }
 

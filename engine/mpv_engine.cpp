@@ -122,6 +122,7 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, VideoOutput output, QObjec
     d->start();
     if (output != VideoOutput::Gl || !d->createGlRenderer())
         d->createRenderer();
+    d->watchForRotation();
     d->events.core = d->core.get();
     d->events.thread = std::thread([impl = d.get()] { impl->eventLoop(); });
 }
@@ -135,12 +136,13 @@ MpvEngine::~MpvEngine() {
 
 void MpvEngine::load(const QString& path) {
     const std::string file = detail::engineAddress(to_path_bytes(path));
-    // The repairing reader only ever yields FLV, so the engine is told so instead of trying its
-    // other readers and FFmpeg's probe first: about 8 ms before the first frame. These are the
-    // engine's global settings, not the load's own: libmpv 0.35 leaks a load's own settings.
+    // The repairing reader only ever yields FLV, so the engine is told to use FFmpeg's reader
+    // instead of trying its own first. These are the engine's global settings, not the load's
+    // own: libmpv 0.35 leaks a load's own settings. The FFmpeg format is not forced as well:
+    // once set, that setting cannot be emptied again (an empty name is taken as a format that
+    // does not exist), and every other file after an FLV would fail to open.
     const bool flv = file.starts_with(detail::kFlvPrefix);
     mpv_set_property_string(d->core.get(), "demuxer", flv ? "lavf" : "");
-    mpv_set_property_string(d->core.get(), "demuxer-lavf-format", flv ? "flv" : "");
     // Until it turns out to be a pipe, the new file loops as asked.
     d->canSeek = true;
     d->applyLoop(true);

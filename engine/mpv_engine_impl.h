@@ -119,6 +119,8 @@ struct MpvEngine::Impl {
     void applyLoop(bool wait);
     // Replies to the engine's own property observers, kept apart from the controls' ones.
     static constexpr std::uint64_t kOwnObserver = 0x6d6f7661;
+    // The hook that runs once a file's tracks are chosen, before its video output starts.
+    static constexpr std::uint64_t kPreloadedHook = 0x7570;
 
     explicit Impl(MpvEngine* owner) : q(owner) {}
 
@@ -158,6 +160,13 @@ struct MpvEngine::Impl {
     void checkForEmptyLoop();
     void checkForFrames();
     bool retryWithoutVideo();
+
+    // Turning rotated pictures upright where the renderer cannot (drawing in memory): the
+    // engine's own rotation off, and a filter per file. Once on, it stays on.
+    bool rotationWatched = false;
+    void watchForRotation();
+    void applyUprightFilter();
+    void onHook(const mpv_event_hook* hook);
 };
 
 } // namespace movarin

@@ -70,6 +70,9 @@ void MpvEngine::Impl::handle(const mpv_event& event) {
         if (const auto* log = static_cast<const mpv_event_log_message*>(event.data))
             detail::engine_log_message(log->level, log->prefix, log->text);
         break;
+    case MPV_EVENT_HOOK:
+        onHook(static_cast<const mpv_event_hook*>(event.data));
+        break;
     default:
         break;
     }

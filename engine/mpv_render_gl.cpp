@@ -167,6 +167,11 @@ void MpvEngine::Impl::fallBackToSoftware() {
     releaseRenderer();
     mpv_set_property_string(core.get(), "hwdec", "no");
     createRenderer();
+    // Drawn in memory, the picture must come turned upright before the renderer sees it.
+    if (!rotationWatched) {
+        watchForRotation();
+        applyUprightFilter();
+    }
     if (track > 0)
         mpv_set_property(core.get(), "vid", MPV_FORMAT_INT64, &track);
     reattachingVideo = false;

@@ -16,7 +16,7 @@ if [ "$what" = package ]; then
   packages+=(dpkg-dev file)
 fi
 if [ "$what" = peers ]; then
-  packages+=(mpv vlc vlc-plugin-base xvfb python3 util-linux)
+  packages+=(mpv vlc vlc-plugin-base xvfb openbox python3 util-linux)
 fi
 if [ "$what" = art ]; then
   packages+=(python3 imagemagick librsvg2-bin fonts-dejavu-core)

@@ -65,8 +65,8 @@ public:
     double twipsPerPixelX() const { return m_tppX; }
     double twipsPerPixelY() const { return m_tppY; }
     const online::UpdateCheck& updateCheck() const { return *m_update; }
-    // MPRIS and the screensaver.
 
+    // The video area (see "Inherited names" in the README).
     PlaybackHost* player = nullptr;
     // Storage for texts only: the last reported width and height, and the last chosen path.
     QString Text1 = QStringLiteral("Text1");
