@@ -236,9 +236,19 @@ private slots:
         checkGlPicture(*w, {{kRed, kBlue}});
     }
 
-    // GL lost in the middle of a file: the same file plays on, drawn in memory, with no notice.
+    // GL lost in the middle of a file: the same file plays on, drawn in memory, with no notice;
+    // a turned one stays upright, now turned by the engine before it is drawn.
+    void glLostWhilePlaying_data() {
+        QTest::addColumn<bool>("rotated");
+        QTest::newRow("plain") << false;
+        QTest::newRow("turned") << true;
+    }
     void glLostWhilePlaying() {
-        auto w = play(m_quadrants);
+        QFETCH(bool, rotated);
+        const QList<QList<QRgb>> cells = rotated
+                                             ? QList<QList<QRgb>>{{kRed, kBlue}}
+                                             : QList<QList<QRgb>>{{kRed, kGreen}, {kBlue, kWhite}};
+        auto w = play(rotated ? m_rotated : m_quadrants);
         QTRY_VERIFY_WITH_TIMEOUT(w->player->showsGlPicture(), kWait);
         auto* engine = dynamic_cast<MpvEngine*>(w->player->engine());
         QVERIFY(engine);
@@ -251,9 +261,9 @@ private slots:
         const double at = engine->position();
         QTRY_VERIFY_WITH_TIMEOUT(w->player->framesShown() > shown + 5, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(engine->position() > at + 0.3, kWait);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            mismatch(screenOf(*w), hostOnScreen(*w), {{kRed, kGreen}, {kBlue, kWhite}}), QString(),
-            kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(mismatch(screenOf(*w), hostOnScreen(*w), cells), QString(),
+                                  kWait);
+        QCOMPARE(videoArea(*w), rotated ? QSize(240, 320) : QSize(320, 240));
         QVERIFY(w->player->failureText().isEmpty());
         QVERIFY(!w->player->audioOnly());
     }
