@@ -150,6 +150,77 @@ void VersionFetch::Cancel() {
         m_reply->abort();
 }
 
+FetchStep judge_answer(const FetchAnswer& a) {
+    const QString where = a.asked.toString();
+    if (a.tooLarge || a.bytes.size() > kMaxVersionBytes)
+        throw failure(QStringLiteral("The answer from %1 is larger than 1 MiB").arg(where));
+    if (a.timedOut)
+        throw failure(QStringLiteral("No answer from %1 within %2 seconds")
+                          .arg(where)
+                          .arg(double(a.timeout.count()) / 1000.0));
+    if (is_move(a.status.toInt()) && !a.location.isEmpty()) {
+        // Only moves within the same http service are followed; anything else could hand the
+        // check a local file or another server's answer.
+        const QUrl target = a.current.resolved(QUrl::fromEncoded(a.location));
+        if (!same_service(a.asked, target))
+            throw failure(QStringLiteral("The answer from %1 moved the version to %2, which is "
+                                         "not the same http service")
+                              .arg(where, target.toDisplayString().left(200)));
+        if (a.moves == kMaxRedirects)
+            throw failure(QStringLiteral("The answer from %1 moved more than %2 times")
+                              .arg(where)
+                              .arg(kMaxRedirects));
+        return {target, {}};
+    }
+    // The server's own error pages are answers; any other error is a failed fetch even when a
+    // status line came first.
+    if (a.error != QNetworkReply::NoError && !is_answer_error(a.error, a.status))
+        throw failure(a.errorText);
+    // A connection reset mid-body is sometimes reported as a normal end; the announced length
+    // tells. Nothing decodes before this point, so it counts the bytes that came.
+    if (a.contentLength.isValid() && a.bytes.size() != a.contentLength.toLongLong())
+        throw failure(QStringLiteral("The answer from %1 was cut short after %2 of %3 bytes")
+                          .arg(where)
+                          .arg(a.bytes.size())
+                          .arg(a.contentLength.toLongLong()));
+    QByteArray body;
+    try {
+        body = decode_body(a.bytes, a.contentEncoding, kMaxVersionBytes);
+    } catch (const std::runtime_error& e) {
+        throw failure(QStringLiteral("%1 (from %2)").arg(QString::fromUtf8(e.what()), where));
+    }
+    if (is_binary(body))
+        throw failure(QStringLiteral("The answer from %1 is not text").arg(where));
+    return {{}, body};
+}
+
+bool VersionFetch::waitFor(QNetworkReply* r, const bool& timedOut) {
+    QEventLoop loop;
+    bool tooLarge = false;
+    QObject::connect(r, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(r, &QNetworkReply::metaDataChanged, &loop, [&] {
+        const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > kMaxVersionBytes) {
+            tooLarge = true;
+            r->abort();
+        }
+    });
+    QObject::connect(r, &QNetworkReply::readyRead, &loop, [&] {
+        if (r->bytesAvailable() > kMaxVersionBytes) {
+            tooLarge = true;
+            r->abort();
+        }
+    });
+    if (!r->isFinished() && !timedOut)
+        loop.exec();
+    if (!r->isFinished()) {
+        r->abort();
+        if (!timedOut)
+            throw FetchInterrupted();
+    }
+    return tooLarge;
+}
+
 QByteArray VersionFetch::OpenURL(const QUrl& address) {
     if (!m_manager)
         m_manager = std::make_unique<QNetworkAccessManager>();
@@ -173,10 +244,11 @@ QByteArray VersionFetch::OpenURL(const QUrl& address) {
     });
     deadline.start();
 
-    const QString where = address.toString();
-    QUrl current = address;
-    for (int moves = 0;; ++moves) {
-        QNetworkRequest request(current);
+    FetchAnswer answer;
+    answer.asked = answer.current = address;
+    answer.timeout = m_timeout;
+    for (;; ++answer.moves) {
+        QNetworkRequest request(answer.current);
         // Asked for as it is: a version text gains nothing from compression, and Qt's own
         // decoder reports a cut-short stream as a complete empty body.
         request.setRawHeader("Accept-Encoding", "identity");
@@ -186,75 +258,20 @@ QByteArray VersionFetch::OpenURL(const QUrl& address) {
         const std::unique_ptr<QNetworkReply> reply(m_manager->get(request));
         QNetworkReply* r = reply.get();
         m_reply = r;
-
-        QEventLoop loop;
-        bool tooLarge = false;
-        QObject::connect(r, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QObject::connect(r, &QNetworkReply::metaDataChanged, &loop, [&] {
-            const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > kMaxVersionBytes) {
-                tooLarge = true;
-                r->abort();
-            }
-        });
-        QObject::connect(r, &QNetworkReply::readyRead, &loop, [&] {
-            if (r->bytesAvailable() > kMaxVersionBytes) {
-                tooLarge = true;
-                r->abort();
-            }
-        });
-        if (!r->isFinished() && !timedOut)
-            loop.exec();
-        if (!r->isFinished()) {
-            r->abort();
-            if (!timedOut)
-                throw FetchInterrupted();
-        }
-
-        if (tooLarge || r->bytesAvailable() > kMaxVersionBytes)
-            throw failure(QStringLiteral("The answer from %1 is larger than 1 MiB").arg(where));
-        if (timedOut)
-            throw failure(QStringLiteral("No answer from %1 within %2 seconds")
-                              .arg(where)
-                              .arg(double(m_timeout.count()) / 1000.0));
-        const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        const QByteArray location = r->rawHeader("Location");
-        if (is_move(status.toInt()) && !location.isEmpty()) {
-            // Only moves within the same http service are followed; anything else could hand
-            // the check a local file or another server's answer.
-            const QUrl target = current.resolved(QUrl::fromEncoded(location));
-            if (!same_service(address, target))
-                throw failure(QStringLiteral("The answer from %1 moved the version to %2, which "
-                                             "is not the same http service")
-                                  .arg(where, target.toDisplayString().left(200)));
-            if (moves == kMaxRedirects)
-                throw failure(QStringLiteral("The answer from %1 moved more than %2 times")
-                                  .arg(where)
-                                  .arg(kMaxRedirects));
-            current = target;
-            continue;
-        }
-        // The server's own error pages are answers; any other error is a failed fetch even
-        // when a status line came first.
-        if (r->error() != QNetworkReply::NoError && !is_answer_error(r->error(), status))
-            throw failure(r->errorString());
-        // A connection reset mid-body is sometimes reported as a normal end; the announced
-        // length tells. Nothing decodes before this point, so it counts the bytes that came.
-        const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && r->bytesAvailable() != length.toLongLong())
-            throw failure(QStringLiteral("The answer from %1 was cut short after %2 of %3 bytes")
-                              .arg(where)
-                              .arg(r->bytesAvailable())
-                              .arg(length.toLongLong()));
-        QByteArray body;
-        try {
-            body = decode_body(r->readAll(), r->rawHeader("Content-Encoding"), kMaxVersionBytes);
-        } catch (const std::runtime_error& e) {
-            throw failure(QStringLiteral("%1 (from %2)").arg(QString::fromUtf8(e.what()), where));
-        }
-        if (is_binary(body))
-            throw failure(QStringLiteral("The answer from %1 is not text").arg(where));
-        return body;
+        answer.tooLarge = waitFor(r, timedOut);
+        answer.timedOut = timedOut;
+        answer.status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        answer.location = r->rawHeader("Location");
+        answer.error = r->error();
+        answer.errorText = r->errorString();
+        answer.contentLength = r->header(QNetworkRequest::ContentLengthHeader);
+        answer.contentEncoding = r->rawHeader("Content-Encoding");
+        // Never more than the limit, however much more the reply holds.
+        answer.bytes = r->read(kMaxVersionBytes + 1);
+        const FetchStep step = judge_answer(answer);
+        if (!step.move.isValid())
+            return step.body;
+        answer.current = step.move;
     }
 }
 

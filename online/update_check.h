@@ -64,6 +64,34 @@ public:
     FetchInterrupted() : std::runtime_error("The update check was interrupted") {}
 };
 
+// One answer to the fetch's GET, as the network layer gave it.
+struct FetchAnswer {
+    QUrl asked;   // the address the fetch was asked for
+    QUrl current; // the address this answer came from, after the moves so far
+    int moves = 0;
+    bool timedOut = false;
+    std::chrono::milliseconds timeout{0};
+    // Over the size limit by its announced length or by what came.
+    bool tooLarge = false;
+    QVariant status;
+    QByteArray location;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QString errorText;
+    QVariant contentLength;
+    QByteArray bytes;
+    QByteArray contentEncoding;
+};
+
+// What to do with an answer: follow `move` when it is valid, or else take `body`, its content
+// coding undone. Throws std::runtime_error, with the text for the log, for an answer that is
+// none: over the size limit, too late, moved off the http service or too often, a failed
+// exchange, cut short, undecodable or binary.
+struct FetchStep {
+    QUrl move;
+    QByteArray body;
+};
+FetchStep judge_answer(const FetchAnswer& answer);
+
 // One HTTP GET at a time, waited for in a local event loop so the window stays alive.
 class VersionFetch {
 public:
@@ -85,6 +113,10 @@ public:
     void Cancel();
 
 private:
+    // Waits in a local event loop until the reply ends, the deadline passes or the program
+    // quits (FetchInterrupted); true when the answer grew over the size limit and was cut off.
+    bool waitFor(QNetworkReply* reply, const bool& timedOut);
+
     std::chrono::milliseconds m_timeout;
     std::unique_ptr<QNetworkAccessManager> m_manager;
     QPointer<QNetworkReply> m_reply;

@@ -136,6 +136,76 @@ private slots:
         QCOMPARE(executable_from_command(command, separator), path);
     }
 
+    // Each answer the fetch can get, judged without a server: what it follows, what it takes,
+    // and what it refuses with which words for the log.
+    void judgesEachAnswer_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("expected"); // "move URL", "body TEXT" or "error TEXT"
+        QTest::newRow("plain") << "" << "body 1.00";
+        QTest::newRow("server error page") << "status 404, error 203" << "body 1.00";
+        QTest::newRow("connection refused") << "error 1" << "error refused";
+        QTest::newRow("moved on the service") << "status 301, location /v2.txt"
+                                              << "move http://www.example.org/v2.txt";
+        QTest::newRow("moved to another port")
+            << "status 302, location http://www.example.org:8080/v.txt" << "error not the same";
+        QTest::newRow("moved to a file") << "status 307, location file:///etc/passwd"
+                                         << "error not the same";
+        QTest::newRow("moved once too often")
+            << "status 308, location /v.txt, moves 10" << "error moved more than 10 times";
+        QTest::newRow("move without a place") << "status 301" << "body 1.00";
+        QTest::newRow("too large") << "too large" << "error larger than 1 MiB";
+        QTest::newRow("too late") << "timed out" << "error within 2.5 seconds";
+        QTest::newRow("cut short") << "length 10" << "error cut short after 4 of 10 bytes";
+        QTest::newRow("length right") << "length 4" << "body 1.00";
+        QTest::newRow("unknown coding") << "coding br" << "error (from http://www.example.org";
+        QTest::newRow("binary") << "binary" << "error is not text";
+    }
+    void judgesEachAnswer() {
+        QFETCH(QString, change);
+        QFETCH(QString, expected);
+        FetchAnswer a;
+        a.asked = a.current = QUrl(QStringLiteral("http://www.example.org/clips/v.txt"));
+        a.timeout = std::chrono::milliseconds(2500);
+        a.status = 200;
+        a.bytes = "1.00";
+        for (const QString& part : change.split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
+            const QString value = part.section(u' ', 1);
+            if (part.startsWith("status"))
+                a.status = value.toInt();
+            else if (part.startsWith("error")) {
+                a.error = QNetworkReply::NetworkError(value.toInt());
+                a.errorText = a.error == QNetworkReply::ConnectionRefusedError
+                                  ? QStringLiteral("Connection refused")
+                                  : QStringLiteral("Not found");
+            } else if (part.startsWith("location"))
+                a.location = value.toUtf8();
+            else if (part.startsWith("moves"))
+                a.moves = value.toInt();
+            else if (part == "too large")
+                a.tooLarge = true;
+            else if (part == "timed out")
+                a.timedOut = true;
+            else if (part.startsWith("length"))
+                a.contentLength = value.toLongLong();
+            else if (part.startsWith("coding"))
+                a.contentEncoding = value.toUtf8();
+            else if (part == "binary")
+                a.bytes = QByteArray(4096, '\0');
+        }
+        QString got;
+        try {
+            const FetchStep step = judge_answer(a);
+            got = step.move.isValid() ? "move " + step.move.toString()
+                                      : "body " + QString::fromLatin1(step.body);
+        } catch (const std::runtime_error& e) {
+            got = "error " + QString::fromUtf8(e.what());
+        }
+        const QString kind = expected.section(u' ', 0, 0);
+        QVERIFY2(got.startsWith(kind + ' ') &&
+                     got.contains(expected.section(u' ', 1), Qt::CaseInsensitive),
+                 qPrintable(got));
+    }
+
     void defaultBrowserIsCachedOnceFound() {
         Module1::browser_path.clear();
         int lookups = 0;
