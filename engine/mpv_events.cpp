@@ -44,6 +44,43 @@ std::int64_t trackOf(mpv_handle* core, const char* name) {
     return mpv_get_property(core, name, MPV_FORMAT_INT64, &id) >= 0 ? id : 0;
 }
 
+// Paused by the user: held at the end by the engine is no pause of the user's.
+bool pausedByUser(mpv_handle* core) {
+    int paused = 0;
+    int atEnd = 0;
+    return mpv_get_property(core, "pause", MPV_FORMAT_FLAG, &paused) >= 0 && paused &&
+           !(mpv_get_property(core, "eof-reached", MPV_FORMAT_FLAG, &atEnd) >= 0 && atEnd);
+}
+
+// What the demuxer holds and has read of the file.
+struct CacheState {
+    bool known = false;
+    bool eof = false;
+    bool underrun = false;
+    std::int64_t ahead = 0;
+};
+
+CacheState cacheState(mpv_handle* core) {
+    CacheState state;
+    mpv_node cache{};
+    if (mpv_get_property(core, "demuxer-cache-state", MPV_FORMAT_NODE, &cache) < 0)
+        return state;
+    state.known = true;
+    if (cache.format == MPV_FORMAT_NODE_MAP)
+        for (int i = 0; i < cache.u.list->num; ++i) {
+            const std::string_view key = cache.u.list->keys[i];
+            const mpv_node& v = cache.u.list->values[i];
+            if (key == "eof" && v.format == MPV_FORMAT_FLAG)
+                state.eof = v.u.flag != 0;
+            else if (key == "underrun" && v.format == MPV_FORMAT_FLAG)
+                state.underrun = v.u.flag != 0;
+            else if (key == "fw-bytes" && v.format == MPV_FORMAT_INT64)
+                state.ahead = v.u.int64;
+        }
+    mpv_free_node_contents(&cache);
+    return state;
+}
+
 } // namespace
 
 void MpvEngine::Impl::handle(const mpv_event& event) {
@@ -217,7 +254,6 @@ void MpvEngine::Impl::checkForFrames() {
         return;
     }
     double time = 0;
-    int paused = 0;
     playback::FirstPlayGuard::Look look;
     look.nowMs = nowMs();
     // The video output takes its size from this file's first decoded picture. Frames handed
@@ -225,32 +261,10 @@ void MpvEngine::Impl::checkForFrames() {
     look.pictureShown = sentWidth > 0;
     look.sound = mpv_get_property(core.get(), "audio-pts", MPV_FORMAT_DOUBLE, &time) >= 0;
     look.videoExpected = trackOf(core.get(), "vid") > 0;
-    // Held at the end by the engine is no pause of the user's.
-    int atEnd = 0;
-    look.paused =
-        mpv_get_property(core.get(), "pause", MPV_FORMAT_FLAG, &paused) >= 0 && paused &&
-        !(mpv_get_property(core.get(), "eof-reached", MPV_FORMAT_FLAG, &atEnd) >= 0 && atEnd);
-    mpv_node cache{};
-    bool eof = false;
-    bool underrun = false;
-    std::int64_t ahead = 0;
-    const bool cacheKnown =
-        mpv_get_property(core.get(), "demuxer-cache-state", MPV_FORMAT_NODE, &cache) >= 0;
-    if (cacheKnown && cache.format == MPV_FORMAT_NODE_MAP)
-        for (int i = 0; i < cache.u.list->num; ++i) {
-            const std::string_view key = cache.u.list->keys[i];
-            const mpv_node& v = cache.u.list->values[i];
-            if (key == "eof" && v.format == MPV_FORMAT_FLAG)
-                eof = v.u.flag != 0;
-            else if (key == "underrun" && v.format == MPV_FORMAT_FLAG)
-                underrun = v.u.flag != 0;
-            else if (key == "fw-bytes" && v.format == MPV_FORMAT_INT64)
-                ahead = v.u.int64;
-        }
-    if (cacheKnown)
-        mpv_free_node_contents(&cache);
+    look.paused = pausedByUser(core.get());
+    const CacheState cache = cacheState(core.get());
     // A file on disk has all its bytes at hand; only a pipe's writer may keep it waiting.
-    look.waitingForInput = !canSeek && underrun && !eof;
+    look.waitingForInput = !canSeek && cache.underrun && !cache.eof;
 
     switch (firstPlay.look(look)) {
     case playback::FirstPlayGuard::Verdict::Plays:
@@ -268,7 +282,7 @@ void MpvEngine::Impl::checkForFrames() {
         // and nothing is left for them, nothing more can come.
         if (look.sound ||
             std::chrono::steady_clock::now() - loadedAt < std::chrono::milliseconds(750) ||
-            !cacheKnown || !eof || ahead > 0)
+            !cache.known || !cache.eof || cache.ahead > 0)
             return;
         break;
     }
