@@ -197,6 +197,7 @@ void trace(const char* step) {
 int main(int argc, char* argv[]) {
     trace("main");
     set_up_allocator();
+    allow_gl_video(); // as the program does, so MOVARIN_VIDEO_OUTPUT=gl is measured too
     QApplication app(argc, argv);
     trace("application");
     use_c_numeric_locale();
