@@ -14,6 +14,9 @@ GlVideoView::GlVideoView(QWidget* parent) : QOpenGLWidget(parent) {
 
 GlVideoView::~GlVideoView() {
     if (context()) {
+        // The base class destroys the context after this object has become a base: the
+        // handler for that must not run on what is left of it.
+        disconnect(context(), nullptr, this, nullptr);
         makeCurrent();
         releaseGl();
         doneCurrent();
