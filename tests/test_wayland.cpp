@@ -282,14 +282,21 @@ private slots:
             while (top > 0 && shot.pixel(column, top - 1) != kBackground)
                 --top;
             const int right = before.picture.right() + 1 + 3;
+            // Weston's X11 back end moves its own pointer by the steps between X motion events;
+            // only the pointer entering its window sets a place. At start-up its pointer often
+            // stays at the top left while the X pointer stands mid-screen, and the clicks then
+            // land elsewhere. So each click comes into the window from the X screen
+            // outside it, and the pointer leaves again afterwards.
+            const QString outside[] = {QStringLiteral("1000"), QStringLiteral("700")};
             auto click = [&](int x, int y) {
                 QProcess xdotool;
                 QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
                 env.insert(QStringLiteral("DISPLAY"), display);
                 xdotool.setProcessEnvironment(env);
                 xdotool.start(QStringLiteral("xdotool"),
-                              {"mousemove", QString::number(x), QString::number(y), "click", "1",
-                               "mousemove", "0", "599"});
+                              {"mousemove", outside[0], outside[1], "sleep", "0.2", "mousemove",
+                               QString::number(x), QString::number(y), "sleep", "0.3", "click", "1",
+                               "sleep", "0.2", "mousemove", outside[0], outside[1]});
                 QVERIFY(xdotool.waitForFinished(10000) && xdotool.exitCode() == 0);
             };
             click(right - 40, top + 15);
