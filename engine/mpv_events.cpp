@@ -38,12 +38,6 @@ std::int64_t nowMs() {
         .count();
 }
 
-// A track number property ("vid", "aid"): the number, or 0 for none.
-std::int64_t trackOf(mpv_handle* core, const char* name) {
-    std::int64_t id = 0;
-    return mpv_get_property(core, name, MPV_FORMAT_INT64, &id) >= 0 ? id : 0;
-}
-
 // Paused by the user: held at the end by the engine is no pause of the user's.
 bool pausedByUser(mpv_handle* core) {
     int paused = 0;
@@ -135,7 +129,7 @@ void MpvEngine::Impl::onFileLoaded() {
     firstPlay.start(nowMs());
     // Read once the tracks are chosen: the selected video track's number, or false when the
     // file has none. Watching it instead could carry the last file's value over.
-    const bool hasVideo = trackOf(core.get(), "vid") > 0;
+    const bool hasVideo = detail::track_number(core.get(), "vid") > 0;
     // A stream that cannot be sought (a pipe) is played once. Set either way: the news of a
     // file already replaced may come after load() has reset it.
     int seekable = 1;
@@ -260,7 +254,7 @@ void MpvEngine::Impl::checkForFrames() {
     // over tell less: the output may still redraw the last file's.
     look.pictureShown = sentWidth > 0;
     look.sound = mpv_get_property(core.get(), "audio-pts", MPV_FORMAT_DOUBLE, &time) >= 0;
-    look.videoExpected = trackOf(core.get(), "vid") > 0;
+    look.videoExpected = detail::track_number(core.get(), "vid") > 0;
     look.paused = pausedByUser(core.get());
     const CacheState cache = cacheState(core.get());
     // A file on disk has all its bytes at hand; only a pipe's writer may keep it waiting.

@@ -92,6 +92,11 @@ const Observed kObserved[9] = {
     {"loop-file", [](PlayerState& s, const QVariant& v) { s.looping = loopFrom(v); }},
 };
 
+std::int64_t track_number(mpv_handle* core, const char* name) {
+    std::int64_t id = 0;
+    return mpv_get_property(core, name, MPV_FORMAT_INT64, &id) >= 0 ? id : 0;
+}
+
 } // namespace detail
 
 } // namespace movarin

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QVariant>
 
+#include <cstdint>
 #include <string>
 
 // How the engine's values cross into Qt's and back, and which of its properties make up the
@@ -14,6 +15,9 @@
 namespace movarin::detail {
 
 [[noreturn]] void fail(const std::string& what, int error);
+
+// A track number property ("vid", "aid"): the number, or 0 for none or the engine's own choice.
+std::int64_t track_number(mpv_handle* core, const char* name);
 
 QVariant toVariant(const mpv_node& node);
 

@@ -1,4 +1,5 @@
 #include "engine/mpv_engine_impl.h"
+#include "engine/mpv_properties.h"
 
 #include <mpv/render_gl.h>
 
@@ -160,8 +161,7 @@ void MpvEngine::Impl::fallBackToSoftware() {
     // Freeing the GL renderer while it shows video would take the video track down for good, so
     // the track is let go first and chosen again for the memory renderer: it plays on from where
     // it was. Meanwhile the missing track is no file without a picture.
-    std::int64_t track = 0;
-    mpv_get_property(core.get(), "vid", MPV_FORMAT_INT64, &track);
+    std::int64_t track = detail::track_number(core.get(), "vid");
     reattachingVideo = true;
     mpv_set_property_string(core.get(), "vid", "no");
     releaseRenderer();

@@ -47,12 +47,6 @@ std::vector<VideoTrack> videoTracks(mpv_handle* core) {
     return tracks;
 }
 
-// The video track asked for by number, or 0 for the engine's own choice.
-long long askedTrack(mpv_handle* core) {
-    std::int64_t vid = 0;
-    return mpv_get_property(core, "vid", MPV_FORMAT_INT64, &vid) >= 0 ? vid : 0;
-}
-
 } // namespace
 
 // The software renderer takes a rotated picture for one it can draw and aborts on it. There the
@@ -72,7 +66,8 @@ void MpvEngine::Impl::watchForRotation() {
 }
 
 void MpvEngine::Impl::applyUprightFilter() {
-    const long long degrees = rotation_to_play(videoTracks(core.get()), askedTrack(core.get()));
+    const long long degrees =
+        rotation_to_play(videoTracks(core.get()), detail::track_number(core.get(), "vid"));
     const char* remove[] = {"vf", "remove", kLabel, nullptr};
     mpv_command(core.get(), remove); // refused when the last file needed none
     if (const std::string filter = upright_filter(degrees); !filter.empty()) {

@@ -159,52 +159,25 @@ private slots:
     // reported as that, and the next plain file is shown as it is stored again. The tag is the
     // one ffmpeg writes: rotate=90 shows the stored picture turned a quarter anticlockwise.
     void showsPicturesUpright_data() {
-        QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("tag");
         QTest::addColumn<QString>("aspect");
         QTest::addColumn<QSize>("shown");
-        QTest::addColumn<QString>("top"); // colours at top, bottom, left and right: r, b or -
-        QTest::addColumn<QString>("bottom");
-        QTest::addColumn<QString>("left");
-        QTest::addColumn<QString>("right");
-        QTest::newRow("quarter") << "90"
-                                 << "1" << QSize(240, 320) << "b"
-                                 << "r"
-                                 << "-"
-                                 << "-";
-        QTest::newRow("half") << "180"
-                              << "1" << QSize(320, 240) << "-"
-                              << "-"
-                              << "b"
-                              << "r";
-        QTest::newRow("three quarters") << "270"
-                                        << "1" << QSize(240, 320) << "r"
-                                        << "b"
-                                        << "-"
-                                        << "-";
-        QTest::newRow("wide pixels") << "0"
-                                     << "2" << QSize(640, 240) << "-"
-                                     << "-"
-                                     << "r"
-                                     << "b";
-        QTest::newRow("tall pixels") << "0"
-                                     << "1/2" << QSize(320, 480) << "-"
-                                     << "-"
-                                     << "r"
-                                     << "b";
-        QTest::newRow("wide pixels turned") << "90"
-                                            << "2" << QSize(240, 640) << "b"
-                                            << "r"
-                                            << "-"
-                                            << "-";
+        // Colours at the top, bottom, left and right edges: r, b or - for either.
+        QTest::addColumn<QString>("edges");
+        QTest::newRow("quarter") << 90 << "1" << QSize(240, 320) << "b r - -";
+        QTest::newRow("half") << 180 << "1" << QSize(320, 240) << "- - b r";
+        QTest::newRow("three quarters") << 270 << "1" << QSize(240, 320) << "r b - -";
+        QTest::newRow("wide pixels") << 0 << "2" << QSize(640, 240) << "- - r b";
+        QTest::newRow("tall pixels") << 0 << "1/2" << QSize(320, 480) << "- - r b";
+        QTest::newRow("wide pixels turned") << 90 << "2" << QSize(240, 640) << "b r - -";
     }
     void showsPicturesUpright() {
-        QFETCH(QString, tag);
+        QFETCH(int, tag);
         QFETCH(QString, aspect);
         QFETCH(QSize, shown);
-        QFETCH(QString, top);
-        QFETCH(QString, bottom);
-        QFETCH(QString, left);
-        QFETCH(QString, right);
+        QFETCH(QString, edges);
+        const QStringList edge = edges.split(u' ');
+        const QString &top = edge[0], &bottom = edge[1], &left = edge[2], &right = edge[3];
         const QString stored =
             m_dir.filePath("redblue-" + QString(aspect).replace('/', '-') + ".mp4");
         if (!QFileInfo::exists(stored))
@@ -213,10 +186,11 @@ private slots:
                  "color=c=red:s=160x240:d=3[a];color=c=blue:s=160x240:d=3[b];[a][b]hstack,setsar=" +
                      aspect,
                  "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", stored}));
-        const QString clip = m_dir.filePath(
-            QStringLiteral("turned-%1-%2.mp4").arg(tag, QString(aspect).replace('/', '-')));
-        QVERIFY(testing::runFfmpeg(
-            {"-i", stored, "-c", "copy", "-metadata:s:v:0", "rotate=" + tag, clip}));
+        const QString clip =
+            m_dir.filePath(QStringLiteral("turned-%1-%2.mp4")
+                               .arg(QString::number(tag), QString(aspect).replace('/', '-')));
+        QVERIFY(testing::runFfmpeg({"-i", stored, "-c", "copy", "-metadata:s:v:0",
+                                    "rotate=" + QString::number(tag), clip}));
 
         PlaybackHost host(noSoundOptions());
         host.resize(shown);
