@@ -76,24 +76,6 @@ FlvStream& streamOf(void* cookie) {
     return **static_cast<Cookie*>(cookie);
 }
 
-// Regular files only: opening a pipe or a device to look at it could block or consume it.
-int openRegularFile(const char* path) {
-    // Looked at before it is opened: opening a pipe, even without waiting, lets its writer go
-    // on, and the writer dies once the look is over and the pipe closed.
-    struct stat before {};
-    if (::stat(path, &before) != 0 || !S_ISREG(before.st_mode))
-        return -1;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 bool startsWithFlvSignature(const std::string& path) {
     const int fd = openRegularFile(path.c_str());
     if (fd < 0)
@@ -266,6 +248,23 @@ QString callerPath(std::string_view engineName) {
             break;
         }
     return from_path_bytes(engineName);
+}
+
+int openRegularFile(const char* path) {
+    // Looked at before it is opened: opening a pipe, even without waiting, lets its writer go
+    // on, and the writer dies once the look is over and the pipe closed.
+    struct stat before {};
+    if (::stat(path, &before) != 0 || !S_ISREG(before.st_mode))
+        return -1;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 std::string engineAddress(const std::string& path) {

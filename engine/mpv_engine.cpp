@@ -51,8 +51,10 @@ void MpvEngine::Impl::setOptions(const QStringList& extraOptions) {
         {"osc", "no"},
         {"input-default-bindings", "no"},
         {"input-vo-keyboard", "no"},
-        // A sound file's cover is its picture; a video's own track wins over a cover beside it.
-        {"audio-display", "embedded-first"},
+        // Covers are found, read and decoded by the player (mpv_cover.cpp), never by the engine,
+        // which would hold the sound back while it reads and decodes them.
+        {"audio-display", "no"},
+        {"cover-art-auto", "no"},
         {"ytdl", "no"},
         {"load-scripts", "no"},
         {"load-stats-overlay", "no"},
@@ -123,11 +125,14 @@ MpvEngine::MpvEngine(const QStringList& extraOptions, VideoOutput output, QObjec
     if (output != VideoOutput::Gl || !d->createGlRenderer())
         d->createRenderer();
     d->watchForRotation();
+    d->keepCoversFromProbing();
+    connect(this, &VideoEngine::videoAbsent, this, [this] { d->lookForCover(); });
     d->events.core = d->core.get();
     d->events.thread = std::thread([impl = d.get()] { impl->eventLoop(); });
 }
 
 MpvEngine::~MpvEngine() {
+    d->forgetCover();
     d->closing = true;
     d->releaseRenderer();
     d->events.join();
@@ -135,6 +140,7 @@ MpvEngine::~MpvEngine() {
 }
 
 void MpvEngine::load(const QString& path) {
+    d->forgetCover();
     const std::string file = detail::engineAddress(to_path_bytes(path));
     // The repairing reader only ever yields FLV, so the engine is told to use FFmpeg's reader
     // instead of trying its own first. These are the engine's global settings, not the load's

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/cover_art.h"
 #include "engine/flv_stream.h"
 #include "engine/frame_pool.h"
 #include "engine/mpv_engine.h"
@@ -160,6 +161,14 @@ struct MpvEngine::Impl {
     void checkForEmptyLoop();
     void checkForFrames();
     bool retryWithoutVideo();
+
+    // The cover of a file that plays without a picture, looked for on a thread of its own; a
+    // cover found for a file that has been replaced since is dropped. GUI thread only.
+    std::unique_ptr<CoverSearch> coverSearch;
+    std::uint64_t coverSerial = 0;
+    void keepCoversFromProbing();
+    void lookForCover();
+    void forgetCover();
 
     // Turning rotated pictures upright where the renderer cannot (drawing in memory): the
     // engine's own rotation off, and a filter per file. Once on, it stays on.

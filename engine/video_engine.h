@@ -84,6 +84,10 @@ signals:
     void loadFailed(const QString& reason);
     // The current file plays without a picture (no video track, or none that decodes).
     void videoAbsent();
+    // The current file, a sound file that plays without a picture, has this cover: `picture`
+    // with at most a 4K screen's pixels, scaled down while it was decoded, and `size` the
+    // cover's own size. After videoAbsent, once per file at most, whenever the cover is read.
+    void coverFound(const QImage& picture, QSize size);
     // The engine stopped drawing with GL and draws in memory from now on.
     void outputChanged();
 };

@@ -101,9 +101,14 @@ frmplayer::frmplayer(PlayerSetup setup, QWidget* parent)
     if (!QApplication::windowIcon().isNull())
         setWindowIcon(QApplication::windowIcon());
 
+    // The picture's own background: black wherever the picture does not reach, beside a video
+    // narrower than the menu bar as around one letterboxed full screen.
     m_videoArea = new QWidget(this);
+    QPalette black = m_videoArea->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    m_videoArea->setPalette(black);
+    m_videoArea->setBackgroundRole(QPalette::Window);
     m_videoArea->setAutoFillBackground(true);
-    m_videoArea->setBackgroundRole(QPalette::Button);
     setCentralWidget(m_videoArea);
     player = new PlaybackHost(m_setup.engineOptions, m_videoArea);
     player->setObjectName(QStringLiteral("player"));
@@ -214,7 +219,7 @@ void frmplayer::applyGeometry() {
     else
         move(position.x, position.y);
     // Never narrower than the menu bar, so that every title stands on it; the picture keeps its
-    // exact size at the left and the rest shows the window's colour.
+    // exact size at the left and the rest is black.
     const int bar = menuBar()->isVisibleTo(this) ? menuBar()->sizeHint().width() : 0;
     m_videoArea->setFixedSize(std::max(area.width, bar), area.height);
 }

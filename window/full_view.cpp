@@ -150,21 +150,12 @@ void FullView::enter() {
     m_window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     m_videoArea->setMinimumSize(0, 0);
     m_videoArea->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    // Black bars beside the letterboxed picture.
-    m_palette = m_videoArea->palette();
-    m_role = m_videoArea->backgroundRole();
-    QPalette black = m_palette;
-    black.setColor(QPalette::Window, Qt::black);
-    m_videoArea->setPalette(black);
-    m_videoArea->setBackgroundRole(QPalette::Window);
     m_host->setFillParent(true);
 }
 
 void FullView::leave() {
     m_active = false;
     m_host->setFillParent(false);
-    m_videoArea->setPalette(m_palette);
-    m_videoArea->setBackgroundRole(m_role);
     m_window->menuBar()->setVisible(true);
     m_window->layout()->setSizeConstraint(QLayout::SetFixedSize);
     // Back where it stood, unless a new file moved it home meanwhile.

@@ -4,7 +4,6 @@
 #include "window/twips.h"
 
 #include <QObject>
-#include <QPalette>
 #include <QPoint>
 #include <QPointer>
 
@@ -61,8 +60,6 @@ private:
     bool m_held = false;
     // Where the frame stood when the picture began to fill the window.
     QPoint m_place;
-    QPalette m_palette;
-    QPalette::ColorRole m_role = QPalette::Button;
 };
 
 } // namespace movarin

@@ -96,6 +96,7 @@ void PlaybackHost::ensureEngine(std::unique_ptr<VideoEngine> made) {
     });
     connect(m_engine.get(), &VideoEngine::loadFailed, this, &PlaybackHost::onFailure);
     connect(m_engine.get(), &VideoEngine::videoAbsent, this, &PlaybackHost::onNoVideo);
+    connect(m_engine.get(), &VideoEngine::coverFound, this, &PlaybackHost::onCover);
     connect(m_engine.get(), &VideoEngine::outputChanged, this, [this] {
         syncGlView();
         update();
@@ -128,6 +129,13 @@ void PlaybackHost::onFrameDue() {
 }
 
 QImage PlaybackHost::currentPicture() {
+    if (showsCover()) {
+        QImage picture(deviceSize(), QImage::Format_RGB32);
+        picture.setDevicePixelRatio(devicePixelRatioF());
+        QPainter painter(&picture);
+        paintCover(painter);
+        return picture;
+    }
     if (!showsPicture())
         return {};
     if (showsGlPicture())
@@ -188,6 +196,37 @@ void PlaybackHost::onNoVideo() {
     syncGlView();
     update();
     reportDesignSize();
+}
+
+// The cover takes the place of the words "Audio only"; the bar stays in view, as nothing in the
+// picture moves.
+void PlaybackHost::onCover(const QImage& picture, QSize size) {
+    if (m_awaitingStart || !m_failure.isEmpty() || !m_audioOnly || picture.isNull())
+        return;
+    m_cover = picture;
+    m_coverSize = size;
+    m_audioOnly = false;
+    update();
+    const QSize area = coverArea();
+    emit FSCommand(QStringLiteral("actualsizewidth"), QString::number(area.width()));
+    emit FSCommand(QStringLiteral("actualsizeheight"), QString::number(area.height()));
+}
+
+QSize PlaybackHost::coverArea() const {
+    const twips::PixelSize area =
+        fitting::cover_area({m_coverSize.width(), m_coverSize.height()},
+                            {twips::kDesignVideoWidth, twips::kDesignVideoHeight});
+    return {area.width, area.height};
+}
+
+void PlaybackHost::paintCover(QPainter& painter) const {
+    painter.fillRect(rect(), Qt::black);
+    const QSize area = coverArea();
+    const fitting::PixelRect at =
+        fitting::cover_place({m_coverSize.width(), m_coverSize.height()},
+                             {area.width(), area.height()}, {width(), height()});
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(at.x, at.y, at.width, at.height), m_cover);
 }
 
 void PlaybackHost::reportDesignSize() {
@@ -301,6 +340,7 @@ void PlaybackHost::onVideoSize(int width, int height) {
 void PlaybackHost::forgetPictures() {
     m_cached = QImage();
     m_under = QImage();
+    m_cover = QImage();
 }
 
 void PlaybackHost::paintEvent(QPaintEvent* event) {
@@ -330,6 +370,10 @@ void PlaybackHost::paintEvent(QPaintEvent* event) {
             m_framesInPlace += inPlace ? 1 : 0;
             emit frameShown();
         }
+        return;
+    }
+    if (showsCover()) {
+        paintCover(painter);
         return;
     }
     painter.fillRect(rect(), Qt::black);

@@ -66,8 +66,10 @@ public:
     Player* player() const;
     // What the last failed load said, empty while the current file plays.
     QString failureText() const { return m_failure; }
-    // The current file plays sound only.
+    // The current file plays sound only, without a cover.
     bool audioOnly() const { return m_audioOnly; }
+    // The current file plays sound and shows its cover.
+    bool showsCover() const { return !m_cover.isNull(); }
     // The picture the host shows, drawn again at its size in device pixels; null while it shows
     // none (nothing loaded, a notice, a new file before its size is known).
     QImage currentPicture();
@@ -107,6 +109,10 @@ private:
     void forgetPictures();
     void onFailure();
     void onNoVideo();
+    void onCover(const QImage& picture, QSize size);
+    // The cover's area in the window, and the cover drawn at its place in it.
+    QSize coverArea() const;
+    void paintCover(QPainter& painter) const;
     // A file with no picture puts the window back to its design size, through the same size
     // reports a video sends, so that the window's one fitting rule decides.
     void reportDesignSize();
@@ -138,6 +144,9 @@ private:
     // The current file's picture size is known, so its frames are its own.
     bool m_hasPicture = false;
     bool m_audioOnly = false;
+    // A sound file's cover, shown in the host's own painting, and its own size.
+    QImage m_cover;
+    QSize m_coverSize;
     PlaybackControls* m_controls = nullptr;
     // Where pictures are drawn through GL: made with the host, before the window is shown, so
     // the window is composed with GL from its first frame.

@@ -205,6 +205,21 @@ PixelRect letterbox(twips::PixelSize picture, twips::PixelSize area) {
             size.height};
 }
 
+twips::PixelSize cover_area(twips::PixelSize cover, twips::PixelSize least) {
+    return {std::max(cover.width, least.width), std::max(cover.height, least.height)};
+}
+
+PixelRect cover_place(twips::PixelSize cover, twips::PixelSize area, twips::PixelSize host) {
+    if (cover.width <= 0 || cover.height <= 0 || area.width <= 0 || area.height <= 0 ||
+        host.width <= 0 || host.height <= 0)
+        return {0, 0, std::max(0, host.width), std::max(0, host.height)};
+    const double scale = std::min(double(host.width) / area.width,
+                                  double(host.height) / area.height);
+    const int w = std::clamp(int(std::lround(cover.width * scale)), 1, host.width);
+    const int h = std::clamp(int(std::lround(cover.height * scale)), 1, host.height);
+    return {(host.width - w) / 2, (host.height - h) / 2, w, h};
+}
+
 std::optional<Refit> refit(std::string_view text1, std::string_view text2, double tpp_x,
                            double tpp_y, NumberFormat user, twips::PixelSize room) {
     if (!(leading_number(text1) > 0 && leading_number(text2) > 0))

@@ -57,6 +57,14 @@ struct PixelRect {
 // picture with no extent fills the area.
 PixelRect letterbox(twips::PixelSize picture, twips::PixelSize area);
 
+// The video area a sound file's cover asks for: the cover's own size, made as wide and as high
+// as `least` (the window that says "Audio only") where it is smaller, so that a tiny cover shows
+// inside that window, with the bar, instead of shrinking the window to a menu bar.
+twips::PixelSize cover_area(twips::PixelSize cover, twips::PixelSize least);
+// Where the cover stands in a host of size `host` that shows the cover's `area`, scaled the
+// way the host is (to fit the screen, or full screen): the cover scaled alike, centred.
+PixelRect cover_place(twips::PixelSize cover, twips::PixelSize area, twips::PixelSize host);
+
 // The refit once both sizes are known (leading numbers above 0); nothing otherwise. A video
 // larger than `room` is fitted into it (fit_into_room), the twips following the pixels.
 std::optional<Refit> refit(std::string_view text1, std::string_view text2, double tpp_x,
