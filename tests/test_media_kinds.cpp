@@ -160,7 +160,8 @@ private slots:
              300,
              End::CannotPlay,
              design},
-            // A sound file's cover is its picture, at its own size.
+            // A sound file's cover is its picture, at its own size, inside the window that would
+            // say "Audio only" where it is smaller.
             {"song with cover.mp3",
              tone() + picture("300x300", 1) +
                  QStringList{"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:a", "libmp3lame",
@@ -168,7 +169,7 @@ private slots:
              {},
              0,
              End::Picture,
-             {300, 300}},
+             design},
             // A video with a cover beside it plays its own picture.
             {"video with cover.mp4",
              picture("640x360") + tone() + picture("400x300", 1) + kH264 +
