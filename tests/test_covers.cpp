@@ -3,6 +3,7 @@
 // cover or "Audio only". And the black beside a picture narrower than the menu bar.
 #include "engine/cover_art.h"
 #include "engine/player.h"
+#include "engine/video_engine.h"
 #include "test_media.h"
 #include "test_support.h"
 #include "window/frmplayer.h"
@@ -200,6 +201,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w->player->size(), QSize(128, 96), kWaitMs);
         QVERIFY(w->centralWidget()->width() > 128 + 40);
         QTRY_VERIFY_WITH_TIMEOUT(testing::colourful(w->player->currentPicture()), kWaitMs);
+        if (video_output() == VideoOutput::Gl)
+            QVERIFY(w->player->showsGlPicture());
         const qreal dpr = w->devicePixelRatioF();
         const QPoint area = w->centralWidget()->mapTo(w.get(), QPoint()) * dpr;
         const QRect band(area + QPoint(qCeil(130 * dpr), 0),
