@@ -23,12 +23,12 @@ namespace {
 
 constexpr std::string_view kPictureExtensions[] = {"jpg", "jpeg", "png", "webp", "gif", "bmp"};
 // What cover pictures are usually called, the likeliest first.
-constexpr std::string_view kCoverNames[] = {"cover", "folder",   "front",         "albumart",
+constexpr std::string_view kCoverNames[] = {"cover", "folder",  "front",         "albumart",
                                             "album", ".folder", "albumartsmall", "thumb"};
 // Decoders that only ever decode still pictures, the kinds covers come in.
 constexpr std::string_view kPictureDecoders[] = {
-    "mjpeg",  "png",         "apng",     "bmp",    "gif",    "webp", "libwebp",
-    "tiff",   "jpeg2000",    "libopenjpeg", "jpegls", "libjxl", "qoi",  "jpegxl"};
+    "mjpeg", "png",      "apng",        "bmp",    "gif",    "webp", "libwebp",
+    "tiff",  "jpeg2000", "libopenjpeg", "jpegls", "libjxl", "qoi",  "jpegxl"};
 // Names in a folder looked at for a cover; a larger folder is no music album.
 constexpr std::size_t kMaxFolderNames = 100000;
 // Bytes read at a time, between looks at the cancel flag.
@@ -58,8 +58,7 @@ template <typename Range> std::ptrdiff_t indexIn(const Range& range, std::string
 // decoding asked to stop ends at its next read.
 class CancellableBuffer : public QBuffer {
 public:
-    CancellableBuffer(const QByteArray& bytes, const std::atomic<bool>& cancel)
-        : m_cancel(cancel) {
+    CancellableBuffer(const QByteArray& bytes, const std::atomic<bool>& cancel) : m_cancel(cancel) {
         setData(bytes);
     }
 
@@ -97,8 +96,8 @@ QSize cover_decode_size(QSize natural, long long maxPixels, long long maxSourceP
     // A very long, thin picture keeps one pixel across; then the length gives way.
     const long long w =
         std::clamp<long long>(std::llround(std::floor(natural.width() * scale)), 1, maxPixels);
-    const long long h = std::clamp<long long>(
-        std::llround(std::floor(natural.height() * scale)), 1, maxPixels / w);
+    const long long h =
+        std::clamp<long long>(std::llround(std::floor(natural.height() * scale)), 1, maxPixels / w);
     return QSize(int(w), int(h));
 }
 
@@ -157,15 +156,14 @@ Cover decode_cover(const QByteArray& bytes, const std::atomic<bool>& cancel) {
 QByteArray read_cover_file(const std::string& path, const std::atomic<bool>& cancel) {
     const Descriptor file{detail::openRegularFile(path.c_str())};
     struct stat st {};
-    if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || st.st_size <= 0 ||
-        st.st_size > kCoverMaxBytes)
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || st.st_size <= 0 || st.st_size > kCoverMaxBytes)
         return {};
     QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
     qsizetype done = 0;
     while (done < bytes.size() && !cancel) {
-        const ssize_t r = ::pread(file.fd, bytes.data() + done,
-                                  std::size_t(std::min<qint64>(bytes.size() - done, kReadBlock)),
-                                  off_t(done));
+        const ssize_t r =
+            ::pread(file.fd, bytes.data() + done,
+                    std::size_t(std::min<qint64>(bytes.size() - done, kReadBlock)), off_t(done));
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)

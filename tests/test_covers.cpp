@@ -72,9 +72,20 @@ class TestCovers : public QObject {
         const QString path = m_dir.filePath(folder + "/song.mp3");
         QStringList args = {"-f", "lavfi", "-i", "sine=frequency=440:duration=8"};
         if (!picture.isEmpty())
-            args += QStringList{"-f", "lavfi", "-i", picture + ":d=1:r=1", "-map", "0:a",
-                                "-map", "1:v", "-frames:v", "1", "-c:v", "png",
-                                "-disposition:v", "attached_pic"};
+            args += QStringList{"-f",
+                                "lavfi",
+                                "-i",
+                                picture + ":d=1:r=1",
+                                "-map",
+                                "0:a",
+                                "-map",
+                                "1:v",
+                                "-frames:v",
+                                "1",
+                                "-c:v",
+                                "png",
+                                "-disposition:v",
+                                "attached_pic"};
         return testing::runFfmpeg(args + QStringList{"-c:a", "libmp3lame", path}) ? path
                                                                                   : QString();
     }
@@ -87,7 +98,8 @@ private slots:
     void initTestCase() {
         use_c_numeric_locale();
         QVERIFY(m_appDir.isValid() && m_dir.isValid());
-        QVERIFY(!song("normal").isEmpty() && redJpeg(m_dir.filePath("normal/cover.jpg"), "400x300"));
+        QVERIFY(!song("normal").isEmpty() &&
+                redJpeg(m_dir.filePath("normal/cover.jpg"), "400x300"));
         QVERIFY(!song("tiny", "color=c=red:s=2x2").isEmpty());
         QVERIFY(!song("huge", "color=c=red:s=16000x16000").isEmpty());
         // A small picture padded with a gigabyte of nothing, kept sparse on disk.
@@ -95,7 +107,8 @@ private slots:
         QVERIFY(QFile::resize(m_dir.filePath("padded/cover.jpg"), 1LL << 30));
         // A pipe that nobody ever writes.
         QVERIFY(!song("fifo").isEmpty());
-        QCOMPARE(::mkfifo(QFile::encodeName(m_dir.filePath("fifo/cover.jpg")).constData(), 0600), 0);
+        QCOMPARE(::mkfifo(QFile::encodeName(m_dir.filePath("fifo/cover.jpg")).constData(), 0600),
+                 0);
     }
 
     void decisions_data() {
@@ -123,7 +136,8 @@ private slots:
         const twips::PixelSize design{twips::kDesignVideoWidth, twips::kDesignVideoHeight};
         QCOMPARE(fitting::cover_area({2, 2}, design), design);
         QCOMPARE(fitting::cover_area({400, 300}, design), (twips::PixelSize{400, 311}));
-        QCOMPARE(fitting::cover_place({2, 2}, design, design), (fitting::PixelRect{189, 154, 2, 2}));
+        QCOMPARE(fitting::cover_place({2, 2}, design, design),
+                 (fitting::PixelRect{189, 154, 2, 2}));
         // Full screen at twice the size: the cover twice as large, still in the middle.
         QCOMPARE(fitting::cover_place({100, 100}, design, {760, 622}),
                  (fitting::PixelRect{280, 211, 200, 200}));
@@ -133,12 +147,18 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("reported"); // Text1 x Text2 once settled; empty: "Audio only"
         QTest::addColumn<bool>("quitWhileReading");
-        QTest::newRow("normal cover.jpg") << "normal" << "400x311" << false;
-        QTest::newRow("2x2 embedded, in the Audio only window") << "tiny" << "380x311" << false;
-        QTest::newRow("16000x16000 embedded PNG") << "huge" << "16000x16000" << false;
-        QTest::newRow("16000x16000 embedded PNG, quit while reading") << "huge" << "" << true;
-        QTest::newRow("cover.jpg padded to 1 GiB") << "padded" << "" << false;
-        QTest::newRow("cover.jpg a pipe") << "fifo" << "" << false;
+        QTest::newRow("normal cover.jpg") << "normal"
+                                          << "400x311" << false;
+        QTest::newRow("2x2 embedded, in the Audio only window") << "tiny"
+                                                                << "380x311" << false;
+        QTest::newRow("16000x16000 embedded PNG") << "huge"
+                                                  << "16000x16000" << false;
+        QTest::newRow("16000x16000 embedded PNG, quit while reading") << "huge"
+                                                                      << "" << true;
+        QTest::newRow("cover.jpg padded to 1 GiB") << "padded"
+                                                   << "" << false;
+        QTest::newRow("cover.jpg a pipe") << "fifo"
+                                          << "" << false;
     }
     void coverCases() {
         QFETCH(QString, folder);
@@ -185,7 +205,8 @@ private slots:
         QVERIFY2(growth < kMemoryGrowthMiB, qPrintable(QString("grew by %1 MiB").arg(growth)));
         clock.restart();
         w.reset();
-        QVERIFY2(clock.elapsed() < kQuitMs, qPrintable(QString("quit took %1 ms").arg(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < kQuitMs,
+                 qPrintable(QString("quit took %1 ms").arg(clock.elapsed())));
         QVERIFY(testing::logOf(m_appDir.path()).isEmpty());
     }
 
@@ -205,8 +226,9 @@ private slots:
             QVERIFY(w->player->showsGlPicture());
         const qreal dpr = w->devicePixelRatioF();
         const QPoint area = w->centralWidget()->mapTo(w.get(), QPoint()) * dpr;
-        const QRect band(area + QPoint(qCeil(130 * dpr), 0),
-                         QSize(qFloor((w->centralWidget()->width() - 131) * dpr), qFloor(96 * dpr)));
+        const QRect band(
+            area + QPoint(qCeil(130 * dpr), 0),
+            QSize(qFloor((w->centralWidget()->width() - 131) * dpr), qFloor(96 * dpr)));
         const auto bandBlack = [&] {
             const QImage shot = shownWindow(*w);
             for (int y = band.top(); y <= band.bottom(); y += 3)

@@ -213,8 +213,8 @@ PixelRect cover_place(twips::PixelSize cover, twips::PixelSize area, twips::Pixe
     if (cover.width <= 0 || cover.height <= 0 || area.width <= 0 || area.height <= 0 ||
         host.width <= 0 || host.height <= 0)
         return {0, 0, std::max(0, host.width), std::max(0, host.height)};
-    const double scale = std::min(double(host.width) / area.width,
-                                  double(host.height) / area.height);
+    const double scale =
+        std::min(double(host.width) / area.width, double(host.height) / area.height);
     const int w = std::clamp(int(std::lround(cover.width * scale)), 1, host.width);
     const int h = std::clamp(int(std::lround(cover.height * scale)), 1, host.height);
     return {(host.width - w) / 2, (host.height - h) / 2, w, h};
