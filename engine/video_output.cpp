@@ -161,8 +161,8 @@ VideoOutput chooseOnce() {
     const QString shortfall = gl_shortfall(facts, largestScreen());
     if (shortfall.isEmpty())
         return VideoOutput::Gl;
-    qCWarning(lcEngine).noquote() << QStringLiteral("Drawing in memory, not with OpenGL: %1")
-                                         .arg(shortfall);
+    qCWarning(lcEngine).noquote()
+        << QStringLiteral("Drawing in memory, not with OpenGL: %1").arg(shortfall);
     return VideoOutput::Software;
 }
 

@@ -3,6 +3,7 @@
 // software rasterizer, and where GL fails. Each check runs in the environment its ctest entry
 // sets (MOVARIN_VIDEO_OUTPUT, broken GL libraries, a scale factor).
 #include "app/start_up.h"
+#include "engine/gl_drivers.h"
 #include "engine/mpv_engine.h"
 #include "engine/video_engine.h"
 #include "test_media.h"
@@ -19,11 +20,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
-
-#include <dlfcn.h>
-#include <link.h>
 
 using namespace movarin;
 
@@ -36,18 +33,6 @@ const bool kGlAllowed = [] {
     allow_gl_video();
     return true;
 }();
-
-// Keeps Mesa's drivers mapped until the process ends. Unloaded as the display closes at exit,
-// the blocks their globals still point to would read as leaks to the sanitizer's leak check.
-void keepGlDriversLoaded() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void*) {
-            if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
 
 QString makeClip(const QString& dir, const QString& name, const QString& graph,
                  const QStringList& codec = {"-c:v", "flv1", "-q:v", "2"}) {
@@ -172,7 +157,7 @@ class TestGl : public QObject {
     }
 
 private slots:
-    void cleanup() { keepGlDriversLoaded(); }
+    void cleanup() { keep_gl_drivers_loaded(); }
     void initTestCase() {
         m_dir = std::make_unique<QTemporaryDir>();
         m_quadrants = makeClip(m_dir->path(), "quadrants.flv",
@@ -228,19 +213,25 @@ private slots:
         QTest::newRow("Mesa 4.5") << mesa << "4.50" << 16384 << hd << "";
         QTest::newRow("overridden to 1.4") << "1.4 (Compatibility Profile) Mesa 22.3.6"
                                            << "1.10" << 16384 << hd << "GLSL \"1.10\"";
-        QTest::newRow("2.1, GLSL 1.20") << "2.1 Mesa 22.3.6" << "1.20" << 8192 << hd << "";
-        QTest::newRow("2.1, GLSL 1.10") << "2.1 Mesa 22.3.6" << "1.10" << 8192 << hd << "1.20";
-        QTest::newRow("2.0, GLSL 1.10") << "2.0 Mesa 22.3.6" << "1.10" << 8192 << hd << "2.1";
-        QTest::newRow("3.0, GLSL 1.30") << "3.0 Mesa 22.3.6" << "1.30" << 8192 << hd << "";
-        QTest::newRow("vendor words") << "4.6.0 NVIDIA 535.54.03" << "4.60 NVIDIA" << 32768 << hd
-                                      << "";
+        QTest::newRow("2.1, GLSL 1.20") << "2.1 Mesa 22.3.6"
+                                        << "1.20" << 8192 << hd << "";
+        QTest::newRow("2.1, GLSL 1.10") << "2.1 Mesa 22.3.6"
+                                        << "1.10" << 8192 << hd << "1.20";
+        QTest::newRow("2.0, GLSL 1.10") << "2.0 Mesa 22.3.6"
+                                        << "1.10" << 8192 << hd << "2.1";
+        QTest::newRow("3.0, GLSL 1.30") << "3.0 Mesa 22.3.6"
+                                        << "1.30" << 8192 << hd << "";
+        QTest::newRow("vendor words") << "4.6.0 NVIDIA 535.54.03"
+                                      << "4.60 NVIDIA" << 32768 << hd << "";
         QTest::newRow("ES 2.0") << "OpenGL ES 2.0 Mesa 22.3.6"
                                 << "OpenGL ES GLSL ES 1.0.16" << 4096 << hd << "";
         QTest::newRow("ES 3.2") << "OpenGL ES 3.2 Mesa 22.3.6"
                                 << "OpenGL ES GLSL ES 3.20" << 16384 << hd << "";
-        QTest::newRow("ES 1.1") << "OpenGL ES-CM 1.1 Mesa 22.3.6" << "" << 4096 << hd << "ES 2.0";
+        QTest::newRow("ES 1.1") << "OpenGL ES-CM 1.1 Mesa 22.3.6"
+                                << "" << 4096 << hd << "ES 2.0";
         QTest::newRow("no GLSL") << mesa << "" << 16384 << hd << "GLSL \"\"";
-        QTest::newRow("no version") << "" << "4.50" << 16384 << hd << "OpenGL \"\"";
+        QTest::newRow("no version") << ""
+                                    << "4.50" << 16384 << hd << "OpenGL \"\"";
         QTest::newRow("screen wider") << mesa << "4.50" << 16384 << QSize(17000, 400)
                                       << "17000x400 pixels, is larger than OpenGL's texture "
                                          "limit of 16384";
@@ -393,8 +384,8 @@ private slots:
     // screen, and ends as asked with status 0.
     void programFallsBackAndPlays() {
         const QScreen* screen = QGuiApplication::primaryScreen();
-        const QString shortfall =
-            gl_shortfall(probe_gl_context(), screen->geometry().size() * screen->devicePixelRatio());
+        const QString shortfall = gl_shortfall(probe_gl_context(), screen->geometry().size() *
+                                                                       screen->devicePixelRatio());
         QVERIFY2(!shortfall.isEmpty(), "OpenGL falls short of nothing here");
         QCOMPARE(video_output(), VideoOutput::Software);
         QProcess program;
@@ -414,7 +405,8 @@ private slots:
                 colourBox(shot, kRed) | colourBox(shot, kGreen) | colourBox(shot, kBlue);
             return picture.width() >= width - 8 && mismatch(shot, picture, cells).isEmpty();
         };
-        QVERIFY2(QTest::qWaitFor([&] { return pictureShown(320); }, kWait), errors.right(3000).constData());
+        QVERIFY2(QTest::qWaitFor([&] { return pictureShown(320); }, kWait),
+                 errors.right(3000).constData());
         const QPoint inRed = colourBox(rootShot(), kRed).center();
         xdotool({"mousemove", QString::number(inRed.x()), QString::number(inRed.y()), "click",
                  "--repeat", "2", "--delay", "100", "1"});
