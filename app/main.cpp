@@ -1,5 +1,6 @@
 #include "about/version.h"
 #include "app/start_up.h"
+#include "engine/gl_drivers.h"
 #include "window/frmplayer.h"
 
 #include <QApplication>
@@ -35,5 +36,7 @@ int main(int argc, char* argv[]) {
     const QString tail = movarin::command_tail(argc, argv);
     const auto window = movarin::start_player(tail, movarin::PlayerSetup{});
     window->show();
-    return app.exec();
+    const int status = app.exec();
+    movarin::keep_gl_drivers_loaded();
+    return status;
 }

@@ -1,3 +1,4 @@
+#include "engine/engine_log.h"
 #include "engine/mpv_engine_impl.h"
 #include "engine/mpv_properties.h"
 
@@ -140,8 +141,13 @@ unsigned MpvEngine::Impl::renderGl(QSize size, bool skip) {
             }
         }
     }
-    if (failed)
+    if (failed) {
+        qCWarning(lcEngine).noquote()
+            << QStringLiteral("Drawing in memory from now on: OpenGL failed to draw %1x%2 pixels")
+                   .arg(size.width())
+                   .arg(size.height());
         fallBackToSoftware();
+    }
     return texture;
 }
 

@@ -26,12 +26,26 @@ bool gpu_device_present();
 // Whether this process may draw with GL, as far as can be told before the application is made:
 // if not, it sets up no GL at all.
 bool might_draw_with_gl();
-// The renderer string of the application's shared GL context, or of a throw-away one; empty
-// when no context can be made.
-QString probe_gl_renderer();
-// The choice for this process, made once from MOVARIN_VIDEO_OUTPUT and, in auto, the renderer.
-// GL needs the application's shared context (Qt::AA_ShareOpenGLContexts, set before the
-// application is made), so without it the answer is software. Call on the GUI thread.
+// What a GL context says of itself: GL_RENDERER, GL_VERSION, GL_SHADING_LANGUAGE_VERSION and
+// GL_MAX_TEXTURE_SIZE. An empty renderer: no context could be made.
+struct GlContextFacts {
+    QString renderer;
+    QString version;
+    QString glslVersion;
+    int maxTextureSize = 0;
+};
+// Why GL cannot show video with such a context on a screen of `screen` device pixels, or empty
+// when it can. The engine's renderer needs OpenGL 2.1 with GLSL 1.20, or OpenGL ES 2.0; every
+// picture on the way to the screen, the window's own included, is a texture as large as the
+// window, which full screen makes as large as the screen.
+QString gl_shortfall(const GlContextFacts& facts, QSize screen);
+// The facts of the application's shared GL context, or of a throw-away one.
+GlContextFacts probe_gl_context();
+// The choice for this process, made once from MOVARIN_VIDEO_OUTPUT and, in auto, the renderer;
+// software wherever gl_shortfall finds one for the largest screen, which the engine's log
+// category says. GL needs the application's shared context (Qt::AA_ShareOpenGLContexts, set
+// before the application is made), so without it the answer is software. Call on the GUI
+// thread, before any GL widget is made.
 VideoOutput video_output();
 
 // A player that also hands out its pictures: what the window needs to show a video, and all

@@ -3,6 +3,7 @@
 // software rasterizer, and where GL fails. Each check runs in the environment its ctest entry
 // sets (MOVARIN_VIDEO_OUTPUT, broken GL libraries, a scale factor).
 #include "app/start_up.h"
+#include "engine/gl_drivers.h"
 #include "engine/mpv_engine.h"
 #include "engine/video_engine.h"
 #include "test_media.h"
@@ -14,15 +15,12 @@
 #include <QAction>
 #include <QDir>
 #include <QOpenGLContext>
+#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
-
-#include <dlfcn.h>
-#include <link.h>
 
 using namespace movarin;
 
@@ -35,18 +33,6 @@ const bool kGlAllowed = [] {
     allow_gl_video();
     return true;
 }();
-
-// Keeps Mesa's drivers mapped until the process ends. Unloaded as the display closes at exit,
-// the blocks their globals still point to would read as leaks to the sanitizer's leak check.
-void keepGlDriversLoaded() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void*) {
-            if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
 
 QString makeClip(const QString& dir, const QString& name, const QString& graph,
                  const QStringList& codec = {"-c:v", "flv1", "-q:v", "2"}) {
@@ -100,6 +86,29 @@ QString mismatch(const QImage& shot, const QRect& area, const QList<QList<QRgb>>
     return {};
 }
 
+// The smallest rectangle holding every pixel near `colour`, every second row and column.
+QRect colourBox(const QImage& shot, QRgb colour) {
+    QRect box;
+    for (int y = 0; y < shot.height(); y += 2) {
+        const auto* line = reinterpret_cast<const QRgb*>(shot.constScanLine(y));
+        for (int x = 0; x < shot.width(); x += 2)
+            if (near(line[x], colour))
+                box |= QRect(x, y, 2, 2);
+    }
+    return box;
+}
+
+QImage rootShot() {
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
+        QImage::Format_RGB32);
+}
+
+void xdotool(const QStringList& arguments) {
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), arguments);
+    QVERIFY(tool.waitForFinished(10000) && tool.exitCode() == 0);
+}
+
 const QRgb kRed = qRgb(255, 0, 0), kGreen = qRgb(0, 255, 0), kBlue = qRgb(0, 0, 255),
            kWhite = qRgb(255, 255, 255), kYellow = qRgb(255, 255, 0), kBlack = qRgb(0, 0, 0);
 
@@ -148,7 +157,7 @@ class TestGl : public QObject {
     }
 
 private slots:
-    void cleanup() { keepGlDriversLoaded(); }
+    void cleanup() { keep_gl_drivers_loaded(); }
     void initTestCase() {
         m_dir = std::make_unique<QTemporaryDir>();
         m_quadrants = makeClip(m_dir->path(), "quadrants.flv",
@@ -191,6 +200,49 @@ private slots:
         QTest::newRow("unknown word is auto") << "vulkan" << gpu << true;
         QTest::newRow("unknown word, llvmpipe") << "fast" << llvmpipe << false;
     }
+    // Why GL cannot show video: a context short of OpenGL 2.1 with GLSL 1.20 (or OpenGL ES
+    // 2.0), or a screen larger than a texture may be. Empty: it can.
+    void glShortfall_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("glsl");
+        QTest::addColumn<int>("maxTexture");
+        QTest::addColumn<QSize>("screen");
+        QTest::addColumn<QString>("reason");
+        const QString mesa = "4.5 (Compatibility Profile) Mesa 22.3.6";
+        const QSize hd(1920, 1080);
+        QTest::newRow("Mesa 4.5") << mesa << "4.50" << 16384 << hd << "";
+        QTest::newRow("overridden to 1.4") << "1.4 (Compatibility Profile) Mesa 22.3.6"
+                                           << "1.10" << 16384 << hd << "GLSL \"1.10\"";
+        QTest::newRow("2.1, GLSL 1.20") << "2.1 Mesa 22.3.6"
+                                        << "1.20" << 8192 << hd << "";
+        QTest::newRow("2.1, GLSL 1.10") << "2.1 Mesa 22.3.6"
+                                        << "1.10" << 8192 << hd << "GLSL \"1.10\"";
+        QTest::newRow("2.0, GLSL 1.10") << "2.0 Mesa 22.3.6"
+                                        << "1.10" << 8192 << hd << "OpenGL \"2.0 Mesa";
+        QTest::newRow("ES 2.0") << "OpenGL ES 2.0 Mesa 22.3.6"
+                                << "OpenGL ES GLSL ES 1.0.16" << 4096 << hd << "";
+        QTest::newRow("ES 1.1") << "OpenGL ES-CM 1.1 Mesa 22.3.6"
+                                << "" << 4096 << hd << "\"OpenGL ES-CM 1.1";
+        QTest::newRow("no GLSL") << mesa << "" << 16384 << hd << "GLSL \"\"";
+        QTest::newRow("screen wider") << mesa << "4.50" << 16384 << QSize(17000, 400)
+                                      << "17000x400 pixels, is larger than OpenGL's texture "
+                                         "limit of 16384";
+        QTest::newRow("screen at the limit")
+            << mesa << "4.50" << 16384 << QSize(16384, 16384) << "";
+        QTest::newRow("limit unknown") << mesa << "4.50" << 0 << hd << "limit of 0";
+    }
+    void glShortfall() {
+        QFETCH(QString, version);
+        QFETCH(QString, glsl);
+        QFETCH(int, maxTexture);
+        QFETCH(QSize, screen);
+        QFETCH(QString, reason);
+        const QString said = gl_shortfall({"Some GPU", version, glsl, maxTexture}, screen);
+        QVERIFY2(reason.isEmpty() ? said.isEmpty() : said.contains(reason), qPrintable(said));
+        // Without a context there is nothing to ask.
+        QCOMPARE(gl_shortfall({"", version, glsl, maxTexture}, screen), "no OpenGL context");
+    }
+
     void choosesPath() {
         QFETCH(QString, forced);
         QFETCH(QString, renderer);
@@ -288,7 +340,8 @@ private slots:
     // Under Xvfb the only GL is Mesa's llvmpipe: auto draws in memory, as before.
     void autoPicksSoftware() {
         QVERIFY(qEnvironmentVariable("MOVARIN_VIDEO_OUTPUT").isEmpty());
-        QVERIFY2(probe_gl_renderer().contains("llvmpipe"), qPrintable(probe_gl_renderer()));
+        const QString renderer = probe_gl_context().renderer;
+        QVERIFY2(renderer.contains("llvmpipe"), qPrintable(renderer));
         QCOMPARE(video_output(), VideoOutput::Software);
         // Without a GPU device the choice is made without GL loaded at start.
         QCOMPARE(QOpenGLContext::globalShareContext() != nullptr, gpu_device_present());
@@ -314,6 +367,49 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             mismatch(screenOf(*w), hostOnScreen(*w), {{kRed, kGreen}, {kBlue, kWhite}}), QString(),
             kWait);
+    }
+
+    // The program itself, with GL asked for, in its window and in full screen, ending as asked
+    // with status 0 (in the sanitizer build too). Where GL falls short (an old GL, a screen past
+    // the texture limit) it says why in the engine's category and draws in memory.
+    void programPlays() {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QString shortfall = gl_shortfall(probe_gl_context(), screen->geometry().size() *
+                                                                       screen->devicePixelRatio());
+        QCOMPARE(video_output() == VideoOutput::Gl, shortfall.isEmpty());
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_LOGGING_RULES", "movarin.engine.warning=true");
+        program.setProcessEnvironment(env);
+        QByteArray errors;
+        connect(&program, &QProcess::readyReadStandardError,
+                [&] { errors += program.readAllStandardError(); });
+        program.start(QStringLiteral(MOVARIN_BINARY_DIR "/movarin"), {m_quadrants});
+        QVERIFY(program.waitForStarted());
+        const QList<QList<QRgb>> cells{{kRed, kGreen}, {kBlue, kWhite}};
+        // Three quarters, found on the screen, tell where the whole picture is.
+        const auto pictureShown = [&](int width) {
+            const QImage shot = rootShot();
+            const QRect picture =
+                colourBox(shot, kRed) | colourBox(shot, kGreen) | colourBox(shot, kBlue);
+            return picture.width() >= width - 8 && mismatch(shot, picture, cells).isEmpty();
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return pictureShown(320); }, kWait),
+                 errors.right(3000).constData());
+        const QPoint inRed = colourBox(rootShot(), kRed).center();
+        xdotool({"mousemove", QString::number(inRed.x()), QString::number(inRed.y()), "click",
+                 "--repeat", "2", "--delay", "100", "1"});
+        const QSize full = screen->geometry().size();
+        const int fullWidth = std::min(full.width(), full.height() * 4 / 3);
+        QVERIFY2(QTest::qWaitFor([&] { return pictureShown(fullWidth); }, kWait),
+                 "no picture in full screen");
+        xdotool({"key", "ctrl+e"});
+        QVERIFY(program.waitForFinished(kWait));
+        QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
+                 errors.right(3000).constData());
+        QVERIFY2(errors.contains("Drawing in memory") != shortfall.isEmpty() &&
+                     errors.contains(shortfall.toUtf8()),
+                 errors.right(3000).constData());
     }
 };
 
