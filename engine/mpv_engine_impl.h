@@ -164,10 +164,6 @@ struct MpvEngine::Impl {
     // Turning rotated pictures upright where the renderer cannot (drawing in memory): the
     // engine's own rotation off, and a filter per file. Once on, it stays on.
     bool rotationWatched = false;
-    // The memory renderer was handed a turned picture all the same: it draws nothing more of
-    // this file. Set on the event thread, read where frames are drawn.
-    std::atomic<bool> turnedOutput{false};
-    bool refuseTurnedOutput();
     void watchForRotation();
     void applyUprightFilter();
     void onHook(const mpv_event_hook* hook);

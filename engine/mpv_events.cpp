@@ -112,7 +112,6 @@ void MpvEngine::Impl::handle(const mpv_event& event) {
 void MpvEngine::Impl::onStartFile() {
     sentWidth = sentHeight = 0;
     loaded = sentNoVideo = false;
-    turnedOutput = false;
     emptyLoops.reset();
     stillLoops.reset();
     framesAtRestart = framesHanded;
@@ -146,8 +145,6 @@ void MpvEngine::Impl::onFileLoaded() {
 }
 
 void MpvEngine::Impl::onVideoReconfig() {
-    if (refuseTurnedOutput())
-        return;
     qint64 w = 0;
     qint64 h = 0;
     if (mpv_get_property(core.get(), "dwidth", MPV_FORMAT_INT64, &w) < 0 ||

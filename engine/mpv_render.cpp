@@ -54,8 +54,7 @@ bool MpvEngine::Impl::render(uchar* bits, QSize size, qsizetype stride, QImage::
     if (!renderContext || !pixelFormat ||
         (bits && (size.isEmpty() || stride < qsizetype(size.width()) * 4)))
         return false;
-    // A turned picture is only taken, never drawn: the memory renderer aborts on one.
-    int skip = bits && !turnedOutput ? 0 : 1;
+    int skip = bits ? 0 : 1;
     int noBlock = 0;
     int sw[2] = {size.width(), size.height()};
     char format[8];
@@ -70,7 +69,7 @@ bool MpvEngine::Impl::render(uchar* bits, QSize size, qsizetype stride, QImage::
         {MPV_RENDER_PARAM_SW_POINTER, bits},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
-    return mpv_render_context_render(renderContext.get(), params) >= 0 && !skip;
+    return mpv_render_context_render(renderContext.get(), params) >= 0;
 }
 
 void MpvEngine::Impl::createRenderer() {

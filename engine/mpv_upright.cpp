@@ -70,33 +70,17 @@ void MpvEngine::Impl::applyUprightFilter() {
         rotation_to_play(videoTracks(core.get()), detail::track_number(core.get(), "vid"));
     const char* remove[] = {"vf", "remove", kLabel, nullptr};
     mpv_command(core.get(), remove); // refused when the last file needed none
-    if (const std::string filter = upright_filter(degrees); !filter.empty()) {
-        // A picture that leaves a filter graph takes its turn from the display matrix it still
-        // carries (a phone's first frame does), which would turn the upright picture once more
-        // for the renderer: the matrix goes before the picture is turned.
-        const std::string entry =
-            std::string(kLabel) + ":lavfi=[sidedata=mode=delete:type=DISPLAYMATRIX," + filter + "]";
-        const char* add[] = {"vf", "add", entry.c_str(), nullptr};
-        mpv_command(core.get(), add);
-    }
-}
-
-// The last line behind the filter: should the output still be told to turn the picture (a
-// source of rotation the filter does not know), the file stops as one that cannot be played,
-// and nothing of it is drawn meanwhile.
-bool MpvEngine::Impl::refuseTurnedOutput() {
-    long long rotate = 0;
-    if (renderingOnGpu || turnedOutput ||
-        mpv_get_property(core.get(), "video-out-params/rotate", MPV_FORMAT_INT64, &rotate) < 0 ||
-        rotate % 360 == 0)
-        return turnedOutput;
-    turnedOutput = true;
-    watchingForFrames = false;
-    const char* stop[] = {"stop", nullptr};
-    mpv_command_async(core.get(), 0, stop);
-    const QString reason = QStringLiteral("the picture comes turned, which cannot be drawn");
-    post([this, reason] { emit q->loadFailed(reason); });
-    return true;
+    const std::string turn = upright_filter(degrees);
+    if (turn.empty())
+        return;
+    // A picture that leaves a filter graph takes its turn from the display matrix it carries
+    // (a phone's first frame does), which would hand the memory renderer a picture turned once
+    // more, and it aborts on that: the matrix goes before the picture is turned. Without a
+    // graph nothing reads the matrix again, and the engine's own turn is off.
+    const std::string entry =
+        std::string(kLabel) + ":lavfi=[sidedata=mode=delete:type=DISPLAYMATRIX," + turn + "]";
+    const char* add[] = {"vf", "add", entry.c_str(), nullptr};
+    mpv_command(core.get(), add);
 }
 
 void MpvEngine::Impl::onHook(const mpv_event_hook* hook) {
