@@ -349,6 +349,21 @@ private slots:
         m_window.reset();
     }
 
+    // A tiny file is read whole at once, long before a slow machine has its first picture
+    // decoded: that it has been read is no sign that nothing will come. A slow filter ahead of
+    // the output stands in for the slow machine.
+    void slowFirstPictureStillShows() {
+        PlayerSetup setup = testing::playerSetupIn(m_appDir.path());
+        setup.engineOptions << QStringLiteral("vf=lavfi=[nlmeans=s=10:p=7:r=15]");
+        frmplayer window(setup);
+        window.Form_Load(QString());
+        window.show();
+        const QString name = QStringLiteral("one damaged frame.ts");
+        window.play_file(m_dir.filePath(name));
+        QVERIFY(QTest::qWaitFor([&] { return window.Text1 == u"1024"; }, kSettleMs));
+        QCOMPARE(window.Text2, QStringLiteral("576"));
+        QVERIFY(window.player->failureText().isEmpty());
+    }
 };
 
 QTEST_MAIN(TestMediaKinds)
