@@ -46,6 +46,13 @@ bool pausedByUser(mpv_handle* core) {
            !(mpv_get_property(core, "eof-reached", MPV_FORMAT_FLAG, &atEnd) >= 0 && atEnd);
 }
 
+// The video decoder has given out a picture of this file, whether or not it is shown yet.
+bool pictureDecoded(mpv_handle* core) {
+    std::int64_t width = 0;
+    return mpv_get_property(core, "video-dec-params/w", MPV_FORMAT_INT64, &width) >= 0 &&
+           width > 0;
+}
+
 // What the demuxer holds and has read of the file.
 struct CacheState {
     bool known = false;
@@ -273,10 +280,12 @@ void MpvEngine::Impl::checkForFrames() {
         break;
     case playback::FirstPlayGuard::Verdict::Wait:
         // Decoders get a moment with what they were given; once the demuxer has read the file
-        // and nothing is left for them, nothing more can come.
+        // and nothing is left for them, nothing more can come. Unless a picture has been
+        // decoded: a tiny file is read whole at once, and its few pictures may still be on
+        // their way to the output on a slow machine (the five-second rule still holds).
         if (look.sound ||
             std::chrono::steady_clock::now() - loadedAt < std::chrono::milliseconds(750) ||
-            !cache.known || !cache.eof || cache.ahead > 0)
+            !cache.known || !cache.eof || cache.ahead > 0 || pictureDecoded(core.get()))
             return;
         break;
     }

@@ -70,11 +70,17 @@ void MpvEngine::Impl::applyUprightFilter() {
         rotation_to_play(videoTracks(core.get()), detail::track_number(core.get(), "vid"));
     const char* remove[] = {"vf", "remove", kLabel, nullptr};
     mpv_command(core.get(), remove); // refused when the last file needed none
-    if (const std::string filter = upright_filter(degrees); !filter.empty()) {
-        const std::string entry = std::string(kLabel) + ":lavfi=[" + filter + "]";
-        const char* add[] = {"vf", "add", entry.c_str(), nullptr};
-        mpv_command(core.get(), add);
-    }
+    const std::string turn = upright_filter(degrees);
+    if (turn.empty())
+        return;
+    // A picture that leaves a filter graph takes its turn from the display matrix it carries
+    // (a phone's first frame does), which would hand the memory renderer a picture turned once
+    // more, and it aborts on that: the matrix goes before the picture is turned. Without a
+    // graph nothing reads the matrix again, and the engine's own turn is off.
+    const std::string entry =
+        std::string(kLabel) + ":lavfi=[sidedata=mode=delete:type=DISPLAYMATRIX," + turn + "]";
+    const char* add[] = {"vf", "add", entry.c_str(), nullptr};
+    mpv_command(core.get(), add);
 }
 
 void MpvEngine::Impl::onHook(const mpv_event_hook* hook) {

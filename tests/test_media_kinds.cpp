@@ -1,7 +1,9 @@
 // Files of many kinds besides FLV, made with ffmpeg and played one after another in one window:
-// each ends, within seconds, in its picture at its display size, "Audio only" with the bar, or
-// "Cannot play <name>", and never in a black window without words or a line in the log.
+// each ends, within seconds, in its picture upright at its display size, "Audio only" with the
+// bar, or "Cannot play <name>", and never in an abort, a black window without words or a line in
+// the log. The same table runs drawn in memory and, under Xvfb, through OpenGL.
 #include "app/start_up.h"
+#include "engine/video_engine.h"
 #include "test_media.h"
 #include "test_support.h"
 #include "window/frmplayer.h"
@@ -19,6 +21,12 @@
 using namespace movarin;
 
 namespace {
+
+// As the program does it, before the application is made, for the run through OpenGL.
+const bool kGlAllowed = [] {
+    allow_gl_video();
+    return true;
+}();
 
 enum class End { Picture, AudioOnly, CannotPlay };
 
@@ -46,7 +54,28 @@ struct Kind {
     int dropPackets = 0;
     End end;
     QSize size;
+    // What is done to ffmpeg's output: remuxed by a second ffmpeg run with these arguments (a
+    // rotation the encoder would leave out), another ffmpeg run's output appended byte for byte
+    // (a stream that changes midway), only this share of its bytes kept (a recording cut off).
+    QStringList remux = {};
+    QStringList appended = {};
+    int keepPercent = 100;
+    // Red over blue turned a quarter clockwise: red on the left once upright.
+    bool redLeft = false;
 };
+
+// Red over blue, 320x240, and the same turned by each means a file has of saying so.
+QStringList redOverBlue(double seconds = 3) {
+    return {"-f", "lavfi", "-i",
+            QStringLiteral("color=c=red:s=320x120:d=%1[a];color=c=blue:s=320x120:d=%1[b];"
+                           "[a][b]vstack")
+                .arg(seconds)};
+}
+const QStringList kTurnTag = {"-c", "copy", "-metadata:s:v:0", "rotate=90"};
+QStringList turnInStream(int degrees) {
+    return {"-bsf:v",
+            QStringLiteral("h264_metadata=display_orientation=insert:rotate=%1").arg(degrees)};
+}
 
 } // namespace
 
@@ -59,11 +88,24 @@ class TestMediaKinds : public QObject {
 
     bool make(const Kind& kind) {
         const QString path = m_dir.filePath(kind.name);
-        if (!testing::runFfmpeg(kind.ffmpeg + QStringList{path}))
+        if (kind.ffmpeg.size() == 1) // a file ffmpeg cannot make, copied in
+            return QFile::copy(kind.ffmpeg.first(), path);
+        const QString stage = kind.remux.isEmpty() ? path : m_dir.filePath("stage " + kind.name);
+        if (!testing::runFfmpeg(kind.ffmpeg + QStringList{stage}) ||
+            (!kind.remux.isEmpty() &&
+             !testing::runFfmpeg(QStringList{"-i", stage} + kind.remux + QStringList{path})))
             return false;
-        if (kind.patches.isEmpty() && kind.dropPackets == 0)
+        const QString tail = m_dir.filePath("tail " + kind.name);
+        if (!kind.appended.isEmpty() && !testing::runFfmpeg(kind.appended + QStringList{tail}))
+            return false;
+        if (kind.patches.isEmpty() && kind.dropPackets == 0 && kind.appended.isEmpty() &&
+            kind.keepPercent == 100)
             return true;
         QByteArray bytes = testing::readFile(path);
+        if (!kind.appended.isEmpty())
+            bytes += testing::readFile(tail);
+        if (kind.keepPercent < 100)
+            bytes.truncate(bytes.size() * kind.keepPercent / 100 / 188 * 188);
         for (const auto& [from, to] : kind.patches) {
             if (!bytes.contains(from) || from.size() != to.size())
                 return false;
@@ -185,6 +227,93 @@ private slots:
              0,
              End::AudioOnly,
              design},
+            // Turned, by the container's matrix in MP4 and MOV, by the stream itself, by both
+            // (the container wins), 10-bit, and a phone's HDR clip whose first picture carries
+            // its matrix too: upright at the turned size whichever way the picture is drawn.
+            {"turned.mp4",
+             redOverBlue() + kH264,
+             {},
+             0,
+             End::Picture,
+             {240, 320},
+             kTurnTag,
+             {},
+             100,
+             true},
+            {"turned.mov",
+             redOverBlue() + kH264,
+             {},
+             0,
+             End::Picture,
+             {240, 320},
+             kTurnTag,
+             {},
+             100,
+             true},
+            {"turned in its stream.mp4",
+             redOverBlue() + kH264 + turnInStream(90),
+             {},
+             0,
+             End::Picture,
+             {320, 240}},
+            {"turned twice.mp4",
+             redOverBlue() + kH264 + turnInStream(180),
+             {},
+             0,
+             End::Picture,
+             {240, 320},
+             kTurnTag,
+             {},
+             100,
+             true},
+            {"turned 10-bit.mp4",
+             redOverBlue() + QStringList{"-c:v", "libx265", "-pix_fmt", "yuv420p10le",
+                                         "-x265-params", "log-level=none"},
+             {},
+             0,
+             End::Picture,
+             {240, 320},
+             kTurnTag,
+             {},
+             100,
+             true},
+            {"turns midway.ts",
+             redOverBlue(2) + kH264,
+             {},
+             0,
+             End::Picture,
+             {320, 240},
+             {},
+             redOverBlue(2) + kH264 + turnInStream(90) + QStringList{"-f", "mpegts"}},
+            {"phone hdr turned.mov",
+             {QStringLiteral(MOVARIN_SOURCE_DIR "/tests/data/phone-hdr-rotated.mov")},
+             {},
+             0,
+             End::Picture,
+             {720, 1280}},
+            // Few pictures are pictures: one anamorphic MPEG-2 frame, damaged by cutting the file
+            // short, beside an MP3 stream without parameters; a recording cut in half after
+            // 0.37 s of video.
+            {"one damaged frame.ts",
+             picture("720x576", 1) + tone(1) +
+                 QStringList{"-frames:v", "1", "-c:v", "mpeg2video", "-aspect", "16:9", "-c:a",
+                             "libmp3lame", "-t", "0.04"},
+             {},
+             0,
+             End::Picture,
+             {1024, 576},
+             {},
+             {},
+             60},
+            {"cut in half.ts",
+             picture("640x360", 1) + kH264 + QStringList{"-t", "0.74"},
+             {},
+             0,
+             End::Picture,
+             {640, 360},
+             {},
+             {},
+             50},
         };
         for (const Kind& kind : m_kinds)
             QVERIFY2(make(kind), qPrintable(kind.name));
@@ -236,6 +365,25 @@ private slots:
                                  : host->failureText()),
                   qPrintable(m_window->Text1), qPrintable(m_window->Text2));
             QVERIFY2(ended, qPrintable(kind.name + " did not end as expected"));
+            // Upright once settled: the engine's GPU renderer may show a first picture whose
+            // own turn contradicts its container's before it settles.
+            if (kind.redLeft) {
+                QColor left, right;
+                const bool upright = QTest::qWaitFor(
+                    [&] {
+                        const QImage shown = host->currentPicture();
+                        left = shown.pixelColor(4, shown.height() / 2);
+                        right = shown.pixelColor(shown.width() - 5, shown.height() / 2);
+                        return left.red() > 200 && left.blue() < 60 && right.blue() > 200 &&
+                               right.red() < 60;
+                    },
+                    kSettleMs);
+                QVERIFY2(upright, qPrintable(kind.name + " is not upright: " + left.name() + " " +
+                                             right.name()));
+            }
+            // Drawn the way this run asks for.
+            QCOMPARE(host->engine()->drawsWithGl(),
+                     qEnvironmentVariable("MOVARIN_VIDEO_OUTPUT") == u"gl");
             // Settled: a second later it still shows the same.
             QTest::qWait(1000);
             QCOMPARE(host->audioOnly(), kind.end == End::AudioOnly);
@@ -245,6 +393,23 @@ private slots:
                      qPrintable(kind.name + " was logged"));
         }
         m_window.reset();
+    }
+
+    // A tiny file is read whole at once, long before a slow machine has its first picture
+    // decoded: that it has been read is no sign that nothing will come. A slow filter ahead of
+    // the output stands in for the slow machine.
+    void slowFirstPictureStillShows() {
+        PlayerSetup setup = testing::playerSetupIn(m_appDir.path());
+        setup.engineOptions << QStringLiteral("vf=lavfi=[nlmeans=s=10:p=7:r=15]");
+        frmplayer window(setup);
+        window.Form_Load(QString());
+        window.show();
+        const QString name = QStringLiteral("one damaged frame.ts");
+        window.play_file(m_dir.filePath(name));
+        QVERIFY2(QTest::qWaitFor([&] { return window.Text1 == u"1024"; }, kSettleMs),
+                 qPrintable(window.player->failureText() + " " + window.Text1));
+        QCOMPARE(window.Text2, QStringLiteral("576"));
+        QVERIFY(window.player->failureText().isEmpty());
     }
 };
 
