@@ -63,7 +63,7 @@ SCALED = [
      {"fit": True, "movarin_env": {"QT_SCALE_FACTOR": "2"}}),
     # Widths of both parities: swscale once cost four times as much at odd ones.
     ("1080p fit odd", "h264-1920x1080.flv", (1920, 1080), SCREEN, {"fit": True, "parity": 1}),
-    ("1080p fit even", "h264-1920x1080.flv", (1920, 1080), (1920, 1200),
+    ("1080p fit even", "h264-1920x1080.flv", (1920, 1080), (2049, 1280),
      {"fit": True, "parity": 0}),
     ("720p at 1001x563", "h264-1280x720.flv", (1280, 720), SCREEN,
      {"fit": True, "parity": 1, "movarin_env": {"MOVARIN_BENCH_SIZE": "1001x563"}}),
