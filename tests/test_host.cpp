@@ -42,8 +42,7 @@ bool isGreen(QColor c) {
 }
 
 // The first column of row y from `from` on whose colour passes `is`; -1 for none.
-template <typename Is>
-int firstColumn(const QImage& image, int y, int from, Is is) {
+template <typename Is> int firstColumn(const QImage& image, int y, int from, Is is) {
     for (int x = from; x < image.width(); ++x)
         if (is(image.pixelColor(x, y)))
             return x;
@@ -65,8 +64,11 @@ QString bandsWrong(const QImage& picture) {
         const int green = firstColumn(picture, y, std::max(blue, 0), greener);
         if (!isRed(picture.pixelColor(0, y)) || std::abs(blue - w / 2) > near ||
             std::abs(green - w * 312 / 320) > near || !isGreen(picture.pixelColor(w - 1, y)))
-            return QStringLiteral("row %1 of %2x%3: blue from %4, green from %5, edge %6")
-                .arg(y).arg(w).arg(picture.height()).arg(blue).arg(green)
+            return QStringLiteral("row %1 of width %2: blue from %3, green from %4, edge %5")
+                .arg(y)
+                .arg(w)
+                .arg(blue)
+                .arg(green)
                 .arg(picture.pixelColor(w - 1, y).name());
     }
     return {};
@@ -153,7 +155,7 @@ private slots:
     }
 
     // The converter is given an even width and 64-byte rows of our own: an odd one costs it four
-    // times the work. Whatever it leaves at the right edge is filled from the picture's edge.
+    // times the work (what it leaves at the right edge is checked below, on screen).
     void convertsEvenWidths_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("converted");
@@ -171,16 +173,6 @@ private slots:
         QFETCH(int, stride);
         QCOMPARE(converter_width(width), converted);
         QCOMPARE(frame_stride(width), stride);
-        if (width < 2)
-            return;
-        QImage image(width, 3, QImage::Format_RGB32);
-        for (int x = 0; x < width; ++x)
-            for (int y = 0; y < 3; ++y)
-                image.setPixel(x, y, x < converted ? qRgb(x, y, 7) : qRgb(255, 255, 255));
-        repeat_last_column(image.bits(), width, 3, image.bytesPerLine(), converted);
-        for (int y = 0; y < 3; ++y)
-            for (int x = 0; x < width; ++x)
-                QCOMPARE(image.pixel(x, y), qRgb(std::min(x, converted - 1), y, 7));
     }
 
     // At odd sizes, drawn in place and through a frame of our own, the picture reaches the
@@ -195,11 +187,11 @@ private slots:
         QFETCH(QSize, size);
         const QString clip = m_dir.filePath("bands.flv");
         if (!QFileInfo::exists(clip))
-            QVERIFY(testing::runFfmpeg(
-                {"-f", "lavfi", "-i",
-                 "color=c=red:s=160x240:d=2[a];color=c=blue:s=152x240:d=2[b];"
-                 "color=c=green:s=8x240:d=2[c];[a][b][c]hstack=inputs=3",
-                 "-c:v", "flv1", "-q:v", "2", clip}));
+            QVERIFY(
+                testing::runFfmpeg({"-f", "lavfi", "-i",
+                                    "color=c=red:s=160x240:d=2[a];color=c=blue:s=152x240:d=2[b];"
+                                    "color=c=green:s=8x240:d=2[c];[a][b][c]hstack=inputs=3",
+                                    "-c:v", "flv1", "-q:v", "2", clip}));
         PlaybackHost host(noSoundOptions());
         host.resize(size);
         host.show();
@@ -215,7 +207,8 @@ private slots:
         auto* store = dynamic_cast<QImage*>(host.backingStore()->paintDevice());
         QVERIFY(store);
         const QRect shown(QPoint(0, 0), (QSizeF(size) * host.devicePixelRatioF()).toSize());
-        QVERIFY2(bandsWrong(store->copy(shown)).isEmpty(), qPrintable(bandsWrong(store->copy(shown))));
+        QVERIFY2(bandsWrong(store->copy(shown)).isEmpty(),
+                 qPrintable(bandsWrong(store->copy(shown))));
         QVERIFY2(bandsWrong(host.grab().toImage()).isEmpty(),
                  qPrintable(bandsWrong(host.grab().toImage())));
     }
