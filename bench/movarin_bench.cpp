@@ -9,7 +9,9 @@
 //                                    N being the distinct frames painted in that time
 //
 // Both play with no sound output, as the floor does: no sound device on the bench machine.
-// MOVARIN_BENCH_OPTIONS adds engine options, for trying settings.
+// MOVARIN_BENCH_OPTIONS adds engine options, for trying settings. MOVARIN_BENCH_SIZE=WxH plays at
+// that size once the first frame is in, as a size the video reports would set it (the window has
+// a fixed border: a person cannot drag it to a size of their own).
 
 #include "app/start_up.h"
 #include "bench/bench_clock.h"
@@ -107,6 +109,11 @@ private:
         // MOVARIN_BENCH_FULLSCREEN=1 plays in full screen, as a user would with F.
         if (qEnvironmentVariableIntValue("MOVARIN_BENCH_FULLSCREEN") == 1)
             fillScreen(0);
+        if (const QStringList size = qEnvironmentVariable("MOVARIN_BENCH_SIZE").split(u'x');
+            size.size() == 2) {
+            m_window.player_FSCommand(QStringLiteral("actualsizewidth"), size.at(0));
+            m_window.player_FSCommand(QStringLiteral("actualsizeheight"), size.at(1));
+        }
         m_cpuStart = bench::cpu_seconds();
         m_shownAtStart = m_window.player->framesShown();
         m_inPlaceAtStart = m_window.player->framesPaintedInPlace();

@@ -61,11 +61,23 @@ SCALED = [
     ("1080p fit 1920x1080", "h264-1920x1080.flv", (1920, 1080), (1920, 1080), {"fit": True}),
     ("720p scale 2", "h264-1280x720.flv", (1280, 720), (3840, 2160),
      {"fit": True, "movarin_env": {"QT_SCALE_FACTOR": "2"}}),
+    # Widths of both parities: swscale once cost four times as much at odd ones.
+    ("1080p fit odd", "h264-1920x1080.flv", (1920, 1080), SCREEN, {"fit": True, "parity": 1}),
+    ("1080p fit even", "h264-1920x1080.flv", (1920, 1080), (2049, 1280),
+     {"fit": True, "parity": 0}),
+    ("720p at 1001x563", "h264-1280x720.flv", (1280, 720), SCREEN,
+     {"fit": True, "parity": 1, "movarin_env": {"MOVARIN_BENCH_SIZE": "1001x563"}}),
 ]
 # Movarin's OpenGL output beside mpv's; on Xvfb both draw with Mesa's llvmpipe.
 GL = [
     ("720p GL", "h264-1280x720.flv", (1280, 720), SCREEN,
      {"gl": True, "movarin_env": {"MOVARIN_VIDEO_OUTPUT": "gl"}}),
+    ("720p GL at 1001x563", "h264-1280x720.flv", (1280, 720), SCREEN,
+     {"gl": True, "fit": True,
+      "movarin_env": {"MOVARIN_VIDEO_OUTPUT": "gl", "MOVARIN_BENCH_SIZE": "1001x563"}}),
+    ("720p GL at 1000x562", "h264-1280x720.flv", (1280, 720), SCREEN,
+     {"gl": True, "fit": True,
+      "movarin_env": {"MOVARIN_VIDEO_OUTPUT": "gl", "MOVARIN_BENCH_SIZE": "1000x562"}}),
 ]
 
 
@@ -535,6 +547,8 @@ def main():
                 x.close()
             view["size"] = every["movarin"].picture
             print(f"{label}: on-screen size {view['size']}", file=sys.stderr)
+            if "parity" in view and view["size"] and view["size"][0] % 2 != view["parity"]:
+                print(f"{label}: the width is not of the parity the row is for", file=sys.stderr)
         # Full rounds, then start-only ones; players take turns in a rotating order in each.
         # A first frame in a scaled row says nothing new (full screen comes after it).
         passes = [("round", args.rounds, False)]

@@ -1,5 +1,7 @@
 #include "engine/frame_pool.h"
 
+#include "engine/frame_layout.h"
+
 #include <cstdlib>
 
 namespace movarin::detail {
@@ -10,7 +12,7 @@ FramePool::~FramePool() {
 }
 
 QImage FramePool::take(QSize size) {
-    const qsizetype stride = (static_cast<qsizetype>(size.width()) * 4 + 63) / 64 * 64;
+    const qsizetype stride = frame_stride(size.width());
     void* memory = nullptr;
     {
         std::lock_guard lock(m_mutex);

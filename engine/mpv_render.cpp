@@ -1,3 +1,4 @@
+#include "engine/frame_layout.h"
 #include "engine/mpv_engine_impl.h"
 #include "engine/mpv_properties.h"
 
@@ -56,7 +57,8 @@ bool MpvEngine::Impl::render(uchar* bits, QSize size, qsizetype stride, QImage::
         return false;
     int skip = bits ? 0 : 1;
     int noBlock = 0;
-    int sw[2] = {size.width(), size.height()};
+    const int converted = converter_width(size.width());
+    int sw[2] = {converted, size.height()};
     char format[8];
     std::strncpy(format, pixelFormat, sizeof format);
     std::size_t bytesPerLine = static_cast<std::size_t>(stride);
@@ -69,7 +71,10 @@ bool MpvEngine::Impl::render(uchar* bits, QSize size, qsizetype stride, QImage::
         {MPV_RENDER_PARAM_SW_POINTER, bits},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
-    return mpv_render_context_render(renderContext.get(), params) >= 0;
+    if (mpv_render_context_render(renderContext.get(), params) < 0)
+        return false;
+    repeat_last_column(bits, size.width(), size.height(), stride, converted);
+    return true;
 }
 
 void MpvEngine::Impl::createRenderer() {

@@ -1,5 +1,6 @@
 // The playback host with the real engine: size reports, stretching, replacing, bad paths.
 #include "app/start_up.h"
+#include "engine/frame_layout.h"
 #include "engine/mpv_engine.h"
 #include "engine/upright.h"
 #include "test_media.h"
@@ -35,6 +36,42 @@ bool isRed(QColor c) {
 }
 bool isBlue(QColor c) {
     return c.blue() > 200 && c.red() < 70 && c.green() < 70;
+}
+bool isGreen(QColor c) {
+    return c.green() > 90 && c.red() < 70 && c.blue() < 70;
+}
+
+// The first column of row y from `from` on whose colour passes `is`; -1 for none.
+template <typename Is> int firstColumn(const QImage& image, int y, int from, Is is) {
+    for (int x = from; x < image.width(); ++x)
+        if (is(image.pixelColor(x, y)))
+            return x;
+    return -1;
+}
+
+// Red, blue and a green band at the right edge (160, 152 and 8 of 320 columns), each where the
+// picture's width puts it (within the blur of scaling), and the edge column green: no stripe, no
+// shift, no stretch.
+QString bandsWrong(const QImage& picture) {
+    const int w = picture.width();
+    // Colour is stored at half the width: an edge between colours is only as sharp as one
+    // chroma sample of the source, scaled.
+    const int near = 3 + w / 160;
+    const auto bluer = [](QColor c) { return c.blue() > c.red(); };
+    const auto greener = [](QColor c) { return c.green() * 2 > c.blue(); }; // green is 0,127,0
+    for (int y : {0, picture.height() / 2, picture.height() - 1}) {
+        const int blue = firstColumn(picture, y, 0, bluer);
+        const int green = firstColumn(picture, y, std::max(blue, 0), greener);
+        if (!isRed(picture.pixelColor(0, y)) || std::abs(blue - w / 2) > near ||
+            std::abs(green - w * 312 / 320) > near || !isGreen(picture.pixelColor(w - 1, y)))
+            return QStringLiteral("row %1 of width %2: blue from %3, green from %4, edge %5")
+                .arg(y)
+                .arg(w)
+                .arg(blue)
+                .arg(green)
+                .arg(picture.pixelColor(w - 1, y).name());
+    }
+    return {};
 }
 
 using Messages = QList<QPair<QString, QString>>;
@@ -115,6 +152,65 @@ private slots:
         QCOMPARE(shown.size(), device);
         QVERIFY(isRed(shown.pixelColor(1, device.height() - 2)));
         QVERIFY(isBlue(shown.pixelColor(device.width() - 2, 1)));
+    }
+
+    // The converter is given an even width and 64-byte rows of our own: an odd one costs it four
+    // times the work (what it leaves at the right edge is checked below, on screen).
+    void convertsEvenWidths_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("converted");
+        QTest::addColumn<int>("stride");
+        QTest::newRow("even") << 1854 << 1854 << 7424;
+        QTest::newRow("odd") << 1855 << 1854 << 7424;
+        QTest::newRow("odd, a whole row of 64 bytes") << 15 << 14 << 64;
+        QTest::newRow("odd, a row just over") << 17 << 16 << 128;
+        QTest::newRow("one pixel") << 1 << 1 << 64;
+        QTest::newRow("none") << 0 << 0 << 0;
+    }
+    void convertsEvenWidths() {
+        QFETCH(int, width);
+        QFETCH(int, converted);
+        QFETCH(int, stride);
+        QCOMPARE(converter_width(width), converted);
+        QCOMPARE(frame_stride(width), stride);
+    }
+
+    // At odd sizes, drawn in place and through a frame of our own, the picture reaches the
+    // right edge with its own pixels, in the same place as at even ones.
+    void oddSizesShowTheWholePicture_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("odd, smaller") << QSize(161, 121);
+        QTest::newRow("odd, larger") << QSize(481, 361);
+        QTest::newRow("even") << QSize(482, 362);
+    }
+    void oddSizesShowTheWholePicture() {
+        QFETCH(QSize, size);
+        const QString clip = m_dir.filePath("bands.flv");
+        if (!QFileInfo::exists(clip))
+            QVERIFY(
+                testing::runFfmpeg({"-f", "lavfi", "-i",
+                                    "color=c=red:s=160x240:d=2[a];color=c=blue:s=152x240:d=2[b];"
+                                    "color=c=green:s=8x240:d=2[c];[a][b][c]hstack=inputs=3",
+                                    "-c:v", "flv1", "-q:v", "2", clip}));
+        PlaybackHost host(noSoundOptions());
+        host.resize(size);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        host.setMovie(addressOf(clip));
+        QTRY_VERIFY2_WITH_TIMEOUT(host.framesShown() > 1 && !host.currentPicture().isNull() &&
+                                      bandsWrong(host.currentPicture()).isEmpty(),
+                                  qPrintable(bandsWrong(host.currentPicture())), kWait);
+        QVERIFY2(host.framesPaintedInPlace() > 0, "nothing was drawn in place");
+        host.engine()->pause();
+        QTRY_VERIFY_WITH_TIMEOUT(host.engine()->state().paused, kWait);
+        QTest::qWait(200);
+        auto* store = dynamic_cast<QImage*>(host.backingStore()->paintDevice());
+        QVERIFY(store);
+        const QRect shown(QPoint(0, 0), (QSizeF(size) * host.devicePixelRatioF()).toSize());
+        QVERIFY2(bandsWrong(store->copy(shown)).isEmpty(),
+                 qPrintable(bandsWrong(store->copy(shown))));
+        QVERIFY2(bandsWrong(host.grab().toImage()).isEmpty(),
+                 qPrintable(bandsWrong(host.grab().toImage())));
     }
 
     // Only quarter turns are turned, whichever way the angle is written; the track that turns
