@@ -52,7 +52,8 @@ std::int64_t to_microseconds(double seconds) {
 
 UriTarget local_file_of_uri(const QString& uri) {
     const QUrl url(uri, QUrl::StrictMode);
-    if (!url.isValid())
+    // MPRIS hands over URIs only: a bare path is refused, not guessed at.
+    if (!url.isValid() || url.scheme().isEmpty())
         return {{},
                 QDBusError::errorString(QDBusError::InvalidArgs),
                 QStringLiteral("Not a URI: %1").arg(uri)};

@@ -420,7 +420,7 @@ void TestDesktop::mprisOpensStopsAndFillsTheScreen() {
          nullptr},
         {"Player.OpenUri string:http://example.org/clip.flv", "NotSupported", "", "", -1, nullptr,
          nullptr},
-        {"Player.OpenUri string:clip.flv", "NotSupported", "", "", -1, nullptr, nullptr},
+        {"Player.OpenUri string:/videos/clip.flv", "InvalidArgs", "", "", -1, nullptr, nullptr},
         {"Player.OpenUri string:file://elsewhere" + clip, "InvalidArgs", "", "", -1, nullptr,
          nullptr},
         {"Player.OpenUri string:file://" + clip + "#t=5", "InvalidArgs", "", "", -1, nullptr,
