@@ -6,9 +6,13 @@
 #include "engine/path_bytes.h"
 #include "engine/video_engine.h"
 #include "window/frmplayer.h"
+#include "window/playback_controls.h"
 #include "window/playback_host.h"
+#include "window/player_actions.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
 
 #include <clocale>
@@ -46,6 +50,33 @@ void identify_application() {
     QApplication::setWindowIcon(icon);
 }
 
+namespace {
+
+// Tells the desktop each time the window enters or leaves full screen, whoever asked for it.
+class WindowStateWatch : public QObject {
+public:
+    explicit WindowStateWatch(DesktopIntegration* desktop) : QObject(desktop), m_desktop(desktop) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WindowStateChange)
+            m_desktop->windowStateChanged();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    DesktopIntegration* m_desktop;
+};
+
+// As F does: through the window's own action, so the window decides how.
+void set_full_screen(frmplayer& window, bool on) {
+    PlayerActions* actions = window.player->controls()->actions();
+    actions->sync();
+    QAction* full = actions->action(PlayerAction::FullScreen);
+    if (full->isEnabled() && full->isChecked() != on)
+        full->trigger();
+}
+
+} // namespace
+
 DesktopIntegration* attach_desktop(frmplayer& window) {
     DesktopIntegration::Window seen;
     seen.raise = [&window] {
@@ -54,9 +85,15 @@ DesktopIntegration* attach_desktop(frmplayer& window) {
         window.activateWindow();
     };
     seen.quit = [&window] { window.close(); };
+    seen.open = [&window](const QByteArray& path) {
+        window.openFile(std::string(path.constData(), std::size_t(path.size())));
+    };
+    seen.fullScreen = [&window] { return window.isFullScreen(); };
+    seen.setFullScreen = [&window](bool on) { set_full_screen(window, on); };
     auto* desktop = new DesktopIntegration(std::move(seen), &window);
     QObject::connect(window.player, &PlaybackHost::playerCreated, desktop,
                      &DesktopIntegration::setPlayer);
+    window.installEventFilter(new WindowStateWatch(desktop));
     return desktop;
 }
 

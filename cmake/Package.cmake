@@ -12,11 +12,12 @@ set(CPACK_PACKAGE_VERSION ${MOVARIN_VERSION_TEXT})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CONTACT "${MOVARIN_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small player for Flash Video files")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small video player with a window that fits the video")
 # Wrapped for Debian here: the generator does not wrap it.
 string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Movarin plays a Flash Video (.flv) file in a window that fits itself to the"
-  "video's natural size, looping. A video opens from the command line, from"
+  "Movarin plays a video in a window that fits itself to the video's natural"
+  "size, looping: Flash Video (.flv), repaired as it is read, and every format"
+  "libmpv reads. A video opens from the command line, from"
   "File > Open, from a file dropped on the window or from a file manager."
   "A bar over the picture pauses, seeks and sets the volume, and the player"
   "can check whether a newer version is available.")

@@ -136,4 +136,9 @@ QString DesktopIntegration::mprisServiceName() const {
     return d->serviceName;
 }
 
+void DesktopIntegration::windowStateChanged() {
+    if (d->mpris)
+        d->mpris->windowStateChanged();
+}
+
 } // namespace movarin

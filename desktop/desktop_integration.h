@@ -3,6 +3,7 @@
 #include "desktop/session_bus.h"
 #include "engine/player.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -24,6 +25,10 @@ public:
     struct Window {
         std::function<void()> raise;
         std::function<void()> quit;
+        // Plays a local file as File > Open does; the path byte for byte.
+        std::function<void(const QByteArray& path)> open;
+        std::function<bool()> fullScreen;
+        std::function<void(bool on)> setFullScreen;
     };
     explicit DesktopIntegration(Window window, QObject* parent = nullptr);
     // Releases the screensaver and leaves the bus.
@@ -34,6 +39,9 @@ public:
 
     // The bus name taken for MPRIS; empty when none could be.
     QString mprisServiceName() const;
+
+    // The window entered or left full screen.
+    void windowStateChanged();
 
 private:
     // Once the session bus has answered: MPRIS and the screensaver hold join.

@@ -1,12 +1,17 @@
 #include "desktop/mpris.h"
 
+#include "desktop/mime_types.h"
+
 #include <QDBusAbstractAdaptor>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QFileInfo>
 #include <QUrl>
 
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace movarin {
@@ -14,7 +19,15 @@ namespace movarin {
 namespace {
 
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kRootInterface = QStringLiteral("org.mpris.MediaPlayer2");
 const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
+const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+bool is_call(const QDBusMessage& message, const QString& interface, const char* member,
+             qsizetype arguments) {
+    return (message.interface() == interface || message.interface().isEmpty()) &&
+           message.member() == QLatin1String(member) && message.arguments().size() == arguments;
+}
 
 } // namespace
 
@@ -37,6 +50,29 @@ std::int64_t to_microseconds(double seconds) {
     return static_cast<std::int64_t>(std::llround(seconds * 1e6));
 }
 
+UriTarget local_file_of_uri(const QString& uri) {
+    const QUrl url(uri, QUrl::StrictMode);
+    // MPRIS hands over URIs only: a bare path is refused, not guessed at.
+    if (!url.isValid() || url.scheme().isEmpty())
+        return {{},
+                QDBusError::errorString(QDBusError::InvalidArgs),
+                QStringLiteral("Not a URI: %1").arg(uri)};
+    if (url.scheme() != QLatin1String("file"))
+        return {{},
+                QDBusError::errorString(QDBusError::NotSupported),
+                QStringLiteral("Only file: URIs open here, not %1").arg(uri)};
+    // Bytes, not text: a file name need not be valid UTF-8.
+    const QByteArray path =
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    const bool local = url.host().isEmpty() || url.host() == QLatin1String("localhost");
+    if (!local || !path.startsWith('/') || path.contains('\0') || url.hasQuery() ||
+        url.hasFragment())
+        return {{},
+                QDBusError::errorString(QDBusError::InvalidArgs),
+                QStringLiteral("Not a file on this machine: %1").arg(uri)};
+    return {path, {}, {}};
+}
+
 namespace {
 
 class MprisRootAdaptor : public QDBusAbstractAdaptor {
@@ -45,8 +81,8 @@ class MprisRootAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanQuit READ yes)
     Q_PROPERTY(bool CanRaise READ yes)
     Q_PROPERTY(bool HasTrackList READ no)
-    Q_PROPERTY(bool Fullscreen READ no)
-    Q_PROPERTY(bool CanSetFullscreen READ no)
+    Q_PROPERTY(bool Fullscreen READ fullScreen WRITE setFullScreen)
+    Q_PROPERTY(bool CanSetFullscreen READ canSetFullScreen)
     Q_PROPERTY(QString Identity READ identity)
     Q_PROPERTY(QString DesktopEntry READ desktopEntry)
     Q_PROPERTY(QStringList SupportedUriSchemes READ uriSchemes)
@@ -59,7 +95,18 @@ public:
     QString identity() const { return QStringLiteral("Movarin"); }
     QString desktopEntry() const { return QStringLiteral("movarin"); }
     QStringList uriSchemes() const { return {QStringLiteral("file")}; }
-    QStringList mimeTypes() const { return {QStringLiteral("video/x-flv")}; }
+    QStringList mimeTypes() const {
+        QStringList types;
+        for (const char* type : kSupportedMimeTypes)
+            types << QString::fromLatin1(type);
+        return types;
+    }
+    bool fullScreen() const { return m_o->window().fullScreen && m_o->window().fullScreen(); }
+    bool canSetFullScreen() const { return bool(m_o->window().setFullScreen); }
+    void setFullScreen(bool on) {
+        if (m_o->window().setFullScreen)
+            m_o->window().setFullScreen(on);
+    }
 
 public slots:
     void Raise() {
@@ -122,37 +169,34 @@ public:
 public slots:
     void Next() {}
     void Previous() {}
-    void Play() {
-        if (Player* p = playing())
-            p->play();
-    }
+    void Play() { m_o->play(); }
     void Pause() {
         if (Player* p = playing())
             p->pause();
     }
     void PlayPause() {
-        if (Player* p = playing())
+        if (m_o->stopped())
+            m_o->play();
+        else if (Player* p = playing())
             p->togglePause();
     }
-    // There is no stopped state that keeps the file open: stopping pauses at the start.
-    void Stop() {
-        if (Player* p = playing()) {
-            p->pause();
-            p->seekTo(0);
-        }
-    }
+    void Stop() { m_o->stop(); }
     void Seek(qlonglong offset) {
-        if (Player* p = playing(); p && canSeek())
-            p->seekBy(double(offset) / 1e6);
+        Player* p = playing();
+        // Past the end MPRIS means the next track, and there is none.
+        if (!p || !canSeek() || to_microseconds(p->position()) + offset > position_limit(p))
+            return;
+        p->seekBy(double(offset) / 1e6);
     }
     void SetPosition(const QDBusObjectPath& track, qlonglong position) {
         Player* p = playing();
         // A stale track or a place outside the file is ignored, as MPRIS asks.
         if (!p || !canSeek() || track != m_o->trackId() || position < 0 ||
-            position > to_microseconds(p->duration()))
+            position > position_limit(p))
             return;
         p->seekTo(double(position) / 1e6);
     }
+    // Only reached with a URI that MprisObject has checked and opened.
     void OpenUri(const QString&) {}
 
 signals:
@@ -160,6 +204,7 @@ signals:
 
 private:
     Player* playing() const { return m_o->hasFile() ? m_o->player() : nullptr; }
+    static qlonglong position_limit(const Player* p) { return to_microseconds(p->duration()); }
     MprisObject* m_o;
 };
 
@@ -167,6 +212,7 @@ private:
 
 MprisObject::MprisObject(QDBusConnection bus, DesktopIntegration::Window window)
     : m_bus(std::move(bus)), m_window(std::move(window)) {
+    m_fullScreen = m_window.fullScreen && m_window.fullScreen();
     m_flush.setSingleShot(true);
     connect(&m_flush, &QTimer::timeout, this, [this] { flush(); });
     new MprisRootAdaptor(this);
@@ -174,9 +220,38 @@ MprisObject::MprisObject(QDBusConnection bus, DesktopIntegration::Window window)
 }
 
 bool MprisObject::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {
+    if (is_call(message, kPlayerInterface, "OpenUri", 1))
+        return openUri(message, connection);
+    return refuseLoopStatus(message, connection);
+}
+
+bool MprisObject::openUri(const QDBusMessage& message, const QDBusConnection& connection) {
+    const QVariant argument = message.arguments().constFirst();
+    if (argument.metaType() != QMetaType::fromType<QString>())
+        return false;
+    UriTarget target = local_file_of_uri(argument.toString());
+    std::error_code unreadable;
+    if (target.error.isEmpty() && !std::filesystem::exists(target.path.toStdString(), unreadable))
+        target = {{},
+                  QStringLiteral("org.freedesktop.DBus.Error.FileNotFound"),
+                  QStringLiteral("No such file: %1").arg(argument.toString())};
+    if (target.error.isEmpty() && !m_window.open)
+        target = {{},
+                  QDBusError::errorString(QDBusError::NotSupported),
+                  QStringLiteral("There is no window to play it in")};
+    if (!target.error.isEmpty()) {
+        connection.send(message.createErrorReply(target.error, target.message));
+        return true;
+    }
+    m_window.open(target.path);
+    connection.send(message.createReply());
+    return true;
+}
+
+bool MprisObject::refuseLoopStatus(const QDBusMessage& message, const QDBusConnection& connection) {
     const QVariantList args = message.arguments();
-    if (message.interface() != QLatin1String("org.freedesktop.DBus.Properties") ||
-        message.member() != QLatin1String("Set") || args.size() != 3 ||
+    if (message.interface() != kPropertiesInterface || message.member() != QLatin1String("Set") ||
+        args.size() != 3 ||
         (args[0].toString() != kPlayerInterface && !args[0].toString().isEmpty()) ||
         args[1].toString() != QLatin1String("LoopStatus"))
         return false;
@@ -195,15 +270,14 @@ void MprisObject::setPlayer(Player* player) {
     m_player = player;
     if (!player)
         return;
-    connect(player, &Player::statusChanged, this, [this] {
+    connect(player, &Player::statusChanged, this, [this](PlaybackStatus status) {
+        if (status == PlaybackStatus::Playing)
+            m_stopped = false;
         changed({"PlaybackStatus", "CanPlay", "CanPause", "CanSeek"});
     });
     connect(player, &Player::mediaChanged, this, [this] {
-        if (!state().path.isEmpty() && state().path != m_trackPath) {
-            m_trackPath = state().path;
-            ++m_track;
-        }
-        changed({"Metadata", "CanPlay", "CanPause", "CanSeek"});
+        followTrack();
+        changed({"Metadata", "CanPlay", "CanPause", "CanSeek", "PlaybackStatus"});
     });
     connect(player, &Player::durationChanged, this, [this] { changed({"Metadata", "CanSeek"}); });
     connect(player, &Player::volumeChanged, this, [this] { changed({"Volume"}); });
@@ -214,8 +288,46 @@ void MprisObject::setPlayer(Player* player) {
         signal << qlonglong(to_microseconds(seconds));
         m_bus.send(signal);
     });
+    followTrack();
     changed(
         {"PlaybackStatus", "Metadata", "Volume", "LoopStatus", "CanPlay", "CanPause", "CanSeek"});
+}
+
+void MprisObject::followTrack() {
+    if (state().path.isEmpty() || state().path == m_trackPath)
+        return;
+    m_trackPath = state().path;
+    ++m_track;
+    // A new file is not stopped, whatever the last one was.
+    m_stopped = false;
+}
+
+void MprisObject::stop() {
+    if (!hasFile())
+        return;
+    m_player->pause();
+    m_player->seekTo(0);
+    m_stopped = true;
+    changed({"PlaybackStatus"});
+}
+
+void MprisObject::play() {
+    if (!hasFile())
+        return;
+    if (stopped())
+        m_player->seekTo(0);
+    m_player->play();
+}
+
+void MprisObject::windowStateChanged() {
+    const bool full = m_window.fullScreen && m_window.fullScreen();
+    if (full == m_fullScreen)
+        return;
+    m_fullScreen = full;
+    QDBusMessage signal = QDBusMessage::createSignal(kMprisPath, kPropertiesInterface,
+                                                     QStringLiteral("PropertiesChanged"));
+    signal << kRootInterface << QVariantMap{{QStringLiteral("Fullscreen"), full}} << QStringList();
+    m_bus.send(signal);
 }
 
 QDBusObjectPath MprisObject::trackId() const {
@@ -242,7 +354,7 @@ QVariantMap MprisObject::metadata() const {
 QVariant MprisObject::playerProperty(const QString& name) const {
     const PlayerState s = state();
     if (name == "PlaybackStatus")
-        return mpris_playback_status(s.status());
+        return mpris_playback_status(stopped() ? PlaybackStatus::Stopped : s.status());
     if (name == "LoopStatus")
         return s.looping ? QStringLiteral("Track") : QStringLiteral("None");
     if (name == "Metadata")
@@ -268,9 +380,8 @@ void MprisObject::flush() {
     for (const QString& name : std::as_const(m_changed))
         values.insert(name, playerProperty(name));
     m_changed.clear();
-    QDBusMessage signal =
-        QDBusMessage::createSignal(kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                   QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal = QDBusMessage::createSignal(kMprisPath, kPropertiesInterface,
+                                                     QStringLiteral("PropertiesChanged"));
     signal << kPlayerInterface << values << QStringList();
     m_bus.send(signal);
 }

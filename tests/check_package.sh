@@ -53,8 +53,17 @@ diff -u "$work/expected" "$work/contents" || fail "package contents differ (- wa
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-cmp -s "$root/usr/share/applications/movarin.desktop" "$source/resources/movarin.desktop" ||
-  fail "the packaged desktop entry is not resources/movarin.desktop"
+cmp -s "$root/usr/share/applications/movarin.desktop" "$build/resources/movarin.desktop" ||
+  fail "the packaged desktop entry is not the built one"
+# The desktop entry, the metainfo and MPRIS carry one list of types, every one known to the
+# desktop's MIME database (an unknown name would match no file).
+types=$(sed -n 's/^MimeType=//p' "$root/usr/share/applications/movarin.desktop" | tr ';' '\n' | grep .)
+[ "$(grep -o '<mediatype>[^<]*' "$root/usr/share/metainfo/com.movarinplayer.movarin.metainfo.xml" |
+  cut -d'>' -f2)" = "$types" ] || fail "the metainfo's media types are not the desktop entry's"
+for type in $types; do
+  grep -qxF "$type" /usr/share/mime/types || grep -q "^${type//./\\.} " /usr/share/mime/aliases ||
+    fail "$type is no MIME type shared-mime-info knows"
+done
 cmp -s "$root/usr/bin/version.txt" "$build/version.txt" || fail "version.txt differs"
 cmp -s "$root/usr/share/metainfo/com.movarinplayer.movarin.metainfo.xml" \
   "$build/resources/com.movarinplayer.movarin.metainfo.xml" || fail "the metainfo differs"

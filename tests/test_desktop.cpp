@@ -73,17 +73,27 @@ private:
     uint m_next = 41;
 };
 
-// The player's properties as PropertiesChanged last told them over the bus.
+// The player's properties as PropertiesChanged last told them over the bus; those of the root
+// interface apart.
 class ChangeWatcher : public QObject {
     Q_OBJECT
 public:
     QVariantMap values;
+    QVariantMap root;
 public slots:
     void onChanged(const QString& interface, const QVariantMap& properties, const QStringList&) {
         if (interface == QLatin1String("org.mpris.MediaPlayer2.Player"))
             values.insert(properties);
+        if (interface == QLatin1String("org.mpris.MediaPlayer2"))
+            root.insert(properties);
     }
 };
+
+QString trackIdIn(const QString& metadata) {
+    return QRegularExpression("mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"")
+        .match(metadata)
+        .captured(1);
+}
 
 // The bus the whole test runs on, started before anything could reach for another.
 QString g_busAddress;
@@ -99,6 +109,7 @@ private slots:
     void programReleasesScreensaverWhenItQuits();
     void mprisAnswersDbusSend();
     void mprisMapsThePlayer();
+    void mprisOpensStopsAndFillsTheScreen();
 
 private:
     std::unique_ptr<frmplayer> window();
@@ -201,6 +212,9 @@ void TestDesktop::programReleasesScreensaverWhenItQuits() {
     const QString cookie = m_saver->last().section(u' ', 1);
     QTRY_COMPARE_WITH_TIMEOUT(testing::mprisProperty("PlaybackStatus").contains("\"Playing\""),
                               true, kWait);
+    // The file on the command line opens before MPRIS joins the bus, and is a track all the same.
+    const QString first = testing::mprisProperty("Metadata");
+    QVERIFY2(trackIdIn(first).startsWith("/org/movarin/track/"), qPrintable(first));
 
     QVERIFY(!testing::mprisSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
     QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, kWait);
@@ -246,8 +260,8 @@ void TestDesktop::mprisAnswersDbusSend() {
     };
     QVERIFY(std::abs(field("mpris:length\"\\s+variant\\s+int64 (\\d+)").toLongLong() - 16'000'000) <
             300'000);
-    const QString trackId = field("mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"");
-    QVERIFY2(!trackId.isEmpty(), qPrintable(metadata));
+    const QString trackId = trackIdIn(metadata);
+    QVERIFY2(!trackId.isEmpty() && !trackId.endsWith("/NoTrack"), qPrintable(metadata));
 
     QVERIFY(!testing::mprisPlayerCall("PlayPause").startsWith("failed"));
     QTRY_VERIFY_WITH_TIMEOUT(player->paused(), kWait);
@@ -266,7 +280,9 @@ void TestDesktop::mprisAnswersDbusSend() {
 // exactly, with no engine to wait for.
 void TestDesktop::mprisMapsThePlayer() {
     int quits = 0;
-    DesktopIntegration desktop({[] {}, [&quits] { ++quits; }});
+    DesktopIntegration::Window window;
+    window.quit = [&quits] { ++quits; };
+    DesktopIntegration desktop(window);
     QTRY_COMPARE_WITH_TIMEOUT(desktop.mprisServiceName(),
                               QStringLiteral("org.mpris.MediaPlayer2.movarin"), kWait);
     testing::FakePlayer player;
@@ -291,10 +307,7 @@ void TestDesktop::mprisMapsThePlayer() {
     QVERIFY2(metadata.contains("\"file:///videos/clip%20one.flv\"") &&
                  metadata.contains("\"clip one.flv\"") && metadata.contains("int64 16000000"),
              qPrintable(metadata));
-    const QString trackId =
-        QRegularExpression("mpris:trackid\"\\s+variant\\s+object path \"([^\"]+)\"")
-            .match(metadata)
-            .captured(1);
+    const QString trackId = trackIdIn(metadata);
     QVERIFY2(!trackId.isEmpty(), qPrintable(metadata));
 
     const struct {
@@ -304,7 +317,6 @@ void TestDesktop::mprisMapsThePlayer() {
         {{"PlayPause"}, "togglePause()"},
         {{"Pause"}, "pause()"},
         {{"Play"}, "play()"},
-        {{"Stop"}, "pause() seekTo(0)"},
         {{"Seek", "int64:5000000"}, "seekBy(5)"},
         {{"SetPosition", "objpath:" + trackId, "int64:2000000"}, "seekTo(2)"},
         // A stale track or a place past the end is ignored.
@@ -348,6 +360,131 @@ void TestDesktop::mprisMapsThePlayer() {
 
     QVERIFY(!testing::mprisSend({"org.mpris.MediaPlayer2.Quit"}).startsWith("failed"));
     QTRY_COMPARE_WITH_TIMEOUT(quits, 1, kWait);
+}
+
+// OpenUri, Stop, Seek and full screen as MPRIS 2.2 has them, over a fake player and a stand-in
+// for the window: one row a call, with its answer, what reaches the player and the window, what
+// the player then reports and what MPRIS reads after it.
+void TestDesktop::mprisOpensStopsAndFillsTheScreen() {
+    const auto encoded = [](const QByteArray& path) {
+        return QString::fromLatin1(path.toPercentEncoding("/"));
+    };
+    QStringList opened;
+    bool full = false;
+    DesktopIntegration* desktop = nullptr;
+    DesktopIntegration::Window window;
+    window.open = [&](const QByteArray& path) { opened << encoded(path); };
+    window.fullScreen = [&] { return full; };
+    window.setFullScreen = [&](bool on) {
+        full = on;
+        desktop->windowStateChanged();
+    };
+    DesktopIntegration integration(window);
+    desktop = &integration;
+    QTRY_COMPARE_WITH_TIMEOUT(desktop->mprisServiceName(),
+                              QStringLiteral("org.mpris.MediaPlayer2.movarin"), kWait);
+    ChangeWatcher watcher;
+    QDBusConnection bus = QDBusConnection::connectToBus(g_busAddress, QStringLiteral("desktop"));
+    QVERIFY(bus.connect(QString(), "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties",
+                        "PropertiesChanged", &watcher,
+                        SLOT(onChanged(QString, QVariantMap, QStringList))));
+    // The player had its file before MPRIS saw it, as at start-up: a track all the same.
+    testing::FakePlayer player;
+    PlayerState s;
+    s.path = QStringLiteral("/videos/clip.flv");
+    s.duration = 16;
+    s.position = 3;
+    player.set(s);
+    desktop->setPlayer(&player);
+    QVERIFY(trackIdIn(testing::mprisProperty("Metadata")).startsWith("/org/movarin/track/"));
+
+    const QByteArray dirBytes = QFile::encodeName(m_dir.path());
+    const QByteArray odd = dirBytes + "/odd \xff.flv"; // not UTF-8: opened byte for byte
+    std::FILE* made = std::fopen(odd.constData(), "w");
+    QVERIFY(made && std::fclose(made) == 0);
+    const QString dir = "string:file://" + encoded(dirBytes);
+    const QString clip = encoded(QFile::encodeName(m_clip));
+    const QString setRoot = "org.freedesktop.DBus.Properties.Set string:org.mpris.MediaPlayer2";
+    const struct {
+        QString call;
+        const char* error; // the D-Bus error the answer names; null for none
+        const char* verbs;
+        QString opens;
+        int thenPaused; // what the player reports afterwards: -1 nothing new
+        const char* property;
+        const char* reads;
+    } rows[] = {
+        {"Player.OpenUri string:file://" + clip, nullptr, "", clip, -1, nullptr, nullptr},
+        {"Player.OpenUri string:file://localhost" + clip, nullptr, "", clip, -1, nullptr, nullptr},
+        {"Player.OpenUri " + dir + "/odd%20%FF.flv", nullptr, "", encoded(odd), -1, nullptr,
+         nullptr},
+        {"Player.OpenUri string:http://example.org/clip.flv", "NotSupported", "", "", -1, nullptr,
+         nullptr},
+        {"Player.OpenUri string:/videos/clip.flv", "InvalidArgs", "", "", -1, nullptr, nullptr},
+        {"Player.OpenUri string:file://elsewhere" + clip, "InvalidArgs", "", "", -1, nullptr,
+         nullptr},
+        {"Player.OpenUri string:file://" + clip + "#t=5", "InvalidArgs", "", "", -1, nullptr,
+         nullptr},
+        {"Player.OpenUri " + dir + "/none.flv", "FileNotFound", "", "", -1, nullptr, nullptr},
+        // Past the end would be the next track, and there is none.
+        {"Player.Seek int64:13000001", nullptr, "", "", -1, nullptr, nullptr},
+        {"Player.Seek int64:12000000", nullptr, "seekBy(12)", "", -1, nullptr, nullptr},
+        {"Player.Seek int64:-9000000", nullptr, "seekBy(-9)", "", -1, nullptr, nullptr},
+        {"Player.Stop", nullptr, "pause() seekTo(0)", "", 1, "PlaybackStatus", "\"Stopped\""},
+        {"Player.Play", nullptr, "seekTo(0) play()", "", 0, "PlaybackStatus", "\"Playing\""},
+        {"Player.Stop", nullptr, "pause() seekTo(0)", "", 1, "PlaybackStatus", "\"Stopped\""},
+        {"Player.PlayPause", nullptr, "seekTo(0) play()", "", 0, "PlaybackStatus", "\"Playing\""},
+        {"Player.PlayPause", nullptr, "togglePause()", "", 1, "PlaybackStatus", "\"Paused\""},
+        {setRoot + " string:Fullscreen variant:boolean:true", nullptr, "", "", -1, "Fullscreen",
+         "boolean true"},
+        {setRoot + " string:Fullscreen variant:boolean:false", nullptr, "", "", -1, "Fullscreen",
+         "boolean false"},
+    };
+    for (const auto& row : rows) {
+        player.calls.clear();
+        opened.clear();
+        QStringList call = row.call.split(u' ');
+        if (call[0].startsWith("Player."))
+            call[0] = "org.mpris.MediaPlayer2." + call[0];
+        const QString answer = testing::mprisSend(call);
+        const QByteArray what = (row.call + ": " + answer).toUtf8();
+        QVERIFY2(row.error ? answer.contains(QStringLiteral("DBus.Error.") + row.error)
+                           : !answer.startsWith("failed"),
+                 what);
+        QCOMPARE(player.calls.join(u' '), QString::fromLatin1(row.verbs));
+        QCOMPARE(opened.join(u' '), row.opens);
+        if (row.thenPaused >= 0) {
+            s.paused = row.thenPaused;
+            player.set(s);
+        }
+        if (row.property) {
+            const QString interface = QString::fromLatin1(row.property).startsWith("Full")
+                                          ? "org.mpris.MediaPlayer2"
+                                          : "org.mpris.MediaPlayer2.Player";
+            QVERIFY2(testing::mprisProperty(row.property, interface).contains(row.reads), what);
+        }
+    }
+
+    // Full screen, whoever asked for it, is announced.
+    QVERIFY(testing::mprisProperty("CanSetFullscreen", "org.mpris.MediaPlayer2")
+                .contains("boolean true"));
+    full = true;
+    desktop->windowStateChanged();
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.root.value("Fullscreen"), QVariant(true), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.values.value("PlaybackStatus"), QVariant("Paused"), kWait);
+
+    // MPRIS offers the types the desktop entry opens the player for, and no others.
+    QFile entry(QStringLiteral(MOVARIN_BINARY_DIR "/resources/movarin.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    const QString line =
+        QString::fromUtf8(entry.readAll()).section("MimeType=", 1).section(u'\n', 0, 0);
+    QStringList announced;
+    const QString types = testing::mprisProperty("SupportedMimeTypes", "org.mpris.MediaPlayer2");
+    for (const QRegularExpressionMatch& m :
+         QRegularExpression("string \"([^\"]+)\"").globalMatch(types))
+        announced << m.captured(1);
+    QVERIFY(announced.contains("video/x-flv") && announced.contains("video/mp4"));
+    QCOMPARE(announced.join(u';') + u';', line);
 }
 
 int main(int argc, char* argv[]) {

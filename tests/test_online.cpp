@@ -385,7 +385,7 @@ private slots:
     // manager's "Open with" must hand the program the whole name as its one argument, because
     // everything after the program's name is taken as one path.
     void ownEntryPassesOnePath() {
-        QFile file(QStringLiteral(MOVARIN_SOURCE_DIR "/resources/movarin.desktop"));
+        QFile file(QStringLiteral(MOVARIN_BINARY_DIR "/resources/movarin.desktop"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const std::optional<QString> exec =
             key_file_value(QString::fromUtf8(file.readAll()), u"Desktop Entry", u"Exec");

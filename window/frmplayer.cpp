@@ -327,6 +327,15 @@ void frmplayer::play_file(const QString& filename) {
     });
 }
 
+void frmplayer::openFile(const std::string& path) {
+    log::trap(log::Procedure::MnuOpenClick, logWriter(), [&] {
+        Text1.clear();
+        Text2.clear();
+        player->setMovie(addressFor(path));
+        moveHome();
+    });
+}
+
 void frmplayer::mnuExit_Click() {
     close();
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 class QAction;
@@ -50,6 +51,9 @@ public:
     // Runs once before the window is first shown.
     void Form_Load(const QString& commandTail);
     void play_file(const QString& filename);
+    // Plays a file chosen elsewhere (the desktop's OpenUri) as File > Open plays the one chosen
+    // there; the path byte for byte, taken as it is.
+    void openFile(const std::string& path);
     void write_log(std::string_view text) const;
 
     // Position and size in twips, frame and menu bar included. The position is where the frame
