@@ -91,16 +91,16 @@ def noise(n, seed=4):
     return bytes(r.getrandbits(8) for _ in range(n))
 
 
-def repeated(base, target_bytes, path):
-    """Tags of `base` over and over, timestamps running on, until `target_bytes`: a long
-    recording in seconds of work instead of hours of encoding."""
+def repeated(base, path, target_bytes=0, rounds=0):
+    """Tags of `base` over and over, timestamps running on, for `rounds` or until
+    `target_bytes`: a long recording in seconds of work instead of hours of encoding."""
     spans = tags(base)
     body = [base[a:b] for a, b in spans[1:]]
     length = max(stamp_of(t) for t in body) + 40
     with open(path, "wb") as f:
         f.write(without_metadata(base)[:13])
         written, r = 13, 0
-        while written < target_bytes:
+        while (rounds and r < rounds) or (not rounds and written < target_bytes):
             chunk = b"".join(stamp(t, stamp_of(t) + r * length) for t in body)
             f.write(chunk)
             written += len(chunk)
@@ -157,10 +157,10 @@ def make_files(media, quick):
         d = insert(d, tags(d)[len(tags(d)) // 3][0], noise(20000, 3))
         open(p("hour-damaged.flv"), "wb").write(insert(d, tags(d)[len(tags(d)) * 2 // 3][0], bytes(1 << 20)))
     if not os.path.exists(p("four-hours.flv")):
-        repeated(hour, 4 * len(hour), p("four-hours.flv"))
+        repeated(hour, p("four-hours.flv"), rounds=4)
     if not os.path.exists(p("one-gb.flv")):
         big = open(p("avc.flv"), "rb").read()
-        repeated(big, 1 << 30, p("one-gb.flv"))
+        repeated(big, p("one-gb.flv"), target_bytes=1 << 30)
     files += [("1 h recording", p("hour.flv")), ("1 h, damaged", p("hour-damaged.flv")),
               ("4 h, no metadata", p("four-hours.flv")), ("1 GB h264 aac", p("one-gb.flv"))]
     return files

@@ -19,7 +19,7 @@ constexpr std::size_t kPeek = 16;
 // are dropped and times carried forward.
 constexpr std::string_view kRestated[] = {
     "lasttimestamp", "lastkeyframetimestamp", "lastkeyframelocation", "hasVideo", "hasAudio",
-    "hasKeyframes",  "hasMetadata",           "hasCuePoints",         "canSeekToEnd",
+    "hasKeyframes",  "hasMetadata",           "canSeekToEnd",
     "videocodecid",  "audiocodecid",          "filesize",             "datasize",
     "videosize",     "audiosize"};
 

@@ -56,7 +56,7 @@ QList<QByteArray> tagsBeyondMetadata(const QByteArray& flv) {
     bool media = false;
     for (const FlvTag& t : tagsOf(flv)) {
         const QByteArray bytes = flv.mid(t.at, 11 + t.size);
-        if (t.type == 18 && !media && out.isEmpty() && bytes.mid(11, 13) == "\x02\x00\x0aonMetaData")
+        if (t.type == 18 && !media && out.isEmpty() && bytes.mid(11, 13) == QByteArray("\x02\x00\x0aonMetaData", 13))
             continue;
         media = media || t.type != 18;
         out << bytes;
