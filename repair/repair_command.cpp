@@ -26,7 +26,7 @@ int fail(const std::string& message) {
 // person watches (a terminal), and gone once the work is done.
 class ProgressLine {
 public:
-    ProgressLine(std::uint64_t inputSize)
+    explicit ProgressLine(std::uint64_t inputSize)
         : m_on(inputSize >= kProgressFrom && ::isatty(STDERR_FILENO)) {}
     ~ProgressLine() {
         if (m_shown)

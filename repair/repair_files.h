@@ -41,8 +41,8 @@ bool same_file(const std::string& a, const std::string& b);
 bool exists(const std::string& path);
 
 // The copy under construction. Until commit, the only file is a temporary one beside `path`,
-// which is removed if anything fails, on destruction, or when SIGINT, SIGTERM or SIGHUP end the
-// program.
+// which is removed if anything fails, on destruction, or when a signal ends the program (Ctrl+C,
+// a termination, a crash); a SIGKILL or a power cut can leave only that hidden file.
 class OutputFile : public Sink {
 public:
     OutputFile(const std::string& path, bool replace);

@@ -19,7 +19,9 @@ constexpr std::size_t kWriteBlock = 1u << 20;
 // The temporary file a signal must remove: kept where a handler may read it.
 char g_temporary[4096];
 volatile std::sig_atomic_t g_haveTemporary = 0;
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Those that end the program, a crash's among them; only SIGKILL and a power cut cannot be met.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
+                                  SIGSEGV, SIGBUS,  SIGFPE, SIGABRT, SIGILL};
 
 extern "C" void removeTemporaryAndEnd(int signal) {
     if (g_haveTemporary)

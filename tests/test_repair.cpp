@@ -5,6 +5,7 @@
 #include "flv/flv_repair.h"
 #include "flv_bytes.h"
 #include "repair/repair_files.h"
+#include "repair/repaired_copy.h"
 #include "test_media.h"
 
 #include <QDir>
@@ -342,6 +343,25 @@ private slots:
         QCOMPARE(forced.status, 0);
         QCOMPARE(slurp(other).left(3), QByteArray("FLV"));
         QCOMPARE(leftovers(d), QStringList());
+    }
+
+    // Three days of keyframes, one a second, cost no more index than a day's, spread evenly.
+    void indexStaysBounded() {
+        movarin::repair::KeyPoints points;
+        const std::uint32_t count = 3 * 24 * 3600;
+        for (std::uint32_t k = 0; k < count; ++k)
+            points.offer(k * 1000, std::uint64_t(k) * 5000);
+        const auto& times = points.times();
+        QVERIFY(times.size() >= movarin::repair::KeyPoints::kMax &&
+                times.size() < 2 * movarin::repair::KeyPoints::kMax);
+        QCOMPARE(times.size(), points.positions().size());
+        QCOMPARE(times.front(), 0u);
+        const std::uint32_t step = times[1] - times[0];
+        for (std::size_t i = 1; i < times.size(); ++i) {
+            QCOMPARE(times[i] - times[i - 1], step);
+            QCOMPARE(points.positions()[i], std::uint64_t(times[i] / 1000) * 5000);
+        }
+        QVERIFY(times.back() + step > (count - 1) * 1000);
     }
 
     // A recording still being written is read up to where it was when reading began.
