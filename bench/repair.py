@@ -4,10 +4,10 @@
 (1 h, 4 h) and a 1 GB one. Every output is judged the same way, by FFmpeg's FLV demuxer:
 does ffprobe read it, does its metadata duration equal the end of its last packet, how many
 packets survive (against the most any tool kept), does it carry a keyframe index, how long
-mpv takes to show the middle of it; and each tool's time and peak memory (GNU time's maximum resident set).
+mpv takes to show the middle of it; and each tool's time (to its exit, and to its copy being on the disk) and peak memory (GNU time's maximum resident set).
 Prints the table and saves it under --out.
 
-  repair.py [--bin BUILD] [--media DIR] [--out DIR] [--quick] [--only NAME,...]
+  repair.py [--bin BUILD] [--media DIR] [--out DIR] [--quick] [--only 'WORDS;...']
 
 Needs flvmeta, yamdi, ffmpeg, mpv and GNU time (scripts/install-deps.sh bench). Files are made once into
 --media (about 1.5 GB). Run it on a quiet machine: the load average is printed and saved.
@@ -178,16 +178,26 @@ def command(tool, build, src, dst):
     }[tool]
 
 
-def timed(cmd):
-    """Seconds, peak memory in MiB and the exit status of one run. GNU time reports the tool's
-    own peak: wait4 from here would count this script's memory, inherited across the fork."""
+def timed(cmd, dst):
+    """Seconds to the tool's exit and to its copy being on the disk, peak memory in MiB and the
+    exit status of one run. movarin-repair flushes its copy before it renames it; the others
+    leave theirs in the page cache, so each output is flushed after its tool ends and both
+    times are kept: the second is the one where a crash no longer loses the copy. GNU time
+    reports the tool's own peak: wait4 from here would count this script's memory, inherited
+    across the fork."""
+    os.sync()  # the last tool's writes do not land on this one
     with tempfile.NamedTemporaryFile("r") as report:
         start = time.monotonic()
         r = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, *cmd],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         seconds = time.monotonic() - start
+        if os.path.exists(dst):
+            fd = os.open(dst, os.O_RDONLY)
+            os.fsync(fd)
+            os.close(fd)
+        durable = time.monotonic() - start
         kib = int(report.read().split()[-1])
-    return seconds, kib / 1024, r.returncode
+    return seconds, durable, kib / 1024, r.returncode
 
 
 def probe(path):
@@ -233,14 +243,14 @@ def judge(name, path, build, work):
         dst = os.path.join(work, "out-" + tool + ".flv")
         if os.path.exists(dst):
             os.remove(dst)
-        seconds, mib, status = timed(command(tool, build, path, dst))
+        seconds, durable, mib, status = timed(command(tool, build, path, dst), dst)
         readable, packets, duration, end = probe(dst) if os.path.exists(dst) else (False, 0, None, 0)
         rows.append({
             "file": name, "tool": tool, "status": status, "readable": readable, "packets": packets,
             "duration": duration, "end": end,
             "true_duration": readable and duration is not None and abs(duration - end) <= 0.1,
             "index": readable and has_index(dst), "seek_s": seek_time(dst, duration) if readable else None,
-            "time_s": seconds, "peak_mib": mib})
+            "time_s": seconds, "on_disk_s": durable, "peak_mib": mib})
         if os.path.exists(dst):
             os.remove(dst)
     most = max(r["packets"] for r in rows)
@@ -255,13 +265,13 @@ def fmt(v, spec="{:.2f}"):
 
 
 def table(rows):
-    head = f"{'file':22} {'tool':15} {'ok':>3} {'packets':>13} {'meta dur':>9} {'last end':>9} {'index':>5} {'seek s':>7} {'time s':>7} {'MiB':>7} sound"
+    head = f"{'file':22} {'tool':15} {'ok':>3} {'packets':>13} {'meta dur':>9} {'last end':>9} {'index':>5} {'seek s':>7} {'time s':>7} {'+flush':>7} {'MiB':>7} sound"
     lines = [head, "-" * len(head)]
     for r in rows:
         lines.append(f"{r['file'][:22]:22} {r['tool']:15} {'yes' if r['readable'] else 'no':>3} "
                      f"{r['packets']:>6}/{r['most']:<6} {fmt(r['duration']):>9} {r['end']:>9.2f} "
                      f"{'yes' if r['index'] else 'no':>5} {fmt(r['seek_s']):>7} {r['time_s']:>7.2f} "
-                     f"{r['peak_mib']:>7.1f} {'yes' if r['sound'] else 'NO'}")
+                     f"{r['on_disk_s']:>7.2f} {r['peak_mib']:>7.1f} {'yes' if r['sound'] else 'NO'}")
     return "\n".join(lines)
 
 
@@ -271,15 +281,15 @@ def main():
     ap.add_argument("--media", default="/tmp/movarin-repair-bench")
     ap.add_argument("--out", default=os.path.join(HERE, "results"))
     ap.add_argument("--quick", action="store_true", help="the small damaged files only")
-    ap.add_argument("--only", help="file names to run, comma-separated")
+    ap.add_argument("--only", help="run only the files whose names hold one of these words, ';' between")
     args = ap.parse_args()
     for tool in ("flvmeta", "yamdi", "ffmpeg", "ffprobe", "mpv"):
         if subprocess.run(["which", tool], capture_output=True).returncode != 0:
             sys.exit(f"{tool} is missing: scripts/install-deps.sh bench")
     files = make_files(args.media, args.quick)
     if args.only:
-        wanted = args.only.split(",")
-        files = [f for f in files if f[0] in wanted]
+        wanted = args.only.split(";")
+        files = [f for f in files if any(w in f[0] for w in wanted)]
     work = os.path.join(args.media, "out")
     os.makedirs(work, exist_ok=True)
     load = os.getloadavg()
