@@ -31,6 +31,7 @@ private:
     int m_fd = -1;
     std::uint64_t m_size = 0;
     std::string m_problem;
+    const std::uint8_t* m_map = nullptr;
     std::vector<std::uint8_t> m_block;
     std::uint64_t m_blockAt = 0;
     std::size_t m_blockLength = 0;
@@ -58,6 +59,7 @@ public:
 
 private:
     bool flushBuffer(std::string& error);
+    void startWriteBack();
     void discard();
 
     std::string m_path;
@@ -66,6 +68,8 @@ private:
     int m_fd = -1;
     std::string m_problem;
     std::vector<std::uint8_t> m_buffer;
+    std::uint64_t m_written = 0;
+    std::uint64_t m_writeBackFrom = 0;
 };
 
 } // namespace movarin::repair
