@@ -31,7 +31,10 @@ private:
     int m_fd = -1;
     std::uint64_t m_size = 0;
     std::string m_problem;
+    void release(std::uint64_t offset);
+
     const std::uint8_t* m_map = nullptr;
+    std::uint64_t m_released = 0; // pages before this were let go
     std::vector<std::uint8_t> m_block;
     std::uint64_t m_blockAt = 0;
     std::size_t m_blockLength = 0;

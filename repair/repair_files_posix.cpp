@@ -137,7 +137,10 @@ std::int64_t InputFile::readAt(std::uint64_t offset, std::uint8_t* buffer, std::
         return 0;
     length = std::size_t(std::min<std::uint64_t>(length, m_size - offset));
     if (m_map) {
+        if (offset < m_released)
+            m_released = offset & ~std::uint64_t(0xffff);
         std::memcpy(buffer, m_map + offset, length);
+        release(offset);
         return std::int64_t(length);
     }
     if (length >= m_block.size())
@@ -153,6 +156,17 @@ std::int64_t InputFile::readAt(std::uint64_t offset, std::uint8_t* buffer, std::
     }
     std::memcpy(buffer, m_block.data() + (offset - m_blockAt), length);
     return std::int64_t(length);
+}
+
+// The pages well behind the read are let go from this process (they stay in the page cache), so
+// that its resident memory stays small however long the file; a read back there maps them again.
+void InputFile::release(std::uint64_t offset) {
+    constexpr std::uint64_t kKeep = 4u << 20, kStretch = 16u << 20;
+    if (offset < m_released + kKeep + kStretch)
+        return;
+    const std::uint64_t to = (offset - kKeep) & ~std::uint64_t(0xffff);
+    ::madvise(const_cast<std::uint8_t*>(m_map) + m_released, to - m_released, MADV_DONTNEED);
+    m_released = to;
 }
 
 bool same_file(const std::string& a, const std::string& b) {
