@@ -28,9 +28,12 @@ class ProgressLine {
 public:
     explicit ProgressLine(std::uint64_t inputSize)
         : m_on(inputSize >= kProgressFrom && ::isatty(STDERR_FILENO)) {}
-    ~ProgressLine() {
+    ~ProgressLine() { clear(); }
+    // Before any other line, so that it does not land behind the count.
+    void clear() {
         if (m_shown)
             std::fprintf(stderr, "\r%40s\r", "");
+        m_shown = false;
     }
     Progress over(const char* what, std::uint64_t total) {
         if (!m_on || total == 0)
@@ -146,6 +149,7 @@ int repair_command(const std::vector<std::string>& args) {
     if (!output.commit(error))
         return fail(out + ": " + error);
 
+    progress.clear();
     const flv::RepairingReader::Stats stats = reader.stats();
     const std::uint64_t kept = facts.tags - (facts.haveMeta ? 1 : 0);
     const std::uint64_t dropped = input.size() > facts.size ? input.size() - facts.size : 0;
