@@ -20,7 +20,9 @@ string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "libmpv reads. A video opens from the command line, from"
   "File > Open, from a file dropped on the window or from a file manager."
   "A bar over the picture pauses, seeks and sets the volume, and the player"
-  "can check whether a newer version is available.")
+  "can check whether a newer version is available. movarin-repair writes a"
+  "repaired copy of a broken FLV recording, with true metadata and a keyframe"
+  "index, for every other program to play and seek in.")
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

@@ -10,7 +10,8 @@ file(COPY_FILE "${CPACK_MOVARIN_LINTIAN_OVERRIDES}" "${root}/share/lintian/overr
 
 # gzip -9n: best compression and no name or time stamp inside, so the same tree gives the same
 # package.
-foreach(file "${root}/share/man/man1/movarin.1" "${doc}/changelog")
+foreach(file "${root}/share/man/man1/movarin.1" "${root}/share/man/man1/movarin-repair.1"
+    "${doc}/changelog")
   execute_process(COMMAND gzip -9nf "${file}" RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "gzip failed on ${file}")

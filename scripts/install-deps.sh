@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs, only those that are missing.
-# Usage: scripts/install-deps.sh [run|test|package|art|peers]   (run as root)
+# Usage: scripts/install-deps.sh [run|test|package|art|peers|bench]   (run as root)
 # "package" adds what scripts/package.sh needs to make the Debian package; "art" what
 # resources/make-art.py needs to redraw the pictures and icons; "peers" the players that
-# bench/run.sh compares with.
+# bench/run.sh compares with, and the FLV fixers bench/repair.py compares with (alone: "bench").
 set -euo pipefail
 what=${1:-run}
 
@@ -17,6 +17,10 @@ if [ "$what" = package ]; then
 fi
 if [ "$what" = peers ]; then
   packages+=(mpv vlc vlc-plugin-base xvfb openbox python3 util-linux)
+fi
+if [ "$what" = peers ] || [ "$what" = bench ]; then
+  # The FLV fixers bench/repair.py compares movarin-repair with.
+  packages+=(flvmeta yamdi ffmpeg mpv python3 time)
 fi
 if [ "$what" = art ]; then
   packages+=(python3 imagemagick librsvg2-bin fonts-dejavu-core)

@@ -39,10 +39,12 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6} $1 ~ /^d/ && $1 != "drwx
   sort >"$work/contents"
 {
   echo "-rwxr-xr-x root/root ./usr/bin/movarin"
+  echo "-rwxr-xr-x root/root ./usr/bin/movarin-repair"
   for f in usr/bin/version.txt usr/share/applications/movarin.desktop \
     usr/share/doc/movarin/changelog.gz usr/share/doc/movarin/copyright \
     usr/share/icons/hicolor/scalable/apps/movarin.svg usr/share/lintian/overrides/movarin \
-    usr/share/man/man1/movarin.1.gz usr/share/metainfo/com.movarinplayer.movarin.metainfo.xml; do
+    usr/share/man/man1/movarin.1.gz usr/share/man/man1/movarin-repair.1.gz \
+    usr/share/metainfo/com.movarinplayer.movarin.metainfo.xml; do
     echo "-rw-r--r-- root/root ./$f"
   done
   for size in 16 32 48 64 128 256; do
@@ -74,6 +76,12 @@ zcat "$root/usr/share/doc/movarin/changelog.gz" | head -1 | grep -qF "movarin ($
 out=$("$root/usr/bin/movarin" --version 2>&1) || true
 [ "$out" = "Movarin $version" ] || fail "packaged movarin --version printed: $out"
 file "$root/usr/bin/movarin" | grep -q 'stripped$' || fail "the program is not stripped"
+file "$root/usr/bin/movarin-repair" | grep -q 'stripped$' || fail "movarin-repair is not stripped"
+cmp -s <(zcat "$root/usr/share/man/man1/movarin-repair.1.gz") "$build/resources/movarin-repair.1" ||
+  fail "the repair's manual page differs from the built one"
+# The packaged repair runs on its own libraries and writes a copy.
+"$root/usr/bin/movarin-repair" "$source/samples/sample.flv" "$work/repaired.flv" >/dev/null ||
+  fail "the packaged movarin-repair did not repair the sample"
 desktop-file-validate "$root/usr/share/applications/movarin.desktop" || fail "desktop entry"
 
 # Errors and warnings both fail; the warnings kept are overridden, with the reason, in the package.
