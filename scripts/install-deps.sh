@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs, only those that are missing.
-# Usage: scripts/install-deps.sh [run|test|package|art|peers]   (run as root)
+# Usage: scripts/install-deps.sh [run|test|package|art|peers|windows]   (run as root)
 # "package" adds what scripts/package.sh needs to make the Debian package; "art" what
 # resources/make-art.py needs to redraw the pictures and icons; "peers" the players that
-# bench/run.sh compares with.
+# bench/run.sh compares with; "windows" the cross toolchain, wine and NSIS that scripts/windows/ use.
 set -euo pipefail
 what=${1:-run}
 
@@ -18,6 +18,10 @@ fi
 if [ "$what" = peers ]; then
   packages+=(mpv vlc vlc-plugin-base xvfb openbox python3 util-linux)
 fi
+if [ "$what" = windows ]; then
+  packages+=(mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64 nsis meson ninja-build nasm
+    pkg-config make autoconf automake libtool dpkg-dev python3 qt6-base-dev-tools xz-utils zip time xvfb xauth xdotool)
+fi
 if [ "$what" = art ]; then
   packages+=(python3 imagemagick librsvg2-bin fonts-dejavu-core)
 fi
@@ -30,8 +34,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt-get update -qq -o DPkg::Lock::Timeout=900
+  apt-get install -y -qq -o DPkg::Lock::Timeout=900 --no-install-recommends "${missing[@]}"
 fi
 
 if [ "$what" = test ]; then
