@@ -1,4 +1,4 @@
-#include "desktop/screensaver_hold.h"
+#include "desktop/screensaver_hold_dbus.h"
 
 #include "desktop/session_bus.h"
 
@@ -23,11 +23,7 @@ QDBusMessage call(const QString& method) {
 
 } // namespace
 
-bool should_inhibit_screensaver(PlaybackStatus status, bool hasVideo) {
-    return status == PlaybackStatus::Playing && hasVideo;
-}
-
-ScreenSaverHold::~ScreenSaverHold() {
+DbusScreenSaverHold::~DbusScreenSaverHold() {
     m_wanted = false;
     if (m_pending) {
         QDBusPendingCallWatcher* pending = std::exchange(m_pending, nullptr);
@@ -40,7 +36,7 @@ ScreenSaverHold::~ScreenSaverHold() {
                    kBusCallTimeoutMs);
 }
 
-void ScreenSaverHold::want(bool on) {
+void DbusScreenSaverHold::want(bool on) {
     if (on != m_wanted) {
         m_wanted = on;
         m_asked = false;
@@ -49,7 +45,7 @@ void ScreenSaverHold::want(bool on) {
 }
 
 // A refusal is not asked again until the next time the screensaver is wanted off.
-void ScreenSaverHold::settle() {
+void DbusScreenSaverHold::settle() {
     if (m_pending)
         return; // settled when the answer comes
     if (m_wanted && !m_cookie && !m_asked) {
@@ -61,7 +57,7 @@ void ScreenSaverHold::settle() {
     }
 }
 
-void ScreenSaverHold::inhibit() {
+void DbusScreenSaverHold::inhibit() {
     QDBusMessage message = call(QStringLiteral("Inhibit"));
     message << QCoreApplication::applicationName() << QStringLiteral("Playing a video");
     m_pending = new QDBusPendingCallWatcher(m_bus.asyncCall(message, kBusCallTimeoutMs), this);
@@ -76,7 +72,7 @@ void ScreenSaverHold::inhibit() {
             });
 }
 
-void ScreenSaverHold::takeCookie(const QDBusPendingCall& call) {
+void DbusScreenSaverHold::takeCookie(const QDBusPendingCall& call) {
     // No service, or one that refused: nothing is held and nothing needs saying.
     const QDBusPendingReply<uint> reply = call;
     if (reply.isValid())
