@@ -206,9 +206,10 @@ build_mpv() {
 
 build_zlib() {
   unpack zlib
-  make -f win32/Makefile.gcc PREFIX="$host-" libz.a
-  install -D -m644 libz.a "$partial/lib/libz.a"
-  install -D -m644 -t "$partial/include" zlib.h zconf.h
+  CHOST="$host" CC="$host-gcc-posix" AR="$host-ar" RANLIB="$host-ranlib" ./configure --static \
+    --prefix="$partial"
+  make -j"$jobs" libz.a
+  make install
 }
 
 build_qtbase() {
