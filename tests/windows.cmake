@@ -16,5 +16,6 @@ movarin_add_windows_test(test_log LIBS movarin_log)
 movarin_add_windows_test(test_flv_format LIBS movarin_flv)
 movarin_add_windows_test(test_flv_repair LIBS movarin_flv)
 movarin_add_windows_test(test_flv_timeline LIBS movarin_flv)
+movarin_add_windows_test(test_screensaver_follow LIBS movarin_desktop)
 movarin_add_windows_test(test_windows_platform
   LIBS movarin_log movarin_online movarin_desktop movarin_engine)
