@@ -214,7 +214,8 @@ build_zlib() {
 
 build_qtbase() {
   unpack qtbase
-  # Debian's tarball lacks the wintab headers, so no tablet events; the rest is cut to what the program uses.
+  # Debian's tarball lacks the wintab headers, so no tablet events; the rest is cut to what the program
+  # uses. XPM stays: drag and drop depends on it.
   cmake -S . -B _build -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
     -DCMAKE_INSTALL_PREFIX="$partial" -DCMAKE_BUILD_TYPE=Release -DQT_HOST_PATH=/usr \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
@@ -224,7 +225,7 @@ build_qtbase() {
     -DFEATURE_opengles2=OFF -DINPUT_opengl=desktop -DFEATURE_textmarkdownreader=OFF \
     -DFEATURE_textmarkdownwriter=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_png=OFF \
     -DFEATURE_system_jpeg=OFF -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF \
-    -DFEATURE_system_doubleconversion=OFF -DFEATURE_imageformat_xbm=OFF -DFEATURE_imageformat_xpm=OFF \
+    -DFEATURE_system_doubleconversion=OFF -DFEATURE_imageformat_xbm=OFF \
     -DFEATURE_imageformat_ppm=OFF
   cmake --build _build -j "$jobs"
   cmake --install _build >/dev/null
