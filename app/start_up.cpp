@@ -2,6 +2,7 @@
 
 #include "about/version.h"
 #include "desktop/desktop_integration.h"
+#include "desktop/session_bus.h"
 #include "engine/large_blocks.h"
 #include "engine/path_bytes.h"
 #include "engine/video_engine.h"
@@ -16,7 +17,6 @@
 #include <QIcon>
 
 #include <clocale>
-#include <malloc.h>
 #include <utility>
 
 namespace movarin {
@@ -26,7 +26,7 @@ void use_c_numeric_locale() {
 }
 
 void set_up_allocator() {
-    mallopt(M_ARENA_MAX, 1);
+    large_blocks::keep_one_arena();
     large_blocks::use_huge_pages();
 }
 

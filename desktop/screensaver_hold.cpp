@@ -1,86 +1,20 @@
 #include "desktop/screensaver_hold.h"
 
-#include "desktop/session_bus.h"
-
-#include <QCoreApplication>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-
-#include <utility>
-
 namespace movarin {
-
-namespace {
-
-const QString kScreenSaverService = QStringLiteral("org.freedesktop.ScreenSaver");
-const QString kScreenSaverPath = QStringLiteral("/org/freedesktop/ScreenSaver");
-
-QDBusMessage call(const QString& method) {
-    return QDBusMessage::createMethodCall(kScreenSaverService, kScreenSaverPath,
-                                          kScreenSaverService, method);
-}
-
-} // namespace
 
 bool should_inhibit_screensaver(PlaybackStatus status, bool hasVideo) {
     return status == PlaybackStatus::Playing && hasVideo;
 }
 
-ScreenSaverHold::~ScreenSaverHold() {
-    m_wanted = false;
-    if (m_pending) {
-        QDBusPendingCallWatcher* pending = std::exchange(m_pending, nullptr);
-        pending->waitForFinished();
-        takeCookie(*pending);
-        delete pending;
-    }
-    if (m_cookie)
-        m_bus.call(call(QStringLiteral("UnInhibit")) << *std::exchange(m_cookie, {}), QDBus::Block,
-                   kBusCallTimeoutMs);
-}
-
-void ScreenSaverHold::want(bool on) {
-    if (on != m_wanted) {
-        m_wanted = on;
-        m_asked = false;
-    }
-    settle();
-}
-
-// A refusal is not asked again until the next time the screensaver is wanted off.
-void ScreenSaverHold::settle() {
-    if (m_pending)
-        return; // settled when the answer comes
-    if (m_wanted && !m_cookie && !m_asked) {
-        m_asked = true;
-        inhibit();
-    } else if (!m_wanted && m_cookie) {
-        m_bus.asyncCall(call(QStringLiteral("UnInhibit")) << *std::exchange(m_cookie, {}),
-                        kBusCallTimeoutMs);
-    }
-}
-
-void ScreenSaverHold::inhibit() {
-    QDBusMessage message = call(QStringLiteral("Inhibit"));
-    message << QCoreApplication::applicationName() << QStringLiteral("Playing a video");
-    m_pending = new QDBusPendingCallWatcher(m_bus.asyncCall(message, kBusCallTimeoutMs), this);
-    connect(m_pending, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* done) {
-                if (done != m_pending)
-                    return;
-                m_pending = nullptr;
-                takeCookie(*done);
-                done->deleteLater();
-                settle(); // it may have been released meanwhile
-            });
-}
-
-void ScreenSaverHold::takeCookie(const QDBusPendingCall& call) {
-    // No service, or one that refused: nothing is held and nothing needs saying.
-    const QDBusPendingReply<uint> reply = call;
-    if (reply.isValid())
-        m_cookie = reply.value();
+void hold_while_picture_moves(Player* player, QObject* context,
+                              std::function<ScreenSaverHold*()> hold) {
+    const auto follow = [player, hold = std::move(hold)] {
+        if (ScreenSaverHold* held = hold())
+            held->want(should_inhibit_screensaver(player->status(), player->hasVideo()));
+    };
+    QObject::connect(player, &Player::statusChanged, context, follow);
+    QObject::connect(player, &Player::hasVideoChanged, context, follow);
+    follow();
 }
 
 } // namespace movarin

@@ -2,13 +2,9 @@
 
 #include "engine/player.h"
 
-#include <QDBusConnection>
 #include <QObject>
 
-#include <optional>
-
-class QDBusPendingCall;
-class QDBusPendingCallWatcher;
+#include <functional>
 
 namespace movarin {
 
@@ -16,26 +12,17 @@ namespace movarin {
 // or stopped.
 bool should_inhibit_screensaver(PlaybackStatus status, bool hasVideo);
 
-// Holds the desktop's screensaver (org.freedesktop.ScreenSaver) off while wanted. Calls never
-// wait on the GUI thread, except the last release, so that it reaches the bus before the program
-// ends. Without the service, or with one that refuses, it holds nothing and says nothing.
+// Holds the screensaver, and with it the display's sleep, off while wanted: over the session bus
+// on Linux (screensaver_hold_dbus.h), by the thread's execution state on Windows
+// (screensaver_hold_win.h). One that cannot hold holds nothing and says nothing.
 class ScreenSaverHold : public QObject {
 public:
-    explicit ScreenSaverHold(QDBusConnection bus) : m_bus(std::move(bus)) {}
-    ~ScreenSaverHold() override;
-
-    void want(bool on);
-
-private:
-    void settle();
-    void inhibit();
-    void takeCookie(const QDBusPendingCall& call);
-
-    QDBusConnection m_bus;
-    bool m_wanted = false;
-    bool m_asked = false;
-    std::optional<uint> m_cookie;
-    QDBusPendingCallWatcher* m_pending = nullptr;
+    virtual void want(bool on) = 0;
 };
+
+// Wants `hold()` exactly while `player` shows a moving picture, from now on; a null hold is
+// skipped. The connections end with `context`, or when it disconnects from the player.
+void hold_while_picture_moves(Player* player, QObject* context,
+                              std::function<ScreenSaverHold*()> hold);
 
 } // namespace movarin

@@ -1,5 +1,6 @@
 #include "engine/flv_stream.h"
 
+#include "engine/flv_stream_io.h"
 #include "engine/path_bytes.h"
 #include "flv/flv_forward.h"
 #include "flv/flv_repair.h"
@@ -7,14 +8,8 @@
 
 #include <mpv/client.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <memory>
 
@@ -22,51 +17,14 @@ namespace movarin::detail {
 
 namespace {
 
-// An open descriptor that the engine may give up on from another thread, or shutdown ends.
-class Descriptor {
-public:
-    Descriptor(int fd, const std::atomic<bool>* closing) : m_fd(fd), m_closing(closing) {}
-    ~Descriptor() { ::close(m_fd); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int fd() const { return m_fd; }
-    bool stopped() const { return stop || (m_closing && *m_closing); }
-
-    // Set by the engine from another thread when it stops waiting for this stream.
-    std::atomic<bool> stop{false};
-
-private:
-    int m_fd;
-    const std::atomic<bool>* m_closing;
-};
-
-class FileSource : public flv::ByteSource {
-public:
-    FileSource(int fd, const std::atomic<bool>* closing) : descriptor(fd, closing) {}
-
-    std::int64_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
-        for (;;) {
-            const ssize_t r = ::pread(descriptor.fd(), buffer, length, off_t(offset));
-            if (r >= 0 || errno != EINTR)
-                return r;
-        }
-    }
-    std::uint64_t size() override {
-        struct stat st {};
-        return ::fstat(descriptor.fd(), &st) == 0 && st.st_size > 0 ? std::uint64_t(st.st_size) : 0;
-    }
-    bool cancelled() override { return descriptor.stopped(); }
-
-    Descriptor descriptor;
-};
-
 // Read through the seekable stream: the repaired file with the true length and a keyframe
 // index. The engine holds it by a shared pointer, so that the timeline can be asked about it
 // from other threads while it lives.
 struct FlvStream {
-    FlvStream(int fd, const std::atomic<bool>* closing) : file(fd, closing), reader(file) {}
-    FileSource file;
+    FlvStream(std::unique_ptr<StopFlags> stopFlags, std::unique_ptr<flv::ByteSource> source)
+        : flags(std::move(stopFlags)), file(std::move(source)), reader(*file) {}
+    std::unique_ptr<StopFlags> flags;
+    std::unique_ptr<flv::ByteSource> file;
     flv::SeekableStream reader;
     std::uint64_t position = 0;
 };
@@ -77,14 +35,11 @@ FlvStream& streamOf(void* cookie) {
 }
 
 bool startsWithFlvSignature(const std::string& path) {
-    const int fd = openRegularFile(path.c_str());
-    if (fd < 0)
-        return false;
+    const StopFlags never(nullptr);
+    const auto file = openRegularFile(path, never);
     std::uint8_t head[3];
-    const bool flv = ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) &&
-                     flv::has_signature(head, sizeof head);
-    ::close(fd);
-    return flv;
+    return file && file->readAt(0, head, sizeof head) == std::int64_t(sizeof head) &&
+           flv::has_signature(head, sizeof head);
 }
 
 std::int64_t readStream(void* cookie, char* buffer, std::uint64_t length) {
@@ -108,63 +63,24 @@ std::int64_t streamSize(void* cookie) {
 }
 
 void cancelStream(void* cookie) {
-    streamOf(cookie).file.descriptor.stop = true;
+    streamOf(cookie).flags->stop = true;
 }
 
 void closeStream(void* cookie) {
     delete static_cast<Cookie*>(cookie);
 }
 
-// A named pipe, read as it comes. Its writer may take its time, or never come: the wait is
-// polled, so that a load that replaces it, or shutdown, ends it.
-class PipeSource : public flv::StreamSource {
-public:
-    PipeSource(int fd, const std::atomic<bool>* closing) : descriptor(fd, closing) {}
-
-    std::int64_t read(std::uint8_t* buffer, std::size_t length) override {
-        for (;;) {
-            if (descriptor.stopped())
-                return -1;
-            pollfd ready{descriptor.fd(), POLLIN, 0};
-            if (::poll(&ready, 1, 100) == 0)
-                continue; // no data, and no writer yet or one that is still there
-            const ssize_t r = ::read(descriptor.fd(), buffer, length);
-            if (r >= 0)
-                return r; // 0 once the writer has gone
-            if (errno != EAGAIN && errno != EINTR)
-                return -1;
-        }
-    }
-
-    Descriptor descriptor;
-};
-
+// A named pipe, read once as it comes.
 struct PipeStream {
-    PipeStream(int fd, const std::atomic<bool>* closing) : pipe(fd, closing), reader(pipe) {}
-    PipeSource pipe;
+    PipeStream(std::unique_ptr<StopFlags> stopFlags, std::unique_ptr<flv::StreamSource> source)
+        : flags(std::move(stopFlags)), pipe(std::move(source)), reader(*pipe) {}
+    std::unique_ptr<StopFlags> flags;
+    std::unique_ptr<flv::StreamSource> pipe;
     flv::ForwardReader reader;
 };
 
 PipeStream& pipeOf(void* cookie) {
     return *static_cast<PipeStream*>(cookie);
-}
-
-bool isPipe(const char* path) {
-    struct stat st {};
-    return ::stat(path, &st) == 0 && S_ISFIFO(st.st_mode);
-}
-
-// Opening a pipe to read it does not wait for its writer, and releases one that waits.
-int openPipe(const char* path) {
-    if (!isPipe(path))
-        return -1;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode))) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 std::int64_t readPipe(void* cookie, char* buffer, std::uint64_t length) {
@@ -173,7 +89,7 @@ std::int64_t readPipe(void* cookie, char* buffer, std::uint64_t length) {
 }
 
 void cancelPipe(void* cookie) {
-    pipeOf(cookie).pipe.descriptor.stop = true;
+    pipeOf(cookie).flags->stop = true;
 }
 
 void closePipe(void* cookie) {
@@ -207,10 +123,11 @@ int openFlvStream(void* opening, char* uri, mpv_stream_cb_info* info) {
     const std::string_view name(uri);
     if (!name.starts_with(kFlvPrefix))
         return MPV_ERROR_LOADING_FAILED;
-    const int fd = openRegularFile(std::string(name.substr(sizeof kFlvPrefix - 1)).c_str());
-    if (fd < 0)
+    auto flags = std::make_unique<StopFlags>(given ? given->closing : nullptr);
+    auto file = openRegularFile(std::string(name.substr(sizeof kFlvPrefix - 1)), *flags);
+    if (!file)
         return MPV_ERROR_LOADING_FAILED;
-    auto stream = std::make_shared<FlvStream>(fd, given ? given->closing : nullptr);
+    auto stream = std::make_shared<FlvStream>(std::move(flags), std::move(file));
     if (!stream->reader.valid())
         return MPV_ERROR_LOADING_FAILED;
     if (given && given->timeline)
@@ -231,10 +148,11 @@ int openPipeStream(void* opening, char* uri, mpv_stream_cb_info* info) {
     const std::string_view name(uri);
     if (!name.starts_with(kPipePrefix))
         return MPV_ERROR_LOADING_FAILED;
-    const int fd = openPipe(std::string(name.substr(sizeof kPipePrefix - 1)).c_str());
-    if (fd < 0)
+    auto flags = std::make_unique<StopFlags>(given ? given->closing : nullptr);
+    auto pipe = openNamedPipe(std::string(name.substr(sizeof kPipePrefix - 1)), *flags);
+    if (!pipe)
         return MPV_ERROR_LOADING_FAILED;
-    info->cookie = new PipeStream(fd, given ? given->closing : nullptr);
+    info->cookie = new PipeStream(std::move(flags), std::move(pipe));
     info->read_fn = &readPipe;
     info->close_fn = &closePipe;
     info->cancel_fn = &cancelPipe;
@@ -268,7 +186,7 @@ int openRegularFile(const char* path) {
 }
 
 std::string engineAddress(const std::string& path) {
-    if (isPipe(path.c_str()))
+    if (isNamedPipe(path))
         return kPipePrefix + path;
     return startsWithFlvSignature(path) ? kFlvPrefix + path : path;
 }

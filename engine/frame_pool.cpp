@@ -2,13 +2,29 @@
 
 #include "engine/frame_layout.h"
 
-#include <cstdlib>
+#include <new>
 
 namespace movarin::detail {
 
+namespace {
+
+// Whole cache lines for each row; the aligned forms of new and delete are the ones every
+// platform's compiler has.
+constexpr std::align_val_t kAlignment{64};
+
+void* allocate(std::size_t bytes) {
+    return ::operator new(bytes, kAlignment, std::nothrow);
+}
+
+void release(void* memory) {
+    ::operator delete(memory, kAlignment);
+}
+
+} // namespace
+
 FramePool::~FramePool() {
     for (void* memory : m_free)
-        std::free(memory);
+        release(memory);
 }
 
 QImage FramePool::take(QSize size) {
@@ -18,7 +34,7 @@ QImage FramePool::take(QSize size) {
         std::lock_guard lock(m_mutex);
         if (size != m_size) {
             for (void* old : m_free)
-                std::free(old);
+                release(old);
             m_free.clear();
             m_size = size;
         }
@@ -28,7 +44,7 @@ QImage FramePool::take(QSize size) {
         }
     }
     if (!memory)
-        memory = std::aligned_alloc(64, static_cast<std::size_t>(stride) * size.height());
+        memory = allocate(static_cast<std::size_t>(stride) * size.height());
     if (!memory)
         return {};
     auto* ticket = new Ticket{shared_from_this(), memory, size};
@@ -43,7 +59,7 @@ void FramePool::giveBack(void* info) {
     if (ticket->size == pool.m_size && pool.m_free.size() < kKept)
         pool.m_free.push_back(ticket->memory);
     else
-        std::free(ticket->memory);
+        release(ticket->memory);
 }
 
 } // namespace movarin::detail

@@ -22,7 +22,9 @@ struct Span {
 // if the block would run past the end of the address space.
 Span whole_pages(std::uintptr_t begin, std::size_t size, std::size_t page = kHugePage);
 
-// Turns the hint on for the rest of the process (Linux; elsewhere, and under the sanitizers,
+// One heap arena for all threads (glibc); Windows' heap has none to limit. Before threads start.
+void keep_one_arena();
+// Turns the hint on for the rest of the process (Linux; on Windows, and under the sanitizers,
 // which bring their own allocator, it does nothing). Call first thing in main, before threads.
 void use_huge_pages();
 // Whether the hint is in effect: built in, and turned on.

@@ -1,6 +1,7 @@
 #include "engine/engine_log.h"
 #include "engine/mpv_engine_impl.h"
 #include "engine/mpv_properties.h"
+#include "engine/render_display.h"
 
 #include <mpv/render_gl.h>
 
@@ -9,7 +10,6 @@
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
-#include <QtGui/qguiapplication_platform.h>
 
 #include <vector>
 
@@ -86,9 +86,7 @@ bool MpvEngine::Impl::createGlRenderer() {
         {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &init},
     };
     // Hardware decoding hands frames to GL through the display connection where it can.
-    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
-        if (Display* display = x11->display())
-            params.push_back({MPV_RENDER_PARAM_X11_DISPLAY, display});
+    detail::add_display_param(params);
     params.push_back({MPV_RENDER_PARAM_INVALID, nullptr});
     mpv_render_context* context = nullptr;
     if (mpv_render_context_create(&context, core.get(), params.data()) < 0)

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <locale.h>
 #include <stdexcept>
 #include <string>
 
@@ -17,11 +16,11 @@ namespace {
 
 using namespace movarin::fitting;
 
-// strtod in the "C" locale, whatever the process locale is.
+// strtod in the "C" locale: nothing in this program calls setlocale, so the process stays in the
+// locale every C program starts in, on every platform.
 double cRead(const std::string& text, std::size_t& used) {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
     char* end = nullptr;
-    const double value = strtod_l(text.c_str(), &end, c);
+    const double value = std::strtod(text.c_str(), &end);
     used = std::size_t(end - text.c_str());
     return value;
 }

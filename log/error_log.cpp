@@ -1,18 +1,9 @@
 #include "log/error_log.h"
 
+#include "log/log_file.h"
+
 #include <array>
 #include <cstdio>
-#include <fstream>
-
-#include <cerrno>
-#include <cstdlib>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace movarin::log {
 
@@ -81,116 +72,22 @@ std::string error_record(Procedure procedure, const std::tm& when, std::string_v
     return record;
 }
 
-std::tm local_now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm result{};
-#ifdef _WIN32
-    localtime_s(&result, &now);
-#else
-    localtime_r(&now, &result);
-#endif
-    return result;
-}
-
-namespace {
-
-// Appends text and CR LF; the errno of a failed open, 0 once the file was opened (a failed
-// write after that is not retried elsewhere: part of the record may be in the file).
-int append_line(const std::filesystem::path& log_file, std::string_view text) noexcept {
-    try {
-#ifdef _WIN32
-        std::ofstream out(log_file, std::ios::out | std::ios::app | std::ios::binary);
-        if (!out)
-            return EIO;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.write("\r\n", 2);
-#else
-        // Non-blocking open: a log.txt that is a named pipe nobody reads must drop the record,
-        // not freeze the window that is writing it.
-        const int fd =
-            ::open(log_file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
-        if (fd < 0)
-            return errno;
-        std::string line;
-        line.reserve(text.size() + 2);
-        line.append(text);
-        line.append("\r\n");
-        std::size_t done = 0;
-        while (done < line.size()) {
-            const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-#endif
-        return 0;
-    } catch (...) {
-        return EIO;
-    }
-}
-
-#ifndef _WIN32
-// mkdir -p, each new folder readable by the user alone. False when the folder is not there after.
-bool make_private_dirs(const std::filesystem::path& dir) {
-    std::filesystem::path so_far;
-    for (const auto& part : dir) {
-        so_far /= part;
-        if (::mkdir(so_far.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat info {};
-    return ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-#endif
-
-} // namespace
-
 void write_log(const std::filesystem::path& log_file, std::string_view text) noexcept {
     append_line(log_file, text);
 }
 
 void write_app_log(const std::filesystem::path& app_dir, std::string_view text) noexcept {
     try {
-        const int refused = append_line(log_file_in(app_dir), text);
-#ifndef _WIN32
         // Only a refusal to write moves the record; anything else would be lost there too.
-        if (refused != EACCES && refused != EPERM && refused != EROFS)
+        if (append_line(log_file_in(app_dir), text) != Appended::Refused)
             return;
         const std::filesystem::path file = state_log_file();
         if (file.empty() || !make_private_dirs(file.parent_path()))
             return;
         append_line(file, text);
-#else
-        (void)refused;
-#endif
     } catch (...) {
         // Dropped on purpose, as in write_log.
     }
-}
-
-std::filesystem::path state_log_file() {
-#ifdef _WIN32
-    return {};
-#else
-    std::filesystem::path base;
-    // The base-directory rules: a relative value is to be ignored.
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
-        base = state;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || home[0] != '/') {
-            const passwd* user = ::getpwuid(::geteuid());
-            home = user ? user->pw_dir : nullptr;
-        }
-        if (!home || home[0] != '/')
-            return {};
-        base = std::filesystem::path(home) / ".local" / "state";
-    }
-    return base / "movarin" / "log.txt";
-#endif
 }
 
 std::filesystem::path log_file_in(const std::filesystem::path& app_dir) {

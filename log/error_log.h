@@ -42,9 +42,10 @@ void write_log(const std::filesystem::path& log_file, std::string_view text) noe
 
 std::filesystem::path log_file_in(const std::filesystem::path& app_dir);
 
-// The log of a program whose own folder may not be written (installed, run by a normal user):
-// $XDG_STATE_HOME/movarin/log.txt, or ~/.local/state/movarin/log.txt where that variable is
-// unset or not an absolute path. Empty when there is no home to put it in.
+// The log of a program whose own folder may not be written (installed, run by a normal user).
+// Linux: $XDG_STATE_HOME/movarin/log.txt, or ~/.local/state/movarin/log.txt where that variable
+// is unset or not an absolute path. Windows: %LOCALAPPDATA%\Movarin\log.txt. Empty when there is
+// no such folder to put it in.
 std::filesystem::path state_log_file();
 
 // write_log into log.txt beside the executable; where that file or folder refuses to be written,

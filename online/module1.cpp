@@ -1,11 +1,9 @@
 #include "online/module1.h"
 
 #include "online/browser_command.h"
-#include "online/desktop_browser.h"
 
 #include <QNetworkInterface>
 #include <QProcess>
-#include <QSettings>
 
 namespace movarin::Module1 {
 
@@ -15,18 +13,6 @@ namespace {
 // What belongs with browser_path; read only while browser_path is set.
 online::Browser found_browser;
 } // namespace
-
-online::BrowserCommand browser_command_line() {
-#ifdef Q_OS_WIN
-    // The default value of the key that opens http addresses; QSettings reads it as text.
-    const QSettings key(QStringLiteral("HKEY_CLASSES_ROOT\\http\\shell\\open\\command"),
-                        QSettings::NativeFormat);
-    return key.value(QStringLiteral("Default")).toString();
-#else
-    return online::http_handler_command(online::XdgDirs::fromEnvironment())
-        .value_or(online::BrowserCommand());
-#endif
-}
 
 online::Browser get_default_browser() {
     return get_default_browser(browser_command_line);

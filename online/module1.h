@@ -24,8 +24,9 @@ inline constexpr QChar kPathSeparator = u'/';
 extern QString browser_path;
 
 // How the platform opens http addresses: the registry's http open command on Windows (the
-// address is then the program's one argument), the desktop's default http handler elsewhere.
-// An empty command line when there is none.
+// address is then the program's one argument; default_browser_registry.cpp), the desktop's
+// default http handler elsewhere (default_browser_xdg.cpp). An empty command line when there is
+// none.
 online::BrowserCommand browser_command_line();
 
 // The default browser, or one with an empty program. A found browser is cached for the process;

@@ -3,6 +3,7 @@
 
 #include "app/start_up.h"
 #include "desktop/desktop_integration.h"
+#include "desktop/session_bus.h"
 #include "test_support.h"
 #include "window/frmplayer.h"
 #include "window/playback_host.h"

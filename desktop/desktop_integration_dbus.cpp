@@ -1,7 +1,8 @@
 #include "desktop/desktop_integration.h"
 
 #include "desktop/mpris.h"
-#include "desktop/screensaver_hold.h"
+#include "desktop/screensaver_hold_dbus.h"
+#include "desktop/session_bus.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -58,7 +59,7 @@ DesktopIntegration::DesktopIntegration(Window window, QObject* parent)
 
 void DesktopIntegration::attach(QDBusConnection bus) {
     d->bus = bus;
-    d->screenSaver = std::make_unique<ScreenSaverHold>(bus);
+    d->screenSaver = std::make_unique<DbusScreenSaverHold>(bus);
     auto mpris = std::make_unique<MprisObject>(bus, d->window);
     // A second window of the same program finds the path taken and stays off the bus.
     if (bus.registerVirtualObject(kMprisPath, mpris.get(), QDBusConnection::SubPath)) {
@@ -122,14 +123,7 @@ void DesktopIntegration::setPlayer(Player* player) {
         d->mpris->setPlayer(player);
     if (!player || !d->screenSaver)
         return;
-    const auto follow = [this] {
-        if (d->player && d->screenSaver)
-            d->screenSaver->want(
-                should_inhibit_screensaver(d->player->status(), d->player->hasVideo()));
-    };
-    connect(player, &Player::statusChanged, this, follow);
-    connect(player, &Player::hasVideoChanged, this, follow);
-    follow();
+    hold_while_picture_moves(player, this, [this] { return d->screenSaver.get(); });
 }
 
 QString DesktopIntegration::mprisServiceName() const {
