@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace movarin {
+
+using XWindowId = std::uint32_t;
+
+// The window a window's _NET_SUPPORTING_WM_CHECK property names; nothing when the window has no
+// such property or no longer exists.
+using SupportingWmCheck = std::function<std::optional<XWindowId>(XWindowId window)>;
+
+// A window manager runs on the screen of `root` when the root names a check window that still
+// exists and names itself: one that has gone away leaves the root's property behind, naming a
+// window that went with it or, reused, one that names nothing.
+bool window_manager_running(XWindowId root, const SupportingWmCheck& read);
+
+// Asks the X server this program is connected to about the screen of `window` (its native id,
+// or 0 for the first screen). False where the program does not speak to an X server.
+bool x_window_manager_running(unsigned long long window);
+
+} // namespace movarin
