@@ -1,5 +1,7 @@
 #pragma once
 
+#include "window/twips.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -16,6 +18,15 @@ using SupportingWmCheck = std::function<std::optional<XWindowId>(XWindowId windo
 // exists and names itself: one that has gone away leaves the root's property behind, naming a
 // window that went with it or, reused, one that names nothing.
 bool window_manager_running(XWindowId root, const SupportingWmCheck& read);
+
+// The window's frame stands `slip` pixels from where it was asked to, the inner area having been
+// asked for at that place plus the frame's top-left edges `asked` (x left, y top) less `shift`;
+// the edges are `now`. A slip no larger than the frame's edges is the window manager's doing (it
+// placed the window before framing it, changed the frame, or read the place as the frame's and
+// not the inner area's); a user's move goes further, and stands: nothing then. Otherwise the
+// shift to ask with from now on: `now` for a manager that reads the place as the frame's.
+std::optional<twips::PixelPoint> placement_shift(twips::PixelPoint slip, twips::PixelPoint asked,
+                                                 twips::PixelPoint now, twips::PixelPoint shift);
 
 // Asks the X server this program is connected to about the screen of `window` (its native id,
 // or 0 for the first screen). False where the program does not speak to an X server.
