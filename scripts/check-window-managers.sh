@@ -9,6 +9,8 @@
 #   (scripts/test.sh builds it) and scripts/install-deps.sh test.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+# xfwm4 and kwin keep their settings on a session bus.
+[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || exec dbus-run-session -- "$0" "$@"
 rounds=20 starts=20
 while getopts r:s: opt; do
   case $opt in
@@ -27,6 +29,7 @@ home=193,133                         # 2900, 2000 twips
 screen=1280x1024
 video_w=320 video_h=240              # the sample's size
 [ -x "$player" ] || { echo "no $player: build first" >&2; exit 2; }
+. scripts/window-managers.sh
 work=$(mktemp -d)
 export HOME=$work QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 XDG_RUNTIME_DIR=$work
 xvfb=
@@ -38,6 +41,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 start_x() {
+  rm -f "$work/display"
   Xvfb -displayfd 4 -screen 0 ${screen}x24 -nolisten tcp 4>"$work/display" >/dev/null 2>&1 &
   xvfb=$!
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
@@ -48,36 +52,7 @@ stop_x() {
   kill "$xvfb" 2>/dev/null
   wait "$xvfb" 2>/dev/null
   xvfb=
-  sleep 1 # the window manager and its bus end with their display
-}
-
-start_wm() {
-  mkdir -p "$work/config"
-  exec 3>"$work/wm.log" # their chatter, kept out of the counts
-  case $1 in
-    none) return 0 ;;
-    openbox) openbox --sm-disable 2>&3 & ;;
-    xfwm4) dbus-run-session -- xfwm4 --compositor=off --sm-client-disable >&3 2>&3 & ;;
-    kwin | kwin-bare)
-      if [ "$1" = kwin-bare ]; then
-        printf '[org.kde.kdecoration2]\nNoPlugin=true\n' >"$work/config/kwinrc"
-      else
-        rm -f "$work/config/kwinrc"
-      fi
-      XDG_CONFIG_HOME=$work/config dbus-run-session -- kwin_x11 >&3 2>&3 & ;;
-    fluxbox) fluxbox >&3 2>&3 & ;;
-    dwm) dwm 2>&3 & ;;
-    *) echo "unknown window manager $1" >&2; return 1 ;;
-  esac
-  # It runs once its check window names itself.
-  for _ in $(seq 100); do
-    check=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | awk '/window id/{print $NF}')
-    [ -n "$check" ] && xprop -id "$check" _NET_SUPPORTING_WM_CHECK 2>/dev/null |
-      grep -q "$check" && { sleep 1; return 0; }
-    sleep 0.1
-  done
-  echo "$1 did not start" >&2
-  return 1
+  sleep 1 # the window manager ends with its display
 }
 
 # "x,y wxh full|normal" of the player's window: where its frame stands (the window manager's
@@ -157,7 +132,8 @@ for wm in "${managers[@]}"; do
   full="0,0 $screen full"
   [ "$wm" = none ] && full="0,0 $screen normal" # no one to set the state
   start_x
-  if ! start_wm "$wm"; then stop_x; status=1; continue; fi
+  if ! start_window_manager "$wm" "$work"; then stop_x; status=1; continue; fi
+  sleep 1 # settled in
   good_starts=0
   for n in $(seq "$starts"); do
     if fresh_start; then

@@ -71,6 +71,8 @@ constexpr int kSettleTick = 20;
 constexpr int kSettleTicks = 150;
 // How long the frame is checked once it is known.
 constexpr int kFramedTicks = 25;
+// How long a size the window manager handed back must last before it is put right.
+constexpr int kResizedTicks = 5;
 
 } // namespace
 
@@ -206,10 +208,11 @@ void frmplayer::applyGeometry() {
     if (m_fullView && m_fullView->holdGeometry())
         return;
     placeWindow();
-    // Watch where the window manager puts it, and put it right where the manager got it wrong.
+    // Watch where the window manager puts it, and put right the slips that are its doing; a
+    // first look still due after a show keeps its licence to correct anything.
     if (isVisible()) {
         m_settleTicks = 0;
-        m_framedTicks = 0;
+        m_framedTicks = std::min(m_framedTicks, 1);
         m_settleTimer.start();
     }
 }
@@ -303,9 +306,15 @@ void frmplayer::trySettle() {
             const bool slipped = at != QPoint(want.x, want.y) && (first || shift);
             if (shift)
                 m_placeShift = *shift;
-            // A window manager may also hand the window back a size it held from before.
-            if (slipped || (minimumSize() == maximumSize() && size() != minimumSize()))
+            // A window manager may also hand the window back a size it held from before; one
+            // that lasts, not a moment's between its answers.
+            const bool resized = minimumSize() == maximumSize() && size() != minimumSize();
+            m_resizedTicks = resized ? m_resizedTicks + 1 : 0;
+            if (slipped ||
+                (m_resizedTicks >= kResizedTicks && (shift || at == QPoint(want.x, want.y))))
                 placeWindow();
+            else if (m_resizedTicks >= kResizedTicks)
+                resize(minimumSize());
         } catch (const std::exception&) {
             // A place or size no window can take was refused when it was set; the window stays.
             m_framedTicks = kFramedTicks;

@@ -124,6 +124,7 @@ private:
     bool m_exposed = false;
     int m_settleTicks = 0;
     int m_framedTicks = 0;
+    int m_resizedTicks = 0;
     // The frame's top-left edges when the window was last placed, and what this window manager
     // needs taken off the place asked for (some read it as the frame's, not the inner area's).
     twips::PixelPoint m_placedWith;
