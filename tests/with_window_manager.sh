@@ -9,7 +9,9 @@ start_window_manager "$wm" "$dir" || { rm -rf "$dir"; exit 1; }
 wm_pid=$!
 "$@"
 status=$?
+# Not waited for: fluxbox at times ignores the request to end.
 kill "$wm_pid" 2>/dev/null
-wait "$wm_pid" 2>/dev/null
+sleep 0.5
+kill -9 "$wm_pid" 2>/dev/null
 rm -rf "$dir"
 exit $status
