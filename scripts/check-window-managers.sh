@@ -46,6 +46,8 @@ start_x() {
   xvfb=$!
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
   export DISPLAY=:$(head -1 "$work/display")
+  # What the bus starts for a window manager must find this display.
+  dbus-update-activation-environment DISPLAY 2>/dev/null
 }
 
 stop_x() {
