@@ -8,9 +8,9 @@
 set -euo pipefail
 what=${1:-run}
 
-packages=(build-essential cmake pkg-config qt6-base-dev libqt6opengl6-dev libgl1-mesa-dri libegl-mesa0 zlib1g-dev libmpv-dev libavformat-dev ffmpeg)
+packages=(build-essential cmake pkg-config libxcb1-dev qt6-base-dev libqt6opengl6-dev libgl1-mesa-dri libegl-mesa0 zlib1g-dev libmpv-dev libavformat-dev ffmpeg)
 if [ "$what" = test ]; then
-  packages+=(xvfb xauth x11-xserver-utils xdotool openbox xfwm4 x11-utils weston qt6-wayland locales desktop-file-utils appstream groff-base
+  packages+=(xvfb xauth x11-xserver-utils xdotool openbox xfwm4 kwin-x11 fluxbox dwm x11-utils weston qt6-wayland locales desktop-file-utils appstream groff-base
     clang libclang-rt-14-dev dbus-daemon dbus-bin dpkg-dev file lintian xdg-utils time)
 fi
 if [ "$what" = package ]; then

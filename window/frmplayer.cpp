@@ -8,6 +8,7 @@
 #include "window/open_dialog.h"
 #include "window/playback_host.h"
 #include "window/size_fitting.h"
+#include "window/window_manager.h"
 
 #include <QAction>
 #include <QApplication>
@@ -70,6 +71,8 @@ constexpr int kSettleTick = 20;
 constexpr int kSettleTicks = 150;
 // How long the frame is checked once it is known.
 constexpr int kFramedTicks = 25;
+// How long a size the window manager handed back must last before it is put right.
+constexpr int kResizedTicks = 5;
 
 } // namespace
 
@@ -209,19 +212,37 @@ void frmplayer::setHeight(float value) {
 void frmplayer::applyGeometry() {
     if (m_fullView && m_fullView->holdGeometry())
         return;
+    placeWindow();
+    // Watch where the window manager puts it, and put right the slips that are its doing; a
+    // first look still due after a show keeps its licence to correct anything.
+    if (isVisible()) {
+        m_settleTicks = 0;
+        m_framedTicks = std::min(m_framedTicks, 1);
+        m_settleTimer.start();
+    }
+}
+
+void frmplayer::placeWindow() {
     const auto position = twips::frame_position(m_twips, m_tppX, m_tppY);
     const auto area = twips::video_area(m_twips, m_tppX, m_tppY);
-    // move() adds the frame as the widget last saw it, which can still be none when the window
-    // manager framed the window after Qt looked: place the inner area from the frame known now.
-    const QMargins frame = windowFrame();
-    if (isVisible() && !frame.isNull())
-        setGeometry(QRect(QPoint(position.x + frame.left(), position.y + frame.top()), size()));
-    else
-        move(position.x, position.y);
     // Never narrower than the menu bar, so that every title stands on it; the picture keeps its
     // exact size at the left and the rest is black.
     const int bar = menuBar()->isVisibleTo(this) ? menuBar()->sizeHint().width() : 0;
     m_videoArea->setFixedSize(std::max(area.width, bar), area.height);
+    // The size first, so that the place is asked for last: a resize carries the place Qt last
+    // saw, which some window managers read as the frame's.
+    layout()->activate();
+    const QSize size = minimumSize() == maximumSize() ? minimumSize() : this->size();
+    // move() adds the frame as the widget last saw it, which can still be none when the window
+    // manager framed the window after Qt looked: place the inner area from the frame known now.
+    const QMargins frame = windowFrame();
+    m_placedWith = {frame.left(), frame.top()};
+    if (isVisible() && !frame.isNull())
+        setGeometry(QRect(QPoint(position.x + frame.left() - m_placeShift.x,
+                                 position.y + frame.top() - m_placeShift.y),
+                          size));
+    else
+        move(position.x, position.y);
 }
 
 QMargins frmplayer::windowFrame() const {
@@ -276,16 +297,29 @@ void frmplayer::trySettle() {
     if (framed) {
         try {
             const bool first = m_framedTicks++ == 0;
-            if (first && m_settleRefit)
+            if (first && m_settleRefit) {
+                m_settleRefit = false;
                 refitToTexts();
+            }
             const QMargins frame = windowFrame();
             const QPoint at = geometry().topLeft() - QPoint(frame.left(), frame.top());
             const auto want = twips::frame_position(m_twips, m_tppX, m_tppY);
-            // Later, only the inner area standing at the frame's place is ours to correct: a
-            // frame anywhere else was moved there by the user.
-            if (at != QPoint(want.x, want.y) &&
-                (first || geometry().topLeft() == QPoint(want.x, want.y)))
-                applyGeometry();
+            // Later, only a slip the window manager made is ours to correct: a frame anywhere
+            // else was moved there by the user.
+            const auto shift = placement_shift({at.x() - want.x, at.y() - want.y}, m_placedWith,
+                                               {frame.left(), frame.top()}, m_placeShift);
+            const bool slipped = at != QPoint(want.x, want.y) && (first || shift);
+            if (shift)
+                m_placeShift = *shift;
+            // A window manager may also hand the window back a size it held from before; one
+            // that lasts, not a moment's between its answers.
+            const bool resized = minimumSize() == maximumSize() && size() != minimumSize();
+            m_resizedTicks = resized ? m_resizedTicks + 1 : 0;
+            if (slipped ||
+                (m_resizedTicks >= kResizedTicks && (shift || at == QPoint(want.x, want.y))))
+                placeWindow();
+            else if (m_resizedTicks >= kResizedTicks)
+                resize(minimumSize());
         } catch (const std::exception&) {
             // A place or size no window can take was refused when it was set; the window stays.
             m_framedTicks = kFramedTicks;

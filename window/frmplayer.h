@@ -102,6 +102,7 @@ protected:
 private:
     void buildMenu();
     void applyGeometry();
+    void placeWindow();
     void moveHome();
     twips::WindowTwips placed() const;
     // The frame around the window as the window system reports it now.
@@ -127,6 +128,11 @@ private:
     bool m_exposed = false;
     int m_settleTicks = 0;
     int m_framedTicks = 0;
+    int m_resizedTicks = 0;
+    // The frame's top-left edges when the window was last placed, and what this window manager
+    // needs taken off the place asked for (some read it as the frame's, not the inner area's).
+    twips::PixelPoint m_placedWith;
+    twips::PixelPoint m_placeShift;
     QTimer m_settleTimer;
     QWidget* m_videoArea = nullptr;
     FullView* m_fullView = nullptr;

@@ -2,6 +2,7 @@
 
 #include "window/playback_controls.h"
 #include "window/playback_host.h"
+#include "window/window_manager.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -49,17 +50,18 @@ void FullView::setFullScreen(bool on) {
         return;
     const Qt::WindowStates now = m_window->windowState() & ~Qt::WindowMinimized;
     const Qt::WindowStates next = on ? now | Qt::WindowFullScreen : now & ~Qt::WindowFullScreen;
-    // A frame means a window manager: the state is its to grant, and a geometry of our own while
-    // it does would count as the window leaving full screen.
-    const bool managed = !frameOf(m_window).isNull();
+    // Under a window manager the state is its to grant, and a geometry of our own while it does
+    // would count as the window leaving full screen. A manager may frame nothing, so ask
+    // whether one runs, not whether the window has a frame.
+    const bool unmanaged = on && QGuiApplication::platformName() == QLatin1String("xcb") &&
+                           !x_window_manager_running(m_window->winId());
     // Let go of the fixed size first: a window manager refuses full screen to a window whose
     // hints say it cannot grow.
     if (on)
         follow(next, false);
     m_window->setWindowState(next);
     // An X server without a window manager leaves the state unheeded: cover the screen ourselves.
-    if (on && !managed && QGuiApplication::platformName() == QLatin1String("xcb") &&
-        m_window->screen() && m_window->windowHandle())
+    if (unmanaged && m_window->screen() && m_window->windowHandle())
         m_window->windowHandle()->setGeometry(m_window->screen()->geometry());
 }
 
