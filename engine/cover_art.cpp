@@ -1,6 +1,6 @@
 #include "engine/cover_art.h"
 
-#include "engine/flv_stream.h"
+#include "engine/flv_stream_io.h"
 
 #include <QBuffer>
 #include <QImageReader>

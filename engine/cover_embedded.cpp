@@ -3,7 +3,7 @@
 // decoding anything.
 #include "engine/cover_art.h"
 
-#include "engine/flv_stream.h"
+#include "engine/flv_stream_io.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

@@ -168,23 +168,6 @@ QString callerPath(std::string_view engineName) {
     return from_path_bytes(engineName);
 }
 
-int openRegularFile(const char* path) {
-    // Looked at before it is opened: opening a pipe, even without waiting, lets its writer go
-    // on, and the writer dies once the look is over and the pipe closed.
-    struct stat before {};
-    if (::stat(path, &before) != 0 || !S_ISREG(before.st_mode))
-        return -1;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 std::string engineAddress(const std::string& path) {
     if (isNamedPipe(path))
         return kPipePrefix + path;

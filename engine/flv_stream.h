@@ -53,10 +53,6 @@ int openFlvStream(void* opening, char* uri, mpv_stream_cb_info* info);
 // The same for kPipeProtocol: opens without waiting for the writer, and never seeks.
 int openPipeStream(void* opening, char* uri, mpv_stream_cb_info* info);
 
-// A descriptor to read a regular file with, or -1 for anything else: opening a pipe or a device
-// to look at it could block, or consume what it holds.
-int openRegularFile(const char* path);
-
 // What the engine is asked to open for a path: FLV files through the repairing reader, named
 // pipes through the reader for pipes, anything else as it is.
 std::string engineAddress(const std::string& path);

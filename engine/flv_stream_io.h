@@ -24,6 +24,9 @@ struct StopFlags {
 // to look at it could block or consume it. Null when it is not one or cannot be opened.
 std::unique_ptr<flv::ByteSource> openRegularFile(const std::string& path, const StopFlags& flags);
 
+// The same as a POSIX descriptor (the cover readers use it), or -1.
+int openRegularFile(const char* path);
+
 bool isNamedPipe(const std::string& path);
 // Does not wait for the pipe's writer, and releases one that waits; reads poll `flags`. Null
 // when `path` is not a named pipe or cannot be opened.

@@ -87,13 +87,17 @@ bool isFifo(mode_t mode) { return S_ISFIFO(mode); }
 
 } // namespace
 
-std::unique_ptr<flv::ByteSource> openRegularFile(const std::string& path, const StopFlags& flags) {
+int openRegularFile(const char* path) {
     // Looked at before it is opened: opening a pipe, even without waiting, lets its writer go
     // on, and the writer dies once the look is over and the pipe closed.
     struct stat before {};
-    if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode))
-        return nullptr;
-    const int fd = openChecked(path, &isRegular);
+    if (::stat(path, &before) != 0 || !S_ISREG(before.st_mode))
+        return -1;
+    return openChecked(path, &isRegular);
+}
+
+std::unique_ptr<flv::ByteSource> openRegularFile(const std::string& path, const StopFlags& flags) {
+    const int fd = openRegularFile(path.c_str());
     return fd < 0 ? nullptr : std::make_unique<FileSource>(fd, flags);
 }
 
