@@ -33,4 +33,7 @@ QString DesktopIntegration::mprisServiceName() const {
     return {};
 }
 
+// Nobody on Windows is told of full screen: there is no MPRIS there.
+void DesktopIntegration::windowStateChanged() {}
+
 } // namespace movarin
